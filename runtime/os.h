@@ -1,0 +1,49 @@
+// The operating-system calls the runtime needs, one implementation per
+// platform (os_win32.cpp: critical sections, condition variables,
+// _beginthreadex, QueryPerformanceCounter, WinMM; os_posix.cpp: pthreads,
+// CLOCK_MONOTONIC). Nothing else in the program includes a system header for
+// these.
+#pragma once
+
+#include <cstdint>
+
+// Opaque storage large enough for CRITICAL_SECTION / pthread_mutex_t and
+// CONDITION_VARIABLE / pthread_cond_t; each platform file checks the size.
+struct OsCriticalSection {
+  alignas(8) unsigned char storage[64];
+};
+struct OsConditionVariable {
+  alignas(8) unsigned char storage[64];
+};
+typedef void* OsThreadHandle;
+
+void OsInitCriticalSection(OsCriticalSection* cs);
+void OsEnterCriticalSection(OsCriticalSection* cs);
+void OsLeaveCriticalSection(OsCriticalSection* cs);
+void OsDeleteCriticalSection(OsCriticalSection* cs);
+
+void OsInitConditionVariable(OsConditionVariable* cv);
+void OsSleepConditionVariable(OsConditionVariable* cv, OsCriticalSection* cs); // no time-out
+void OsWakeAllConditionVariable(OsConditionVariable* cv);
+void OsDestroyConditionVariable(OsConditionVariable* cv); // no-op on Windows
+
+// Starts routine(argument) on a new thread with the given stack size.
+// Returns null on failure.
+OsThreadHandle OsStartThread(uint32_t (*routine)(void*), void* argument, uint32_t stackBytes);
+void OsJoinThread(OsThreadHandle handle);            // wait, then close the handle
+void OsSetThreadPriorityNormal(OsThreadHandle handle);
+void OsSetThreadName(OsThreadHandle handle, const char* name); // never fails visibly
+void OsYield();
+uint32_t OsProcessorCount();
+
+// Performance counter: returns 0 when unavailable.
+int32_t OsQueryPerformanceCounter(uint64_t* counter);
+int32_t OsQueryPerformanceFrequency(uint64_t* frequency);
+uint32_t OsTimeGetTime();           // milliseconds, wraps after ~49.7 days
+void OsRaiseTimerResolution();      // timeGetDevCaps + timeBeginPeriod(min); no-op elsewhere
+void OsSleepMilliseconds(uint32_t ms);
+
+// Directory of the running executable, with a trailing separator.
+int32_t OsExecutableDirectory(char* buffer, uint32_t size);
+int32_t OsSetWorkingDirectory(const char* path);
+int32_t OsDeleteFile(const char* path);

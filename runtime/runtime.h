@@ -1,0 +1,160 @@
+// Runtime services: global allocation, log, clock, waiting primitives,
+// threads and the job queue. Everything above this module is portable;
+// the operating-system calls live in runtime/os_*.cpp behind runtime/os.h.
+#pragma once
+
+#include <atomic>
+#include <cstdarg>
+#include <cstddef>
+#include <cstdint>
+
+#include "runtime/os.h"
+
+// ---- Global allocation routine -------------------------------------------
+// Every heap block of the program goes through here, under one process-wide
+// lock. n bytes take n + 12 from the C heap; the returned address is
+// (raw + 11) rounded down to 4 and the raw pointer sits in the 8 bytes before.
+void MemInitialize();          // creates the lock; first thing in AppMain
+void MemFinalize();            // deletes it; last thing
+void* MemAlloc(uint64_t size); // null when the heap refuses
+void MemFree(void* p);         // null is ignored
+
+// ---- Log and console -------------------------------------------------------
+typedef int64_t (*LogSink)(const char* message);
+
+int64_t LogPrintf(const char* format, ...) __attribute__((format(printf, 1, 2)));
+int64_t LogPrintfV(const char* format, va_list args);
+int64_t ConsoleSink(const char* message);
+int64_t FileSink(const char* message);
+// Formats at most size - 1 characters, always terminates, returns the length.
+int32_t FormatBounded(char* buffer, uint64_t size, const char* format, ...) __attribute__((format(printf, 3, 4)));
+// Start-up step: push the log directory, delete the old file, chain FileSink.
+void LogInstallFileSink();
+// Composes base + directory + name into path (512 bytes); empty when too long.
+void LogComposePath(char* path);
+
+// Test hooks: the directory entry the log file goes to, and a way back to the
+// console-only state a fresh process has.
+void LogSetDirectoryForTest(const char* directory);
+void LogResetForTest();
+
+// ---- Clock and stopwatch ---------------------------------------------------
+struct Stopwatch {
+  int32_t useCounter; // non-zero selects the performance counter
+  uint64_t start;     // microseconds
+};
+
+uint64_t NowMicroseconds(int32_t useCounter);
+void RaiseTimerResolution();
+void StopwatchInit(Stopwatch* stopwatch);
+uint64_t StopwatchElapsed(const Stopwatch* stopwatch);
+
+// ---- Synchronisation primitives -------------------------------------------
+// Values live in atomic words changed lock-free on the fast path; the lock
+// and condition variable are used only to sleep and to wake a registered
+// waiter.
+struct SyncHead {
+  Stopwatch stopwatch;
+  OsCriticalSection lock;
+  OsConditionVariable condition;
+};
+
+struct Semaphore32 {
+  SyncHead head;
+  std::atomic<int32_t> waiters;
+  std::atomic<uint32_t> count;
+};
+
+struct Semaphore64 {
+  SyncHead head;
+  std::atomic<int32_t> waiters;
+  std::atomic<uint64_t> count;
+};
+
+struct WaitCell {
+  SyncHead head;
+  std::atomic<int32_t> value;
+  std::atomic<int32_t> waiters;
+};
+
+void Semaphore32Init(Semaphore32* s, uint32_t initial);
+void Semaphore32Acquire(Semaphore32* s, uint32_t n);
+void Semaphore32Release(Semaphore32* s, uint32_t n);
+void Semaphore32Destroy(Semaphore32* s);
+
+void Semaphore64Init(Semaphore64* s, uint64_t initial);
+void Semaphore64Acquire(Semaphore64* s, uint64_t n);
+void Semaphore64Release(Semaphore64* s, uint64_t n);
+void Semaphore64Destroy(Semaphore64* s);
+
+// A WaitCell has no operations of its own: users change the value atomically,
+// then call WaitCellWake; waiters use one of the three predicates.
+void WaitCellInit(WaitCell* c, int32_t value);
+void WaitCellWake(WaitCell* c);
+void WaitCellWaitEquals(WaitCell* c, int32_t value);
+void WaitCellWaitZero(WaitCell* c);
+void WaitCellWaitNonZero(WaitCell* c);
+void WaitCellDestroy(WaitCell* c);
+
+// ---- Threads and job queue -------------------------------------------------
+typedef int64_t (*ThreadEntry)(void* argument);
+
+struct Thread {
+  OsThreadHandle handle;
+  ThreadEntry entry;
+  void* argument;
+  uint64_t result;
+  WaitCell startGate;
+};
+
+// Stack size given to every thread: tile jobs keep 256 pixel records on it.
+constexpr uint32_t kThreadStackBytes = 1u << 20;
+
+int32_t StartThread(Thread** out, ThreadEntry entry, void* argument, const char* name);
+void JoinThread(Thread* thread);
+uint32_t ProcessorCount();
+void YieldProcessor(); // SleepEx(0) on Windows, sched_yield elsewhere
+
+typedef void (*JobFunction)(void* user, uint32_t index, uint32_t count);
+
+struct Job {
+  JobFunction function;
+  void* user;
+  uint32_t index;
+  uint32_t count;
+};
+static_assert(sizeof(Job) == 24, "job slot is 24 bytes");
+
+struct JobQueue;
+
+struct JobWorker {
+  Thread* thread;
+  JobQueue* queue;
+  char name[16];
+};
+static_assert(sizeof(JobWorker) == 32, "worker record is 32 bytes");
+
+struct JobQueue {
+  OsCriticalSection waitLock;
+  std::atomic<uint32_t> submitLock;
+  Semaphore32 jobsAvailable;
+  Semaphore32 freeSlots;
+  JobWorker* workers;
+  uint32_t workerCount;
+  Job* ring;
+  uint32_t capacity;
+  uint32_t quarter;
+  std::atomic<uint32_t> readTicket;
+  std::atomic<uint32_t> readsDone;
+  std::atomic<uint32_t> completed;
+  std::atomic<uint32_t> writeIndex;
+  std::atomic<uint32_t> submitted;
+  uint32_t lastWaited;
+  uint32_t mask;
+};
+
+void CreateJobQueue(JobQueue* queue, uint32_t capacityHint, uint32_t threadCount);
+void SubmitJobs(JobQueue* queue, uint32_t count, JobFunction function, void* user);
+void WaitJobs(JobQueue* queue);
+void DestroyJobQueue(JobQueue* queue);
+int64_t JobConsumerMain(void* workerRecord);

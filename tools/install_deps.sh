@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Installs the Debian packages qvdelay needs to build, run and test.
+# Usage: tools/install_deps.sh [build|test]   (test adds the Windows cross build and Wine)
+set -euo pipefail
+mode=${1:-test}
+pkgs=(cmake ninja-build g++ make pkg-config libgtest-dev googletest libbenchmark-dev libpng-dev zlib1g-dev libsdl2-dev)
+if [ "$mode" = test ]; then
+  pkgs+=(clang libclang-rt-14-dev g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine64 xvfb mesa-vulkan-drivers xdotool imagemagick xfonts-base xfonts-intl-japanese python3)
+fi
+missing=()
+for p in "${pkgs[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  sudo_cmd=""
+  [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
+  echo "installing: ${missing[*]}"
+  $sudo_cmd apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
