@@ -1,0 +1,81 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds every configuration and runs the whole
+# test suite: the Linux build (all labels), the unit and stress tests under
+# AddressSanitizer+UndefinedBehaviorSanitizer and under ThreadSanitizer, and
+# the Windows cross build with its tests under Wine. Ends with one line
+# "N passed, M failed"; the exit code is 0 only when nothing failed.
+#
+#   tools/test.sh                 everything
+#   QV_STAGES="linux windows" tools/test.sh   a subset of the stages
+set -u
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+
+bash tools/install_deps.sh test || { echo "dependency installation failed"; echo "0 passed, 1 failed"; exit 1; }
+
+stages=${QV_STAGES:-"linux linux-asan linux-tsan windows"}
+jobs=$(nproc 2>/dev/null || echo 2)
+total_pass=0
+total_fail=0
+summary=()
+start_all=$(date +%s)
+
+# Wine for the Windows tests: a throw-away prefix, no debug chatter.
+export WINEDEBUG=-all
+export WINEPREFIX=$(mktemp -d /tmp/qvdelay-wine.XXXXXX)
+trap '/usr/lib/wine/wineserver -k >/dev/null 2>&1; rm -rf "$WINEPREFIX"' EXIT
+
+mkdir -p build
+run_stage() {
+  local preset=$1 labels=$2
+  local t0=$(date +%s)
+  echo "=== $preset: configure and build ==="
+  if ! cmake --preset "$preset" >"build/$preset.log" 2>&1 || ! cmake --build --preset "$preset" -j "$jobs" >>"build/$preset.log" 2>&1; then
+    tail -n 60 "build/$preset.log"
+    echo "=== $preset: BUILD FAILED ==="
+    total_fail=$((total_fail + 1))
+    summary+=("$preset: build failed")
+    return
+  fi
+  echo "=== $preset: tests (${labels:-all labels}) ==="
+  local args=(--test-dir "build/$preset" --output-on-failure -j "$jobs")
+  [ -n "$labels" ] && args+=(-L "$labels")
+  local out
+  out=$(ctest "${args[@]}" 2>&1)
+  local rc=$?
+  echo "$out" | grep -E '^ *[0-9]+/[0-9]+ Test|tests passed|Total Test time|\*\*\*|Failed|Error' | head -n 200
+  local line pass fail tot
+  line=$(echo "$out" | grep -E 'tests passed, [0-9]+ tests failed out of [0-9]+' | tail -n 1)
+  if [ -n "$line" ]; then
+    fail=$(echo "$line" | sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\1/')
+    tot=$(echo "$line" | sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\2/')
+    pass=$((tot - fail))
+  elif echo "$out" | grep -q 'No tests were found'; then
+    pass=0; fail=0
+  else
+    pass=0; fail=1
+  fi
+  if [ "$rc" -ne 0 ] && [ "$fail" -eq 0 ]; then
+    echo "$out" | tail -n 40
+    fail=1
+  fi
+  total_pass=$((total_pass + pass))
+  total_fail=$((total_fail + fail))
+  summary+=("$preset: $pass passed, $fail failed ($(( $(date +%s) - t0 )) s)")
+}
+
+for s in $stages; do
+  case "$s" in
+    linux) run_stage linux "" ;;
+    linux-asan) run_stage linux-asan "unit|stress" ;;
+    linux-tsan) run_stage linux-tsan "unit|stress" ;;
+    windows) run_stage windows "unit|stress|e2e" ;;
+    *) echo "unknown stage $s"; total_fail=$((total_fail + 1)) ;;
+  esac
+done
+
+echo
+echo "=== summary ($(( $(date +%s) - start_all )) s) ==="
+for l in "${summary[@]}"; do echo "  $l"; done
+echo "$total_pass passed, $total_fail failed"
+[ "$total_fail" -eq 0 ]
