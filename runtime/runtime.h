@@ -10,6 +10,19 @@
 
 #include "runtime/os.h"
 
+// MinGW's printf family is the C99 one (libstdc++ turns on
+// __USE_MINGW_ANSI_STDIO), so format checking must follow GNU rules there.
+#if defined(_WIN32)
+#define QV_PRINTF(f, a) __attribute__((format(gnu_printf, f, a)))
+#else
+#define QV_PRINTF(f, a) __attribute__((format(printf, f, a)))
+#endif
+
+// <winnt.h> defines YieldProcessor as a macro for the pause instruction.
+#ifdef YieldProcessor
+#undef YieldProcessor
+#endif
+
 // ---- Global allocation routine -------------------------------------------
 // Every heap block of the program goes through here, under one process-wide
 // lock. n bytes take n + 12 from the C heap; the returned address is
@@ -22,21 +35,23 @@ void MemFree(void* p);         // null is ignored
 // ---- Log and console -------------------------------------------------------
 typedef int64_t (*LogSink)(const char* message);
 
-int64_t LogPrintf(const char* format, ...) __attribute__((format(printf, 1, 2)));
+int64_t LogPrintf(const char* format, ...) QV_PRINTF(1, 2);
 int64_t LogPrintfV(const char* format, va_list args);
 int64_t ConsoleSink(const char* message);
 int64_t FileSink(const char* message);
 // Formats at most size - 1 characters, always terminates, returns the length.
-int32_t FormatBounded(char* buffer, uint64_t size, const char* format, ...) __attribute__((format(printf, 3, 4)));
+int32_t FormatBounded(char* buffer, uint64_t size, const char* format, ...) QV_PRINTF(3, 4);
 // Start-up step: push the log directory, delete the old file, chain FileSink.
 void LogInstallFileSink();
 // Composes base + directory + name into path (512 bytes); empty when too long.
 void LogComposePath(char* path);
 
-// Test hooks: the directory entry the log file goes to, and a way back to the
-// console-only state a fresh process has.
+// Test hooks: the base directory the log file goes to (with its trailing
+// separator), a way back to the console-only state a fresh process has, and
+// a swap of the current sink (returns the old one).
 void LogSetDirectoryForTest(const char* directory);
 void LogResetForTest();
+LogSink LogExchangeSinkForTest(LogSink sink);
 
 // ---- Clock and stopwatch ---------------------------------------------------
 struct Stopwatch {

@@ -1,0 +1,101 @@
+// Semaphores and wait cells: lock-free fast paths, a critical section and a
+// condition variable only for sleeping and for waking registered sleepers.
+// Every word is a seq_cst atomic: a releaser's add-then-read-waiters and a
+// sleeper's register-then-read-count cannot both miss each other.
+#include "runtime/runtime.h"
+
+static void SyncHeadInit(SyncHead* head) {
+  StopwatchInit(&head->stopwatch);
+  OsInitCriticalSection(&head->lock);
+  OsInitConditionVariable(&head->condition);
+}
+
+static void SyncHeadDestroy(SyncHead* head) {
+  // Anyone still leaving the critical section is out once we get in.
+  OsEnterCriticalSection(&head->lock);
+  OsLeaveCriticalSection(&head->lock);
+  OsDeleteCriticalSection(&head->lock);
+  OsDestroyConditionVariable(&head->condition);
+}
+
+template <typename Semaphore, typename Count>
+static void SemaphoreAcquire(Semaphore* s, Count n) {
+  Count c = s->count.load();
+  while (c >= n) {
+    if (s->count.compare_exchange_weak(c, c - n)) return;
+  }
+  OsEnterCriticalSection(&s->head.lock);
+  s->waiters.fetch_add(1);
+  c = s->count.load();
+  for (;;) {
+    while (c < n) {
+      OsSleepConditionVariable(&s->head.condition, &s->head.lock);
+      c = s->count.load();
+    }
+    if (s->count.compare_exchange_strong(c, c - n)) break;
+  }
+  s->waiters.fetch_sub(1);
+  OsLeaveCriticalSection(&s->head.lock);
+}
+
+template <typename Semaphore, typename Count>
+static void SemaphoreRelease(Semaphore* s, Count n) {
+  s->count.fetch_add(n);
+  if (s->waiters.load() != 0) {
+    OsEnterCriticalSection(&s->head.lock);
+    OsWakeAllConditionVariable(&s->head.condition);
+    OsLeaveCriticalSection(&s->head.lock);
+  }
+}
+
+void Semaphore32Init(Semaphore32* s, uint32_t initial) {
+  SyncHeadInit(&s->head);
+  s->waiters.exchange(0);
+  s->count.exchange(initial);
+}
+void Semaphore32Acquire(Semaphore32* s, uint32_t n) { SemaphoreAcquire(s, n); }
+void Semaphore32Release(Semaphore32* s, uint32_t n) { SemaphoreRelease(s, n); }
+void Semaphore32Destroy(Semaphore32* s) { SyncHeadDestroy(&s->head); }
+
+void Semaphore64Init(Semaphore64* s, uint64_t initial) {
+  SyncHeadInit(&s->head);
+  s->waiters.exchange(0);
+  s->count.exchange(initial);
+}
+void Semaphore64Acquire(Semaphore64* s, uint64_t n) { SemaphoreAcquire(s, n); }
+void Semaphore64Release(Semaphore64* s, uint64_t n) { SemaphoreRelease(s, n); }
+void Semaphore64Destroy(Semaphore64* s) { SyncHeadDestroy(&s->head); }
+
+void WaitCellInit(WaitCell* c, int32_t value) {
+  SyncHeadInit(&c->head);
+  c->waiters.exchange(0);
+  c->value.exchange(value);
+}
+
+void WaitCellWake(WaitCell* c) {
+  if (c->waiters.load() != 0) {
+    OsEnterCriticalSection(&c->head.lock);
+    OsWakeAllConditionVariable(&c->head.condition);
+    OsLeaveCriticalSection(&c->head.lock);
+  }
+}
+
+typedef bool (*CellPredicate)(int32_t value, int32_t operand);
+
+static bool CellEquals(int32_t value, int32_t operand) { return value == operand; }
+static bool CellZero(int32_t value, int32_t) { return value == 0; }
+static bool CellNonZero(int32_t value, int32_t) { return value != 0; }
+
+static void WaitCellWait(WaitCell* c, CellPredicate holds, int32_t operand) {
+  if (holds(c->value.load(), operand)) return;
+  OsEnterCriticalSection(&c->head.lock);
+  c->waiters.fetch_add(1);
+  while (!holds(c->value.load(), operand)) OsSleepConditionVariable(&c->head.condition, &c->head.lock);
+  c->waiters.fetch_sub(1);
+  OsLeaveCriticalSection(&c->head.lock);
+}
+
+void WaitCellWaitEquals(WaitCell* c, int32_t value) { WaitCellWait(c, CellEquals, value); }
+void WaitCellWaitZero(WaitCell* c) { WaitCellWait(c, CellZero, 0); }
+void WaitCellWaitNonZero(WaitCell* c) { WaitCellWait(c, CellNonZero, 0); }
+void WaitCellDestroy(WaitCell* c) { SyncHeadDestroy(&c->head); }
