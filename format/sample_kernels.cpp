@@ -1,0 +1,262 @@
+// Texture sampling: one kernel template specialised by element size, format
+// kind, layout, filter group and addressing, and the 576-entry table that
+// SampleSurface dispatches through (row = surface kernelRow, column =
+// sampler kernel number).
+//
+// Coordinates are fixed point with 8 fractional bits. Float-to-integer
+// conversions that can see NaN, infinities or huge values behave like the
+// x86 truncating conversion: anything outside the int32 range (and NaN)
+// becomes 0x80000000. Integer sums that may leave the range wrap (two's
+// complement) instead of being undefined. Every coordinate is clamped or
+// wrapped into the level before it is turned into an address, so no input
+// reads outside the level's texels.
+#include <array>
+#include <cstring>
+#include <utility>
+
+#if defined(__SSE__)
+#include <xmmintrin.h>
+#endif
+
+#include "format/format.h"
+#include "format/surface_internal.h"
+
+namespace {
+
+constexpr int kAny = -1; // decided per call from the surface or the sampler
+constexpr uint32_t kMaxTaps = 8;
+
+inline int32_t TruncToInt32(float f) {
+#if defined(__SSE__)
+  return _mm_cvtt_ss2si(_mm_set_ss(f));
+#else
+  if (f >= -2147483648.0f && f < 2147483648.0f) return static_cast<int32_t>(f);
+  return INT32_MIN;
+#endif
+}
+
+inline int32_t WrapAdd(int32_t a, int32_t b) {
+  return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
+}
+
+// 256 x log2(rho), read off the float's bit pattern, plus the bias. The
+// difference is taken in 32 bits and wraps for negative rho, as on the
+// machine the bit trick comes from.
+inline int32_t LevelOfDetail(const Sampler* sampler, float rho) {
+  uint32_t bits;
+  memcpy(&bits, &rho, sizeof(bits));
+  int32_t diff = static_cast<int32_t>(bits - 0x3F800000u);
+  int32_t steps = static_cast<int32_t>(static_cast<float>(diff) * 0x1p-15f); // |.| <= 2^16
+  return WrapAdd(sampler->lodBias, steps);
+}
+
+// Level in 1/256 steps. The final floor at 0 only matters for samplers whose
+// minLod or maxLod is negative, which would otherwise select level -1.
+inline int32_t ClampLod(const Surface* surface, const Sampler* sampler, int32_t t) {
+  int32_t hi = sampler->maxLod < surface->lodLimit ? sampler->maxLod : surface->lodLimit;
+  if (t < sampler->minLod) t = sampler->minLod;
+  if (t > hi) t = hi;
+  return t < 0 ? 0 : t;
+}
+
+struct Taps {
+  const uint8_t* texel[kMaxTaps];
+  float weight[kMaxTaps];
+  uint32_t count;
+};
+
+template <int ES, int FP32, int POW2, int MORTON, int GROUP, int ADDR>
+struct Kernel {
+  static uint32_t ElementSize(const Surface* s) {
+    if constexpr (ES != 0) return ES;
+    else return s->elementSize;
+  }
+  static bool IsFp32(const Surface* s) {
+    if constexpr (FP32 == kAny) return s->isFp32 != 0;
+    else return FP32 != 0;
+  }
+  static bool IsPow2(const Surface* s) {
+    if constexpr (POW2 == kAny) return s->isPow2 != 0;
+    else return POW2 != 0;
+  }
+  static bool IsMorton(const Surface* s) {
+    if constexpr (MORTON == kAny) return s->layout != 1;
+    else return MORTON != 0;
+  }
+
+  // Clamps or wraps one axis; in Morton layout the result is the spread code.
+  static uint32_t Axis(const Surface* s, int32_t c, int32_t maxC, uint32_t spreadMask, bool clamp) {
+    if (clamp) {
+      c = c < 0 ? 0 : (c > maxC ? maxC : c);
+      return IsMorton(s) ? SpreadBits16(static_cast<uint32_t>(c)) : static_cast<uint32_t>(c);
+    }
+    if (IsMorton(s)) return SpreadBits16(static_cast<uint32_t>(c)) & spreadMask;
+    if (IsPow2(s)) return static_cast<uint32_t>(c) & static_cast<uint32_t>(maxC);
+    int32_t n = maxC + 1;
+    return static_cast<uint32_t>(c >= 0 ? c % n : maxC + (c + 1) % n);
+  }
+
+  static const uint8_t* Address(const Surface* s, int32_t level, uint32_t x, uint32_t y) {
+    const SurfaceLevel& l = s->levels[level];
+    if (IsMorton(s)) return l.start + static_cast<uint64_t>(x | (y << 1)) * ElementSize(s);
+    return l.start + static_cast<uint64_t>(x) * ElementSize(s) + static_cast<uint64_t>(y) * l.pitch;
+  }
+
+  static void AddPoint(Taps* taps, const Surface* s, int32_t level, int32_t X, int32_t Y, float weight,
+                       bool clampU, bool clampV) {
+    int32_t x = WrapAdd(X, 128) >> (level + 8);
+    int32_t y = WrapAdd(Y, 128) >> (level + 8);
+    uint32_t ax = Axis(s, x, s->levelMaxX[level], s->levelSpreadX[level], clampU);
+    uint32_t ay = Axis(s, y, s->levelMaxY[level], s->levelSpreadY[level], clampV);
+    taps->texel[taps->count] = Address(s, level, ax, ay);
+    taps->weight[taps->count] = weight;
+    ++taps->count;
+  }
+
+  static void AddBilinear(Taps* taps, const Surface* s, int32_t level, int32_t X, int32_t Y, float scale,
+                          bool clampU, bool clampV) {
+    int32_t x0 = X >> (level + 8), y0 = Y >> (level + 8);
+    float fx = static_cast<float>((X >> level) & 255) * (1.0f / 256.0f);
+    float fy = static_cast<float>((Y >> level) & 255) * (1.0f / 256.0f);
+    uint32_t ax0 = Axis(s, x0, s->levelMaxX[level], s->levelSpreadX[level], clampU);
+    uint32_t ax1 = Axis(s, x0 + 1, s->levelMaxX[level], s->levelSpreadX[level], clampU);
+    uint32_t ay0 = Axis(s, y0, s->levelMaxY[level], s->levelSpreadY[level], clampV);
+    uint32_t ay1 = Axis(s, y0 + 1, s->levelMaxY[level], s->levelSpreadY[level], clampV);
+    uint32_t n = taps->count;
+    // Multiples of 1/256 multiplied together: every weight is exact.
+    taps->texel[n + 0] = Address(s, level, ax0, ay0);
+    taps->weight[n + 0] = (1.0f - fx) * (1.0f - fy) * scale;
+    taps->texel[n + 1] = Address(s, level, ax1, ay0);
+    taps->weight[n + 1] = fx * (1.0f - fy) * scale;
+    taps->texel[n + 2] = Address(s, level, ax0, ay1);
+    taps->weight[n + 2] = (1.0f - fx) * fy * scale;
+    taps->texel[n + 3] = Address(s, level, ax1, ay1);
+    taps->weight[n + 3] = fx * fy * scale;
+    taps->count = n + 4;
+  }
+
+  static void Run(const Surface* s, const Sampler* sampler, const float* pixel, float* result) {
+    bool clampU, clampV;
+    if constexpr (ADDR == kAny) {
+      clampU = sampler->addressU == 1;
+      clampV = sampler->addressV == 1;
+    } else {
+      clampU = clampV = ADDR == 0;
+    }
+
+    int32_t lambda = LevelOfDetail(sampler, pixel[3]);
+    int32_t X = WrapAdd(TruncToInt32(s->scaleX * pixel[0]), s->offsetX);
+    int32_t Y = WrapAdd(TruncToInt32(s->scaleY * pixel[1]), s->offsetY);
+
+    Taps taps;
+    taps.count = 0;
+    bool nearest, bilinearFine, bilinearCoarse;
+    if constexpr (GROUP == 0) {
+      nearest = true, bilinearFine = false, bilinearCoarse = false;
+    } else if constexpr (GROUP == 1) {
+      nearest = true, bilinearFine = true, bilinearCoarse = true;
+    } else if constexpr (GROUP == 2) {
+      nearest = false, bilinearFine = true, bilinearCoarse = true;
+    } else {
+      nearest = sampler->mipFilter == 1;
+      if (nearest) {
+        bilinearFine = bilinearCoarse = sampler->coarseFilter == 2 || sampler->fineFilter == 2;
+      } else {
+        bilinearFine = sampler->fineFilter != 1;
+        bilinearCoarse = sampler->coarseFilter != 1;
+      }
+    }
+
+    if (nearest) {
+      int32_t level = ClampLod(s, sampler, WrapAdd(lambda, 128)) >> 8;
+      if (bilinearFine) AddBilinear(&taps, s, level, X, Y, 1.0f, clampU, clampV);
+      else AddPoint(&taps, s, level, X, Y, 1.0f, clampU, clampV);
+    } else {
+      int32_t l0 = ClampLod(s, sampler, lambda) >> 8;
+      int32_t l1 = ClampLod(s, sampler, WrapAdd(lambda, 256)) >> 8;
+      float blend = static_cast<float>(lambda & 255) * (1.0f / 256.0f);
+      if (bilinearFine) AddBilinear(&taps, s, l0, X, Y, 1.0f - blend, clampU, clampV);
+      else AddPoint(&taps, s, l0, X, Y, 1.0f - blend, clampU, clampV);
+      if (bilinearCoarse) AddBilinear(&taps, s, l1, X, Y, blend, clampU, clampV);
+      else AddPoint(&taps, s, l1, X, Y, blend, clampU, clampV);
+    }
+
+    // Gather every tap (there is always at least one), then one conversion;
+    // float32 surfaces are read as is, laid out exactly as unpackN writes.
+    float values[kMaxTaps * 4];
+    uint32_t channels;
+    uint32_t es = ElementSize(s);
+    if (IsFp32(s)) {
+      uint32_t stored = es / 4;
+      if constexpr (ES != 0 && FP32 == 1) channels = ES / 4;
+      else channels = s->readChannels;
+      uint32_t t = 0;
+      do {
+        memcpy(values + t * channels, taps.texel[t], stored * sizeof(float));
+        for (uint32_t c = stored; c < channels; ++c) values[t * channels + c] = 1.0f;
+      } while (++t < taps.count);
+    } else {
+      channels = s->readChannels;
+      alignas(16) uint8_t raw[kMaxTaps * 16];
+      uint32_t t = 0;
+      do {
+        if constexpr (ES != 0) memcpy(raw + t * ES, taps.texel[t], ES);
+        else memcpy(raw + t * es, taps.texel[t], es);
+      } while (++t < taps.count);
+      s->ops.unpackN(raw, values, taps.count);
+    }
+
+    if (taps.count == 1) {
+      for (uint32_t c = 0; c < channels; ++c) result[c] = values[c];
+      return;
+    }
+    for (uint32_t c = 0; c < channels; ++c) {
+      float sum = values[c] * taps.weight[0];
+      for (uint32_t t = 1; t < taps.count; ++t) sum += values[t * channels + c] * taps.weight[t];
+      result[c] = sum;
+    }
+  }
+};
+
+using GeneralKernel = Kernel<0, kAny, kAny, kAny, 3, kAny>;
+
+constexpr uint32_t kBlockElementSize[6] = {1, 2, 4, 8, 16, 0};
+
+// Table index = size block (96 entries) + kind (24) + layout (12) + kernel.
+template <uint32_t I>
+constexpr SampleKernelFn KernelAt() {
+  constexpr uint32_t block = I / 96, kind = (I / 24) % 4, morton = (I / 12) % 2, k = I % 12;
+  constexpr int fp32 = kind < 2 ? 1 : 0;
+  constexpr int pow2 = kind % 2 == 0 ? 1 : 0;
+  if constexpr ((fp32 && block < 2) || (morton && !pow2)) {
+    return nullptr;
+  } else if constexpr (k % 3 == 2) {
+    return &GeneralKernel::Run;
+  } else {
+    return &Kernel<static_cast<int>(kBlockElementSize[block]), fp32, pow2, static_cast<int>(morton),
+                   static_cast<int>(k / 3), static_cast<int>(k % 3)>::Run;
+  }
+}
+
+template <size_t... I>
+constexpr std::array<SampleKernelFn, sizeof...(I)> MakeKernelTable(std::index_sequence<I...>) {
+  return {{KernelAt<static_cast<uint32_t>(I)>()...}};
+}
+
+constexpr std::array<SampleKernelFn, kSampleKernelCount> kSampleKernels =
+    MakeKernelTable(std::make_index_sequence<kSampleKernelCount>());
+
+} // namespace
+
+const SampleKernelFn* SampleKernelTable() { return kSampleKernels.data(); }
+
+void SampleSurface(const Surface* surface, const Sampler* sampler, const float* pixel, float* result) {
+  float local[4] = {0.0f, 0.0f, 0.0f, 0.0f};
+  // Empty entries, kernel numbers past the row and surfaces without levels
+  // or a format answer zeros instead of jumping through a null pointer.
+  if (sampler->kernel < 12 && surface->levelCount != 0 && surface->ops.unpackN) {
+    SampleKernelFn kernel = kSampleKernels[surface->kernelRow + sampler->kernel];
+    if (kernel) kernel(surface, sampler, pixel, local);
+  }
+  memcpy(result, local, sizeof(local));
+}
