@@ -1,6 +1,7 @@
 // The direct pair table: specialised routines for the most used pairs (8-bit
 // formats to and from float32 formats, and 8-bit reorderings). Each gives
-// the same bits as the generic path through unpack and pack.
+// the same bits as the generic path through unpack and pack, except the
+// Snorm8 reorderings, which keep every byte (see ShuffleOne).
 #include <type_traits>
 
 #include "format/encode_simd.h"
@@ -38,16 +39,20 @@ QV_LAYOUT(Unorm8ARGB, LARGB<EncU8>);
 #undef QV_LAYOUT
 
 template <class L> constexpr bool kIsU8 = std::is_same_v<typename L::Enc, EncU8>;
+template <class L> constexpr bool kIsS8 = std::is_same_v<typename L::Enc, EncS8>;
+template <class D, class S>
+constexpr bool kIsByteShuffle = (kIsU8<D> && kIsU8<S>) || (kIsS8<D> && kIsS8<S>);
 
-// Unorm8 to Unorm8: the float round trip of an 8-bit unorm value is exact,
-// so reordering is a byte shuffle, with 255 for a synthesised alpha.
-// (Snorm8 values do not all survive the trip, so those pairs go through
-// floats like the generic path.)
+// 8-bit to 8-bit of the same kind is a byte shuffle, with the encoding of
+// 1.0 (255 or 127) for a synthesised alpha. For Unorm8 this equals the float
+// round trip. For Snorm8 it does not: the trip through floats truncates most
+// values by one code (9 becomes 8, -128 becomes -127), so a plain reorder of
+// identical components would corrupt them; these pairs keep the bytes.
 template <class D, class S>
 inline void ShuffleOne(uint8_t* d, const uint8_t* s) {
   uint8_t out[D::kSize];
   for (uint32_t c = 0; c < D::kComps; ++c) {
-    out[D::kSlot[c]] = c < S::kComps ? s[S::kSlot[c]] : (uint8_t)255;
+    out[D::kSlot[c]] = c < S::kComps ? s[S::kSlot[c]] : (uint8_t)D::Enc::kOne;
   }
   std::memcpy(d, out, D::kSize);
 }
@@ -55,7 +60,7 @@ inline void ShuffleOne(uint8_t* d, const uint8_t* s) {
 template <class D, class S>
 struct Direct {
   static inline void Element(void* dst, const void* src) {
-    if constexpr (kIsU8<D> && kIsU8<S>) {
+    if constexpr (kIsByteShuffle<D, S>) {
       ShuffleOne<D, S>((uint8_t*)dst, (const uint8_t*)src);
     } else {
       float channels[4];

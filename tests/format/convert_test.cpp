@@ -159,6 +159,12 @@ TEST(ConvertSetup, UndefinedSideGivesAConverterThatWritesNothing) {
   }
 }
 
+// The Snorm8 reorderings keep their bytes instead of truncating through
+// floats; every other direct routine is the generic path's exact bits.
+static bool IsSnorm8Reorder(int32_t d, int32_t s) {
+  return s == Snorm8RGB && (d == Snorm8Vec4 || d == Snorm8RGBA);
+}
+
 // Direct routines give the generic path's exact bits, one at a time and in
 // runs of every interesting length.
 TEST(ConvertPairs, DirectRoutinesMatchTheGenericPath) {
@@ -168,6 +174,9 @@ TEST(ConvertPairs, DirectRoutinesMatchTheGenericPath) {
   const uint32_t counts[] = {0, 1, 2, 3, 4, 5, 7, 8, 15, 16, 17, 31, 33, 1000};
   for (uint32_t i = 0; i < count; ++i) {
     int32_t d = (int32_t)(table[i].key / kFormatCount), s = (int32_t)(table[i].key % kFormatCount);
+    if (IsSnorm8Reorder(d, s)) {
+      continue;
+    }
     Converter direct, generic;
     ASSERT_EQ(initConverter(&direct, d, s), 0);
     ASSERT_EQ(initConverterGeneric(&generic, d, s), 0);
@@ -203,7 +212,7 @@ TEST(ConvertAllPairs, ManyEqualsOneAndTheModel) {
       ASSERT_EQ(many, OneByOne(c, src, kCount)) << PairName(d, s);
       if (formatInfo(d)->layoutClass == formatInfo(s)->layoutClass) {
         ASSERT_EQ(many, src) << PairName(d, s) << " is not a byte copy";
-      } else {
+      } else if (!IsSnorm8Reorder(d, s)) {
         ASSERT_EQ(many, Model(d, s, src, kCount)) << PairName(d, s);
       }
       Converter g;
@@ -258,10 +267,30 @@ TEST(ConvertRules, MissingChannelsAndShuffles) {
   EXPECT_EQ(0, std::memcmp(out, "\x04\x03\x02\x01", 4));
   convert(Unorm8Vec4, Unorm8RGBA, bgra, out);
   EXPECT_EQ(0, std::memcmp(out, bgra, 4));
-  // Snorm8 through floats: 127 survives, -128 clamps to -127.
-  const int8_t srgb[3] = {127, -128, -127};
-  convert(Snorm8Vec4, Snorm8RGB, srgb, out);
-  EXPECT_EQ(0, std::memcmp(out, "\x7F\x81\x81\x7F", 4));
+  // Snorm8 reorderings keep every byte, even -128, and add 127 as alpha;
+  // the generic path would truncate most of them by one code.
+  for (int32_t d : {(int32_t)Snorm8Vec4, (int32_t)Snorm8RGBA}) {
+    Converter c, generic;
+    initConverter(&c, d, Snorm8RGB);
+    initConverterGeneric(&generic, d, Snorm8RGB);
+    uint8_t src[256 * 3], many[256 * 4], one[4], viaFloats[4];
+    for (int v = 0; v < 256; ++v) {
+      src[3 * v] = (uint8_t)v;
+      src[3 * v + 1] = (uint8_t)(255 - v);
+      src[3 * v + 2] = (uint8_t)(v * 7);
+    }
+    c.convertMany(&c, many, src, 256);
+    for (int v = 0; v < 256; ++v) {
+      const uint8_t expected[4] = {src[3 * v], src[3 * v + 1], src[3 * v + 2], 127};
+      ASSERT_EQ(0, std::memcmp(many + 4 * v, expected, 4)) << v;
+      c.convertOne(&c, one, src + 3 * v);
+      ASSERT_EQ(0, std::memcmp(one, expected, 4)) << v;
+    }
+    const int8_t nine[3] = {9, -128, 127};
+    generic.convertOne(&generic, viaFloats, nine);
+    EXPECT_EQ((int8_t)viaFloats[0], 8); // why the bytes are kept
+    EXPECT_EQ((int8_t)viaFloats[1], -127);
+  }
   // Extra source channels are ignored.
   const float rgba[4] = {0.0f, 1.0f, 0.0f, 1.0f};
   convert(Unorm8Vec2, Fp32RGBA, rgba, out);
