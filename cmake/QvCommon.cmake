@@ -25,11 +25,14 @@ endif()
 # A static library of every .cpp in the calling folder. Platform files are
 # picked by suffix: *_win32.cpp only on Windows, *_posix.cpp and *_sdl.cpp
 # only elsewhere; everything else (including *_headless.cpp) everywhere.
+# Program entry files (main_*.cpp) are left to the executable's own target.
 function(qv_module name)
   cmake_parse_arguments(M "" "" "DEPS;SYSTEM_LIBS" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.c)
   foreach(s ${sources})
-    if(WIN32 AND s MATCHES "_(posix|sdl)\\.(cpp|c)$")
+    if(s MATCHES "/main_[^/]*\\.(cpp|c)$")
+      list(REMOVE_ITEM sources ${s})
+    elseif(WIN32 AND s MATCHES "_(posix|sdl)\\.(cpp|c)$")
       list(REMOVE_ITEM sources ${s})
     elseif(NOT WIN32 AND s MATCHES "_win32\\.(cpp|c)$")
       list(REMOVE_ITEM sources ${s})
