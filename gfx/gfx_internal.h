@@ -1,0 +1,11 @@
+// Shared by the context and the command execute functions.
+#pragma once
+
+#include "gfx/gfx.h"
+
+// Opens the bins when a deferred clear waits, so that the next flush runs a
+// tile pass even without triangles.
+void OpenBinsForPendingClears(QvGfxContext* context);
+// Copies size bytes into the current upload half (flushing once when the
+// half is full) and binds them.
+void UploadCopy(QvGfxContext* context, Binding* binding, const void* source, uint64_t size, uint64_t alignment);

@@ -1,0 +1,157 @@
+// Command ring and render thread. One producer (the main thread) and one
+// consumer (the render thread) share only the readable and writable byte
+// counts; the write position belongs to the producer, the read position is a
+// local of the render thread.
+#include <cstring>
+
+#include "gfx/gfx.h"
+#include "runtime/runtime.h"
+
+namespace {
+
+struct WrapCommand {
+  GfxCommand header;
+  uint8_t* ringBase;
+  uint64_t capacity;
+};
+static_assert(sizeof(WrapCommand) == 32, "wrap record is 32 bytes");
+
+GfxCommand* ExecuteWrap(QvGfxContext*, GfxCommand* command) {
+  return reinterpret_cast<GfxCommand*>(reinterpret_cast<WrapCommand*>(command)->ringBase);
+}
+
+GfxCommand* ExecuteQuit(QvGfxContext*, GfxCommand*) { return nullptr; }
+
+GfxCommand* ExecuteSignalIdle(QvGfxContext* context, GfxCommand* command) {
+  WaitCell* idle = &context->stream.idle;
+  idle->value.store(0);
+  WaitCellWake(idle);
+  return NextCommand(command);
+}
+
+} // namespace
+
+uint64_t CommandRecordSize(uint64_t n) { return (n + 7) & ~uint64_t(7); }
+
+int32_t CreateCommandStream(QvGfxContext* context) {
+  CommandStream* s = &context->stream;
+  // The global allocator aligns to 4 only; records hold pointers, so the
+  // ring starts at the next multiple of 8.
+  s->ringAllocation = static_cast<uint8_t*>(MemAlloc(kCommandRingBytes + 4));
+  if (!s->ringAllocation) {
+    LogPrintf("CreateCommandStream ... failed.\n");
+    return 1;
+  }
+  s->ringBase = s->ringAllocation + ((8 - (reinterpret_cast<uintptr_t>(s->ringAllocation) & 7)) & 7);
+  s->writePosition = s->ringBase;
+  s->capacity = kCommandRingBytes;
+  WaitCellInit(&s->frameDone, 0);
+  Semaphore64Init(&s->readable, 0);
+  Semaphore64Init(&s->writable, kCommandRingBytes);
+  WaitCellInit(&s->idle, 0);
+  s->framesSubmitted = 0;
+  if (StartThread(&s->renderThread, RenderThreadMain, context, "QvGfxContext") != 0) {
+    LogPrintf("StartThread (QvGfxContext) ... failed.\n");
+    WaitCellDestroy(&s->idle);
+    Semaphore64Destroy(&s->writable);
+    Semaphore64Destroy(&s->readable);
+    WaitCellDestroy(&s->frameDone);
+    MemFree(s->ringAllocation);
+    s->ringAllocation = s->ringBase = s->writePosition = nullptr;
+    return 1;
+  }
+  return 0;
+}
+
+void DestroyCommandStream(QvGfxContext* context) {
+  CommandStream* s = &context->stream;
+  if (!s->ringAllocation) return;
+  MemFree(s->ringAllocation);
+  s->ringAllocation = s->ringBase = s->writePosition = nullptr;
+  WaitCellDestroy(&s->idle);
+  Semaphore64Destroy(&s->writable);
+  Semaphore64Destroy(&s->readable);
+  WaitCellDestroy(&s->frameDone);
+}
+
+void* AllocCommand(QvGfxContext* context, uint64_t n) {
+  CommandStream* s = &context->stream;
+  n = CommandRecordSize(n);
+  if (n < sizeof(GfxCommand) || n + kCommandReserve > s->capacity) {
+    // Could never be placed: waiting would hang the producer for good.
+    LogPrintf("AllocCommand ... failed. size=%llu\n", static_cast<unsigned long long>(n));
+    return nullptr;
+  }
+  uint64_t room = uint64_t(s->ringBase + s->capacity - s->writePosition);
+  if (room < n + kCommandReserve) {
+    Semaphore64Acquire(&s->writable, room);
+    WrapCommand* wrap = reinterpret_cast<WrapCommand*>(s->writePosition);
+    wrap->header.size = room;
+    wrap->header.execute = ExecuteWrap;
+    wrap->ringBase = s->ringBase;
+    wrap->capacity = s->capacity;
+    s->writePosition = s->ringBase;
+    Semaphore64Release(&s->readable, room);
+  }
+  Semaphore64Acquire(&s->writable, n);
+  void* record = s->writePosition;
+  s->writePosition += n;
+  return record;
+}
+
+void SubmitCommand(QvGfxContext* context, uint64_t n) {
+  Semaphore64Release(&context->stream.readable, CommandRecordSize(n));
+}
+
+int64_t RenderThreadMain(void* argument) {
+  QvGfxContext* context = static_cast<QvGfxContext*>(argument);
+  CommandStream* s = &context->stream;
+  GfxCommand* record = reinterpret_cast<GfxCommand*>(s->ringBase);
+  for (;;) {
+    Semaphore64Acquire(&s->readable, sizeof(GfxCommand));
+    uint64_t size = record->size;
+    Semaphore64Acquire(&s->readable, size - sizeof(GfxCommand));
+    GfxCommand* next = record->execute(context, record);
+    if (!next) return 0;
+    Semaphore64Release(&s->writable, size);
+    record = next;
+  }
+}
+
+static int32_t RecordBare(QvGfxContext* context, GfxExecuteFn execute) {
+  GfxCommand* c = static_cast<GfxCommand*>(AllocCommand(context, sizeof(GfxCommand)));
+  if (!c) return 1;
+  c->size = sizeof(GfxCommand);
+  c->execute = execute;
+  SubmitCommand(context, sizeof(GfxCommand));
+  return 0;
+}
+
+void Finish(QvGfxContext* context) {
+  WaitCell* idle = &context->stream.idle;
+  idle->value.exchange(1);
+  RecordFlush(context);
+  RecordBare(context, ExecuteSignalIdle);
+  if (idle->value.load() != 0) WaitCellWaitZero(idle);
+}
+
+void EndFrame(QvGfxContext* context, Presenter* presenter, uint32_t mode) {
+  CommandStream* s = &context->stream;
+  RecordPresent(context, presenter, mode);
+  s->framesSubmitted += 1;
+  if (s->frameDone.value.load() != int32_t(s->framesSubmitted)) WaitCellWaitEquals(&s->frameDone, int32_t(s->framesSubmitted));
+}
+
+void CountFrameDone(QvGfxContext* context) {
+  WaitCell* done = &context->stream.frameDone;
+  done->value.fetch_add(1);
+  WaitCellWake(done);
+}
+
+void Quit(QvGfxContext* context) {
+  CommandStream* s = &context->stream;
+  if (!s->renderThread) return;
+  RecordBare(context, ExecuteQuit);
+  JoinThread(s->renderThread);
+  s->renderThread = nullptr;
+}

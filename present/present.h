@@ -1,0 +1,61 @@
+// Presenters: where the software frame goes. The render thread asks the
+// bound presenter for the surface of the current frame (BindColorTarget) and
+// hands the finished frame over (Present). Concrete presenters embed a
+// Presenter as their first member.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "format/format.h"
+
+struct Presenter;
+// Returns the surface over the current frame memory, making it on first use
+// within the frame.
+typedef Surface* (*AcquireFrameSurfaceFn)(Presenter* presenter);
+// Shows the current frame and moves on to the next one; 0 ok, 1 failure.
+typedef int32_t (*PresentFrameFn)(Presenter* presenter, uint32_t mode);
+
+struct Presenter {
+  AcquireFrameSurfaceFn AcquireFrameSurface;
+  PresentFrameFn PresentFrame;
+};
+
+constexpr uint32_t kFrameWidth = 640;
+constexpr uint32_t kFrameHeight = 480;
+constexpr uint32_t kFramePitch = (kFrameWidth * 4 + 255) & ~255u; // 2560
+constexpr uint64_t kFrameBytes = uint64_t(kFramePitch) * kFrameHeight;
+
+// A surface wrapping frame memory owned elsewhere; lives from the first
+// acquisition in a frame to that frame's present.
+struct FrameSlot {
+  Surface surface;
+  int32_t created;
+};
+
+// Fills slot with a Unorm8BGRA 640x480 surface over memory (pitch 2560).
+int32_t MakeFrameSlotSurface(FrameSlot* slot, uint8_t* memory);
+void DropFrameSlotSurface(FrameSlot* slot);
+
+// ---- Headless memory presenter ---------------------------------------------
+// Renders into a preallocated ring of keptCount + 1 frame buffers; the last
+// keptCount presented frames stay readable. No pacing, no window.
+struct MemoryPresenter {
+  Presenter base;
+  FrameSlot slots[2];
+  uint32_t currentSlot;
+  uint32_t keptCount;
+  uint32_t bufferCount; // keptCount + 1
+  uint8_t* storage;     // bufferCount * kFrameBytes, zeroed at creation
+  uint8_t* mapped;      // memory of the frame being drawn
+  std::atomic<uint32_t> presentedCount;
+  std::atomic<uint32_t> lastMode;
+};
+
+// keptCount >= 1. Returns 1 when the storage cannot be had.
+int32_t CreateMemoryPresenter(MemoryPresenter* presenter, uint32_t keptCount);
+void DestroyMemoryPresenter(MemoryPresenter* presenter);
+// Frame k (0 = first presented) when it is among the kept ones, else null.
+// Rows are kFramePitch bytes apart, pixels B, G, R, A.
+const uint8_t* MemoryPresenterFrame(const MemoryPresenter* presenter, uint32_t k);
+uint32_t MemoryPresenterPresentedCount(const MemoryPresenter* presenter);

@@ -1,0 +1,371 @@
+// Software rasterizer: the shared data model of the front end, triangle
+// set-up and binning, and the tile stage. Everything lives in the 256 MiB
+// RasterArena and is carved with bump cursors; nothing is allocated per
+// frame. Tiles are 16x16 pixels, pixels and tiles are numbered in Morton
+// order on an 11-bit (2048x2048) screen.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "format/format.h"
+#include "runtime/runtime.h"
+
+// ---- Stages ----------------------------------------------------------------
+struct StageLayoutEntry {
+  uint32_t offset; // bytes
+  uint32_t count;  // float32 components
+};
+
+constexpr uint32_t kMaxLayoutEntries = 16;
+
+struct StageLayout {
+  uint32_t totalSize; // bytes
+  uint32_t entryCount;
+  StageLayoutEntry entries[kMaxLayoutEntries];
+};
+
+// Same shape as a StageLayout: the output layout of the last bound stage,
+// cached in the RenderState; output entry i goes to colour target slot i.
+typedef StageLayout RenderTargetLayout;
+
+// Per-pixel record of a tile; the three 64-float areas are what fragment and
+// blend stages address with their layout offsets.
+struct PixelRecord {
+  float interpolated[64];
+  float outputs[64];
+  float target[64];
+  float storedDepth;
+  uint32_t depthUnwritten; // 1 until the pixel is written in this tile pass
+  float x;                 // pixel indices in the target
+  float y;
+  float fragmentDepth;
+  float invW;
+  float w;
+  int32_t facing;
+};
+static_assert(sizeof(PixelRecord) == 800, "pixel record is 800 bytes");
+
+// Stage functions. Slots run from first to end stepping by stride; the
+// FragmentList is an array of PixelRecord pointers and a stage returns the
+// end of the pointers it kept (moved to the front, in order).
+typedef void (*VertexStageFn)(const void* constants, const float* inputs, uint8_t* first, uint8_t* end,
+                              uint32_t stride);
+typedef PixelRecord** (*FragmentStageFn)(const void* constants, PixelRecord** first, PixelRecord** end);
+typedef PixelRecord** (*BlendStageFn)(const void* constants, PixelRecord** first, PixelRecord** end);
+typedef void (*StageFunction)(); // stored type; cast back by stage kind
+
+struct StageDescriptor {
+  StageFunction function;
+  const StageLayout* inputLayout;
+  const StageLayout* outputLayout;
+  const char* name;
+};
+
+inline VertexStageFn StageVertexFn(const StageDescriptor* d) { return reinterpret_cast<VertexStageFn>(d->function); }
+inline FragmentStageFn StageFragmentFn(const StageDescriptor* d) { return reinterpret_cast<FragmentStageFn>(d->function); }
+inline BlendStageFn StageBlendFn(const StageDescriptor* d) { return reinterpret_cast<BlendStageFn>(d->function); }
+
+// Built-in stage programs (raster/stages*.cpp).
+extern const StageDescriptor NullVs;
+extern const StageDescriptor FontVs;
+extern const StageDescriptor FontFs;
+extern const StageDescriptor AlphaBlendBs;
+
+enum CompareFunction : int32_t {
+  Never = 1,
+  Always = 2,
+  Less = 3,
+  LessEqual = 4,
+  Equal = 5,
+  Greater = 6,
+  GreaterEqual = 7,
+  NotEqual = 8,
+};
+
+// Any other value draws in bin order.
+enum SortMode : int32_t {
+  SortBinOrder = 0,
+  SortNearestFirst = 2,
+  SortFarthestFirst = 3,
+};
+
+// Facing flag 1 = front. Any value other than 1..3 drops front faces.
+enum CullMode : int32_t {
+  CullNone = 1,
+  CullAll = 2,
+  CullBack = 3,
+  CullFront = 4,
+};
+
+enum AttributeType : uint32_t {
+  AttrFloat32 = 1,
+  AttrFloat16 = 2,
+  AttrSnorm32 = 3,
+  AttrSnorm16 = 4,
+  AttrSnorm8 = 5,
+};
+
+// ---- Bound state ---------------------------------------------------------
+struct Binding {
+  void* data;         // null when nothing is bound
+  int64_t size;       // -1: held by reference, never copied
+  uint64_t alignment;
+};
+
+struct VertexElement {
+  uint32_t streamSlot;
+  uint32_t offset;
+  uint32_t stride;
+  uint32_t type; // AttributeType
+  uint32_t componentCount;
+};
+
+constexpr uint32_t kMaxVertexStreams = 16;
+constexpr uint32_t kMaxColorTargets = 16;
+
+struct InputState {
+  Binding streams[kMaxVertexStreams];
+  VertexElement elements[kMaxVertexStreams];
+};
+
+struct PipelineState {
+  int32_t frontFace;       // 1: counter-clockwise in the edge sense is front
+  int32_t cullMode;        // CullMode
+  int32_t depthCompare;    // CompareFunction
+  int32_t depthTestEnable;
+  const StageDescriptor* vertexStage; // never null (NullVs)
+  Binding vertexConstants;
+  const StageDescriptor* fragmentStage; // may be null
+  Binding fragmentConstants;
+  const StageDescriptor* blendStage; // may be null
+  Binding blendConstants;
+};
+
+// E = a*(2*vh*px) + b*(2*vw*py) + c at integer pixel indices; inside when E >= 0.
+struct EdgeEquation {
+  int32_t a;
+  int32_t b;
+  int64_t c;
+};
+
+constexpr int32_t kClearNone = 1;    // load state: keep the target's contents
+constexpr int32_t kClearPending = 2; // load state: fill with the clear value
+
+struct RenderState {
+  // Viewport block: aligned Morton range [tileFirst, tileEnd) of 2^k codes.
+  uint32_t tileFirst;
+  uint32_t tileEnd;
+  uint32_t blockLevel; // the walk starts from a square of side 2^blockLevel
+  uint32_t blockX;
+  uint32_t blockY;
+  int32_t sortMode;
+  float depthNear;
+  float depthFar;
+  float depthMin;
+  float depthMax;
+  int32_t viewportX;
+  int32_t viewportY;
+  int32_t viewportWidth;
+  int32_t viewportHeight;
+  float halfWidth;
+  float halfHeight;
+  float depthScale;
+  float rcpHalfWidth;
+  float rcpHalfHeight;
+  float centreX;
+  float centreY;
+  float depthOffset;
+  EdgeEquation viewportEdges[4];
+  int32_t depthClearState;
+  int32_t colorClearState[kMaxColorTargets];
+  uint8_t depthClearValue[16];
+  uint8_t colorClearValue[kMaxColorTargets][16];
+  Surface* depthTarget;
+  Surface* colorTargets[kMaxColorTargets];
+  RenderTargetLayout targetLayout;
+};
+
+// SetViewport / SetDepthRange derivations. A viewport that is empty or does
+// not lie inside the 2048x2048 addressable screen gets an empty tile range
+// and draws nothing.
+void DeriveViewport(RenderState* state, int32_t x, int32_t y, int32_t width, int32_t height);
+void DeriveDepthRange(RenderState* state, float depthNear, float depthFar);
+
+// ---- RasterArena -----------------------------------------------------------
+// The arena itself is only 4-byte aligned: align region starts up to 8
+// before placing records that hold pointers or 64-bit values.
+constexpr uint64_t kMiB = 1048576;
+constexpr uint64_t kRasterArenaBytes = 256 * kMiB;
+constexpr uint64_t kSnapshotRegionOffset = 0;
+constexpr uint64_t kSnapshotRegionBytes = 64 * kMiB;
+constexpr uint64_t kVertexJobOffset = 64 * kMiB;
+constexpr uint32_t kVertexJobCapacity = 524288;
+constexpr uint64_t kSetupJobOffset = 80 * kMiB;
+constexpr uint32_t kSetupJobCapacity = 699050;
+constexpr uint64_t kGeometryOffset = 96 * kMiB; // TriangleRecords grow up from here
+constexpr uint64_t kGeometryEnd = 160 * kMiB;   // VertexSlots grow down from here
+constexpr uint64_t kBinRegionOffset = 160 * kMiB;
+constexpr uint64_t kBinRegionEnd = 256 * kMiB;
+
+constexpr uint32_t kVertexRunLength = 256; // slots per VertexJob
+constexpr uint32_t kSetupRunLength = 16;   // TriangleRecords per SetupJob
+
+// A VertexSlot is this header followed by the vertex stage's outputs; the
+// slot stride is the output layout's total size + 20.
+struct VertexSlot {
+  int32_t vertexIndex;
+  float position[4]; // clip space x, y, z, w
+};
+constexpr uint32_t kVertexSlotHeaderBytes = 20;
+static_assert(sizeof(VertexSlot) == kVertexSlotHeaderBytes, "slot header is 20 bytes");
+inline float* VertexSlotOutputs(VertexSlot* slot) { return reinterpret_cast<float*>(reinterpret_cast<uint8_t*>(slot) + kVertexSlotHeaderBytes); }
+
+struct TriangleRecord {
+  const PipelineState* pipeline;
+  VertexSlot* vertices[3];
+};
+
+struct VertexJob {
+  const InputState* input;
+  const PipelineState* pipeline;
+  uint8_t* first;
+  uint8_t* end;
+};
+static_assert(sizeof(VertexJob) * kVertexJobCapacity == 16 * kMiB, "vertex job array");
+
+struct TileBinner;
+
+struct SetupJob {
+  TileBinner* binner;
+  TriangleRecord* first;
+  TriangleRecord* end;
+};
+static_assert(sizeof(SetupJob) * kSetupJobCapacity <= 16 * kMiB, "set-up job array");
+
+struct GeometryQueue {
+  JobQueue jobs; // vertex and set-up jobs
+  TileBinner* binner;
+  VertexJob* vertexJobs;
+  uint32_t vertexJobCapacity;
+  uint32_t vertexJobCount;
+  SetupJob* setupJobs;
+  uint32_t setupJobCapacity;
+  uint32_t setupJobCount;
+  uint8_t* geometryBottom;
+  uint8_t* geometryTop;
+  TriangleRecord* triangleCursor;
+  TriangleRecord* triangleMark;
+  uint8_t* vertexCursor;
+  uint8_t* vertexMark;
+};
+
+// ---- Set-up and binning ----------------------------------------------------
+// Up to 15 edge numbers (1..15) in 4-bit nibbles, lowest first; 0 = none left.
+typedef uint64_t EdgeList;
+constexpr uint64_t kFullEdgeList = 0x0FEDCBA987654321ull;
+inline EdgeList FullEdgeList(uint32_t edgeCount) { return kFullEdgeList & ((1ull << (4 * edgeCount)) - 1); }
+
+struct Plane {
+  float a, b, c; // value at the centre of pixel (px, py) = a*px + b*py + c
+};
+
+constexpr uint32_t kMaxAttributePlanes = 64;
+
+// Allocated in the bin region; the edge array and planes follow the header.
+struct BinnedTriangle {
+  const PipelineState* pipeline;
+  const RenderState* renderState;
+  EdgeEquation* edges;
+  int32_t edgeCount;     // 7, 8 or 9: three sides, four bounds, near, far
+  Plane* fixedPlanes;    // [0] 1/w, [1] window depth
+  Plane* attributePlanes;
+  int32_t attributeCount;
+  float zmin;
+  float zmax;
+  int32_t facing;
+};
+
+struct TileEntry {
+  BinnedTriangle* triangle;
+  EdgeList edges; // the triangle's edges that still cross this tile
+  float zmin;
+  float zmax;
+};
+
+struct TileNode {
+  uint32_t key; // order-preserving bits of (tile zmin + tile zmax)
+  TileNode* next;
+  TileEntry* entry;
+};
+
+// The sentinel comes first, so an empty bin's tail points at the bin itself.
+struct TileBin {
+  TileNode sentinel;
+  std::atomic<TileNode*> tail;
+};
+
+struct TileJob {
+  RenderState* renderState;
+  int32_t tile; // absolute tile number (Morton code >> 8)
+  TileBin* bin;
+};
+
+constexpr int32_t kBinsClosed = 1;
+constexpr int32_t kBinsOpen = 2;
+
+struct TileBinner {
+  JobQueue jobs; // tile jobs; distinct from the set-up queue so a set-up
+                 // job can run a tile pass and wait for it
+  RenderState* renderState;
+  std::atomic<int32_t> phase;
+  TileBin* bins;
+  uint32_t binCount; // tiles of the viewport block; 0 when the region cannot hold them
+  TileJob* tileJobs;
+  uint32_t tileJobCount;
+  uint8_t* regionStart;
+  uint8_t* regionEnd; // tests may lower it while the bins are closed
+  std::atomic<uintptr_t> bump;
+  std::atomic<uintptr_t> committed;
+  OsCriticalSection lock;
+  OsConditionVariable condition;
+};
+
+// Sets the fields (phase closed, lock and condition variable). The caller
+// creates binner->jobs with CreateJobQueue itself.
+void InitTileBinner(TileBinner* binner, RenderState* renderState, uint8_t* regionStart, uint8_t* regionEnd);
+void DestroyTileBinner(TileBinner* binner); // lock and condition only
+
+// JobFunction: user is the SetupJob array.
+void RunSetupJob(void* user, uint32_t index, uint32_t count);
+void OpenBins(TileBinner* binner);    // no-op when open
+void RunTilePass(TileBinner* binner); // no-op when closed
+
+// Entry t: corners (x, y), (x+15, y), (x, y+15), (x+15, y+15) of tile t as
+// float pairs. Filled once, before the first context exists.
+constexpr uint32_t kTileCount = 16384;
+extern float MortonTileTable[kTileCount][8];
+void FillMortonTileTable();
+
+// Hierarchical walk over the viewport block: calls emit(user, tile start
+// code, edges still crossing) for every tile not wholly outside an edge, in
+// Morton order. Returns the number of tiles emitted.
+typedef void (*TileEmitFn)(void* user, uint32_t tileCode, EdgeList edges);
+uint32_t WalkTiles(const RenderState* state, const EdgeEquation* edges, EdgeList list, TileEmitFn emit, void* user);
+
+// ---- Tile stage --------------------------------------------------------------
+// JobFunction: user is the TileJob array.
+void RunTileJob(void* user, uint32_t index, uint32_t count);
+// Sorts the nodes after sentinel by key: ascending for mode 1, descending
+// otherwise; stable.
+void ListSort(TileNode* sentinel, int32_t mode);
+
+// Test hook: 0 disables the whole-tile shortcuts (tile-level depth decision,
+// empty-edge-list coverage, full-tile depth write) so they can be compared
+// with the per-pixel path. Set only while no tile pass runs.
+void SetTileFastPathsForTest(int32_t enabled);
+
+// ---- Front end (raster/frontend*.cpp) -------------------------------------
+struct QvGfxContext;
+void DrawIndexedStep(QvGfxContext* context, uint32_t indexCount);
+void FlushGeometry(GeometryQueue* queue, const InputState* input, const PipelineState* pipeline);

@@ -1,0 +1,322 @@
+// Triangle set-up: integer edge functions straight from homogeneous clip
+// coordinates (no clipping), planes for 1/w, depth and the interpolated
+// values, and binning into the tiles the triangle may touch.
+#include <cfloat>
+#include <cmath>
+
+#include "raster/bin_internal.h"
+
+namespace {
+
+struct SetupVertex {
+  int32_t X, Y, W;   // block fixed point
+  double scale;      // X = scale * x (a power of two)
+  double x, y, w, z; // truncated x, y, w; z as given
+  uint32_t outcode;
+};
+
+// Double to float without relying on out-of-range conversions.
+float ToFloat(double v) {
+  if (v > FLT_MAX) return INFINITY;
+  if (v < -FLT_MAX) return -INFINITY;
+  return (float)v;
+}
+
+int32_t LoadVertex(const VertexSlot* slot, SetupVertex* v) {
+  const float* p = slot->position;
+  if (!IsFiniteFloat(p[0]) || !IsFiniteFloat(p[1]) || !IsFiniteFloat(p[2]) || !IsFiniteFloat(p[3])) return 1;
+  float xyw[3] = {p[0], p[1], p[3]};
+  int32_t fixed[3];
+  int32_t emax = ToBlockFixed(xyw, fixed);
+  v->X = fixed[0];
+  v->Y = fixed[1];
+  v->W = fixed[2];
+  v->scale = std::ldexp(1.0, 140 - emax);
+  v->x = v->X / v->scale;
+  v->y = v->Y / v->scale;
+  v->w = v->W / v->scale;
+  v->z = p[2];
+  uint32_t oc = 0;
+  if (v->X < -v->W) oc |= 1;
+  if (v->X > v->W) oc |= 2;
+  if (v->Y < -v->W) oc |= 4;
+  if (v->Y > v->W) oc |= 8;
+  if (!(p[2] >= -p[3])) oc |= 16;
+  if (p[2] > p[3]) oc |= 32;
+  v->outcode = oc;
+  return 0;
+}
+
+struct Ratio {
+  int32_t n, d; // d > 0
+};
+
+inline bool RatioLess(Ratio p, Ratio q) { return (int64_t)p.n * q.d < (int64_t)q.n * p.d; }
+
+// A homogeneous (a, b, c) of any scale as an edge with 14-bit coefficients.
+EdgeEquation FixedEdge(const RenderState* s, double a, double b, double c) {
+  double m = std::fabs(a);
+  if (std::fabs(b) > m) m = std::fabs(b);
+  if (std::fabs(c) > m) m = std::fabs(c);
+  float abc[3] = {0, 0, 0};
+  if (m > 0 && m <= DBL_MAX) {
+    abc[0] = (float)(a / m);
+    abc[1] = (float)(b / m);
+    abc[2] = (float)(c / m);
+  }
+  int32_t v[3];
+  ToBlockFixed(abc, v);
+  return MakeEdge(s, v[0], v[1], v[2]);
+}
+
+struct TileHit {
+  uint32_t code;
+  EdgeList edges;
+};
+
+constexpr uint32_t kLocalHits = 256;
+
+struct HitCollector {
+  TileHit hits[kLocalHits];
+  uint32_t count;
+};
+
+void CollectHit(void* user, uint32_t code, EdgeList edges) {
+  HitCollector* h = static_cast<HitCollector*>(user);
+  if (h->count < kLocalHits) h->hits[h->count] = TileHit{code, edges};
+  h->count++;
+}
+
+// Second walk for triangles with more tiles than the local buffer holds.
+struct EntryWriter {
+  TileEntry* entries;
+  uint32_t count;
+};
+
+void WriteHit(void* user, uint32_t code, EdgeList edges) {
+  EntryWriter* w = static_cast<EntryWriter*>(user);
+  TileEntry* e = &w->entries[w->count++];
+  e->triangle = reinterpret_cast<BinnedTriangle*>((uintptr_t)code); // replaced below
+  e->edges = edges;
+}
+
+void SetupTriangle(TileBinner* binner, const RenderState* s, const TriangleRecord* t) {
+  const PipelineState* ps = t->pipeline;
+  SetupVertex v[3];
+  for (int i = 0; i < 3; i++)
+    if (LoadVertex(t->vertices[i], &v[i]) != 0) return;
+  if (v[0].outcode & v[1].outcode & v[2].outcode) return;
+
+  // Homogeneous edges: cross products of the integer vertices.
+  int64_t e[3][3];
+  for (int k = 0; k < 3; k++) {
+    const SetupVertex& p = v[k];
+    const SetupVertex& q = v[(k + 1) % 3];
+    e[k][0] = (int64_t)p.Y * q.W - (int64_t)p.W * q.Y;
+    e[k][1] = (int64_t)p.W * q.X - (int64_t)p.X * q.W;
+    e[k][2] = (int64_t)p.X * q.Y - (int64_t)q.X * p.Y;
+  }
+  int64_t D = e[0][0] * v[2].X + e[0][1] * v[2].Y + e[0][2] * v[2].W;
+  if (D == 0) return;
+  int32_t facing = (ps->frontFace == 1) ^ (D < 0);
+  int32_t cull = ps->cullMode;
+  if (cull == CullAll || (cull == CullBack && facing == 0) || (cull != CullNone && cull != CullBack && facing == 1)) return;
+  if (D < 0) {
+    D = -D;
+    for (int k = 0; k < 3; k++)
+      for (int j = 0; j < 3; j++) e[k][j] = -e[k][j];
+  }
+
+  EdgeEquation edges[9];
+  for (int k = 0; k < 3; k++) edges[k] = MakeEdge(s, (int32_t)e[k][0], (int32_t)e[k][1], e[k][2]);
+
+  // Bounding box of the vertices in front of the eye, limited to the viewport.
+  Ratio left = {1, 1}, right = {-1, 1}, top = {1, 1}, bottom = {-1, 1};
+  for (int i = 0; i < 3; i++) {
+    if (v[i].W <= 0) continue;
+    Ratio rx = {v[i].X, v[i].W}, ry = {v[i].Y, v[i].W};
+    if (RatioLess(rx, left)) left = rx;
+    if (RatioLess(right, rx)) right = rx;
+    if (RatioLess(ry, top)) top = ry;
+    if (RatioLess(bottom, ry)) bottom = ry;
+  }
+  uint32_t anyOut = v[0].outcode | v[1].outcode | v[2].outcode;
+  if (anyOut & 1) left = Ratio{-1, 1};
+  if (anyOut & 2) right = Ratio{1, 1};
+  if (anyOut & 4) top = Ratio{-1, 1};
+  if (anyOut & 8) bottom = Ratio{1, 1};
+  edges[3] = MakeEdge(s, left.d, 0, -(int64_t)left.n);
+  edges[4] = MakeEdge(s, -right.d, 0, right.n);
+  edges[5] = MakeEdge(s, 0, top.d, -(int64_t)top.n);
+  edges[6] = MakeEdge(s, 0, -bottom.d, bottom.n);
+
+  // Per-vertex plane weights: the plane of a quantity A (giving A/w at a
+  // pixel centre) is sum A_i * G_i. Exact integer edges over the integer
+  // determinant, rescaled to the truncated floats.
+  double rw = 2.0 / s->viewportWidth, rh = 2.0 / s->viewportHeight;
+  double cx = s->viewportX + s->viewportWidth * 0.5, cy = s->viewportY + s->viewportHeight * 0.5;
+  double G[3][3];
+  double ndc[3][3];
+  for (int i = 0; i < 3; i++) {
+    const int64_t* ek = e[(i + 1) % 3];
+    double ti = v[i].scale / (double)D;
+    ndc[i][0] = ti * (double)ek[0];
+    ndc[i][1] = ti * (double)ek[1];
+    ndc[i][2] = ti * (double)ek[2];
+    double a = ndc[i][0] * rw, b = ndc[i][1] * rh;
+    G[i][0] = a;
+    G[i][1] = b;
+    G[i][2] = ndc[i][2] - a * cx - b * cy + 0.5 * (a + b);
+  }
+
+  // Near and far edges: z = alpha*x + beta*y + gamma*w on the triangle's plane.
+  int32_t edgeCount = 7;
+  if (anyOut & 48) {
+    double alpha = 0, beta = 0, gamma = 0;
+    for (int i = 0; i < 3; i++) {
+      alpha += v[i].z * ndc[i][0];
+      beta += v[i].z * ndc[i][1];
+      gamma += v[i].z * ndc[i][2];
+    }
+    if (anyOut & 16) edges[edgeCount++] = FixedEdge(s, alpha, beta, gamma + 1);
+    if (anyOut & 32) edges[edgeCount++] = FixedEdge(s, -alpha, -beta, 1 - gamma);
+  }
+
+  // Depth range of the visible part.
+  double zmin = s->depthMax, zmax = s->depthMin;
+  double windowDepth[3];
+  for (int i = 0; i < 3; i++) {
+    windowDepth[i] = (double)s->depthScale * v[i].z + (double)s->depthOffset * v[i].w;
+    double d;
+    if (v[i].outcode & 16) d = s->depthNear;
+    else if (v[i].outcode & 32) d = s->depthFar;
+    else if (v[i].w > 0) d = windowDepth[i] / v[i].w;
+    else continue;
+    if (d < zmin) zmin = d;
+    if (d > zmax) zmax = d;
+  }
+
+  // Attribute planes follow the fragment stage's inputs, or the vertex
+  // stage's outputs without a fragment stage.
+  const StageLayout* layout = ps->fragmentStage ? ps->fragmentStage->inputLayout
+                              : ps->vertexStage ? ps->vertexStage->outputLayout : nullptr;
+  uint32_t outputBytes = (ps->vertexStage && ps->vertexStage->outputLayout) ? ps->vertexStage->outputLayout->totalSize : 0;
+  uint32_t attributeCount = 0;
+  if (layout) {
+    uint32_t entries = layout->entryCount < kMaxLayoutEntries ? layout->entryCount : kMaxLayoutEntries;
+    for (uint32_t k = 0; k < entries; k++) attributeCount += layout->entries[k].count;
+    if (attributeCount > kMaxAttributePlanes) attributeCount = kMaxAttributePlanes;
+  }
+
+  // Tiles touched.
+  HitCollector hits;
+  hits.count = 0;
+  WalkTiles(s, edges, FullEdgeList((uint32_t)edgeCount), CollectHit, &hits);
+  uint32_t n = hits.count;
+  if (n == 0) return;
+
+  uint64_t size = (uint64_t)n * (sizeof(TileEntry) + sizeof(TileNode)) + sizeof(BinnedTriangle) +
+                  (uint64_t)edgeCount * sizeof(EdgeEquation) + (2 + attributeCount) * sizeof(Plane);
+  size = (size + 7) & ~(uint64_t)7;
+  uint8_t* block = BinAllocate(binner, size);
+  if (!block) return;
+
+  TileEntry* entries = reinterpret_cast<TileEntry*>(block);
+  TileNode* nodes = reinterpret_cast<TileNode*>(entries + n);
+  BinnedTriangle* bt = reinterpret_cast<BinnedTriangle*>(nodes + n);
+  EdgeEquation* edgeStore = reinterpret_cast<EdgeEquation*>(bt + 1);
+  Plane* planes = reinterpret_cast<Plane*>(edgeStore + edgeCount);
+
+  bt->pipeline = ps;
+  bt->renderState = s;
+  bt->edges = edgeStore;
+  bt->edgeCount = edgeCount;
+  bt->fixedPlanes = planes;
+  bt->attributePlanes = planes + 2;
+  bt->attributeCount = (int32_t)attributeCount;
+  bt->zmin = ToFloat(zmin);
+  bt->zmax = ToFloat(zmax);
+  bt->facing = facing;
+  for (int32_t k = 0; k < edgeCount; k++) edgeStore[k] = edges[k];
+
+  auto makePlane = [&](const double A[3]) {
+    Plane p;
+    p.a = ToFloat(A[0] * G[0][0] + A[1] * G[1][0] + A[2] * G[2][0]);
+    p.b = ToFloat(A[0] * G[0][1] + A[1] * G[1][1] + A[2] * G[2][1]);
+    p.c = ToFloat(A[0] * G[0][2] + A[1] * G[1][2] + A[2] * G[2][2]);
+    return p;
+  };
+  const double ones[3] = {1, 1, 1};
+  planes[0] = makePlane(ones);
+  planes[1] = makePlane(windowDepth);
+  if (attributeCount) {
+    uint32_t k = 0;
+    for (uint32_t entry = 0; entry < layout->entryCount && entry < kMaxLayoutEntries && k < attributeCount; entry++) {
+      const StageLayoutEntry& le = layout->entries[entry];
+      for (uint32_t j = 0; j < le.count && k < attributeCount; j++, k++) {
+        uint64_t byteOffset = (uint64_t)le.offset + 4 * j;
+        double A[3] = {0, 0, 0};
+        if (byteOffset + 4 <= outputBytes) {
+          for (int i = 0; i < 3; i++) A[i] = VertexSlotOutputs(t->vertices[i])[byteOffset / 4];
+        }
+        planes[2 + k] = makePlane(A);
+      }
+    }
+  }
+
+  if (n > kLocalHits) {
+    EntryWriter w = {entries, 0};
+    WalkTiles(s, edges, FullEdgeList((uint32_t)edgeCount), WriteHit, &w);
+  } else {
+    for (uint32_t i = 0; i < n; i++) {
+      entries[i].triangle = reinterpret_cast<BinnedTriangle*>((uintptr_t)hits.hits[i].code);
+      entries[i].edges = hits.hits[i].edges;
+    }
+  }
+
+  // Tile depth bounds from the two corners the depth plane's slopes select.
+  const Plane& dp = planes[1];
+  int32_t minCorner, maxCorner;
+  if (dp.a >= 0) {
+    if (dp.b >= 0) minCorner = 0, maxCorner = 3;
+    else minCorner = 2, maxCorner = 1;
+  } else {
+    if (dp.b >= 0) minCorner = 1, maxCorner = 2;
+    else minCorner = 3, maxCorner = 0;
+  }
+  float tzmin = bt->zmin, tzmax = bt->zmax;
+  TileBin* bins = binner->bins;
+  uint32_t firstTile = s->tileFirst >> 8;
+  for (uint32_t i = 0; i < n; i++) {
+    uint32_t code = (uint32_t)(uintptr_t)entries[i].triangle;
+    uint32_t tile = code >> 8;
+    const float* corners = MortonTileTable[tile];
+    float lo = PlaneAt(dp, corners[2 * minCorner], corners[2 * minCorner + 1]);
+    float hi = PlaneAt(dp, corners[2 * maxCorner], corners[2 * maxCorner + 1]);
+    if (lo < tzmin) lo = tzmin;
+    if (lo > tzmax) lo = tzmax;
+    if (hi < tzmin) hi = tzmin;
+    if (hi > tzmax) hi = tzmax;
+    entries[i].triangle = bt;
+    entries[i].zmin = lo;
+    entries[i].zmax = hi;
+    TileNode* node = &nodes[i];
+    node->key = SortKeyOf(lo + hi);
+    node->next = nullptr;
+    node->entry = &entries[i];
+    TileBin* bin = &bins[tile - firstTile];
+    TileNode* previous = bin->tail.exchange(node, std::memory_order_acq_rel);
+    previous->next = node;
+  }
+  BinCommit(binner, size);
+}
+
+} // namespace
+
+void RunSetupJob(void* user, uint32_t index, uint32_t count) {
+  const SetupJob* job = &static_cast<const SetupJob*>(user)[index];
+  TileBinner* binner = job->binner;
+  const RenderState* s = binner->renderState;
+  if (s->tileEnd <= s->tileFirst || binner->binCount == 0) return;
+  for (const TriangleRecord* t = job->first; t < job->end; t++) SetupTriangle(binner, s, t);
+}

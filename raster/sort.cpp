@@ -1,0 +1,77 @@
+// Stable depth sort of a tile's triangle list by 32-bit key.
+#include "raster/bin_internal.h"
+
+namespace {
+
+// Fewer than 16 nodes: shaker sort on an array of pointers, each pass
+// stopping at the last swap of the previous one.
+void ExchangeSort(TileNode* sentinel, uint32_t count, int32_t ascending) {
+  TileNode* a[16];
+  uint32_t n = 0;
+  for (TileNode* p = sentinel->next; p; p = p->next) a[n++] = p;
+  auto outOfOrder = [ascending](const TileNode* x, const TileNode* y) {
+    return ascending ? x->key > y->key : x->key < y->key;
+  };
+  uint32_t lo = 0, hi = n - 1; // pairs (i, i+1) with lo <= i < hi
+  while (lo < hi) {
+    uint32_t last = lo;
+    for (uint32_t i = lo; i < hi; i++) {
+      if (outOfOrder(a[i], a[i + 1])) {
+        TileNode* t = a[i]; a[i] = a[i + 1]; a[i + 1] = t;
+        last = i;
+      }
+    }
+    hi = last;
+    if (lo >= hi) break;
+    last = hi;
+    for (uint32_t i = hi; i > lo; i--) {
+      if (outOfOrder(a[i - 1], a[i])) {
+        TileNode* t = a[i - 1]; a[i - 1] = a[i]; a[i] = t;
+        last = i;
+      }
+    }
+    lo = last;
+  }
+  TileNode* prev = sentinel;
+  for (uint32_t i = 0; i < n; i++) {
+    prev->next = a[i];
+    prev = a[i];
+  }
+  prev->next = nullptr;
+  (void)count;
+}
+
+// LSD radix sort, 4 passes of 8 bits; buckets keep arrival order.
+void RadixSort(TileNode* sentinel, int32_t ascending) {
+  uint32_t flip = ascending ? 0u : 0xFFFFFFFFu;
+  TileNode* head[256];
+  TileNode* tail[256];
+  for (uint32_t shift = 0; shift < 32; shift += 8) {
+    for (uint32_t b = 0; b < 256; b++) head[b] = nullptr;
+    for (TileNode* p = sentinel->next; p;) {
+      TileNode* next = p->next;
+      uint32_t b = ((p->key ^ flip) >> shift) & 0xFF;
+      if (head[b]) tail[b]->next = p;
+      else head[b] = p;
+      tail[b] = p;
+      p = next;
+    }
+    TileNode* prev = sentinel;
+    for (uint32_t b = 0; b < 256; b++) {
+      if (!head[b]) continue;
+      prev->next = head[b];
+      prev = tail[b];
+    }
+    prev->next = nullptr;
+  }
+}
+
+} // namespace
+
+void ListSort(TileNode* sentinel, int32_t mode) {
+  uint32_t count = 0;
+  for (TileNode* p = sentinel->next; p && count < 16; p = p->next) count++;
+  if (count < 2) return;
+  if (count < 16) ExchangeSort(sentinel, count, mode == 1);
+  else RadixSort(sentinel, mode == 1);
+}

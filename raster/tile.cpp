@@ -1,0 +1,454 @@
+// Tile job: one 16x16 tile for the whole tile pass. Load or clear the
+// targets into 256 pixel records (Morton order), draw the tile's triangles
+// with coverage, depth, interpolation and the fragment and blend stages,
+// then store the records back.
+#include <cmath>
+#include <cstring>
+
+#include "raster/bin_internal.h"
+
+std::atomic<int32_t> s_tileFastPathsOff{0};
+
+void SetTileFastPathsForTest(int32_t enabled) { s_tileFastPathsOff.store(enabled ? 0 : 1); }
+
+namespace {
+
+constexpr float kLargestFloat = 3.4028235e38f;
+const int32_t kFloatFormats[5] = {Undefined, Fp32, Fp32Vec2, Fp32Vec3, Fp32Vec4};
+
+struct TargetSlot {
+  Surface* surface;
+  int32_t loadState;
+  const uint8_t* clearValue;
+  uint32_t floatOffset; // into PixelRecord::target
+  uint32_t floatCount;
+  Converter load;  // target format -> floats
+  Converter store; // floats -> target format
+  int32_t x0, y0, x1, y1; // tile rectangle clipped to the surface
+};
+
+struct TileContext {
+  int32_t tileX, tileY;
+  int32_t rx0, ry0, rx1, ry1; // tile ∩ viewport
+  uint32_t layoutCount;
+  TargetSlot depth;
+  TargetSlot color[kMaxColorTargets];
+  int32_t sortMode;
+  float depthNear, depthFar;
+  float tmin, tmax;
+  int32_t unwritten;
+  int32_t cleared;
+  float clearedDepth;
+  int32_t colorTouched, depthTouched;
+  int32_t fast;
+  PixelRecord** out; // coverage cursor
+  EdgeStep steps[15];
+  PixelRecord* records;
+};
+
+inline uint8_t* ElementAt(const Surface* s, int32_t x, int32_t y) {
+  const SurfaceLevel& l = s->levels[0];
+  if (s->layout == 1) return l.start + (size_t)y * l.pitch + (size_t)x * s->elementSize;
+  return l.start + (size_t)s->elementSize * MortonOf((uint32_t)x, (uint32_t)y);
+}
+
+inline uint32_t LocalIndex(const TileContext* t, int32_t x, int32_t y) {
+  return MortonOf((uint32_t)(x - t->tileX), (uint32_t)(y - t->tileY));
+}
+
+void ClipToSurface(const TileContext* t, TargetSlot* slot) {
+  const Surface* s = slot->surface;
+  int32_t w = (int32_t)(s->levels[0].width > 2048 ? 2048 : s->levels[0].width);
+  int32_t h = (int32_t)(s->levels[0].height > 2048 ? 2048 : s->levels[0].height);
+  slot->x0 = t->rx0;
+  slot->y0 = t->ry0;
+  slot->x1 = t->rx1 < w ? t->rx1 : w;
+  slot->y1 = t->ry1 < h ? t->ry1 : h;
+}
+
+void FillSlot(TargetSlot* slot) {
+  if (slot->x1 <= slot->x0 || slot->y1 <= slot->y0) return;
+  Region r = {(uint32_t)slot->x0, (uint32_t)slot->y0, (uint32_t)(slot->x1 - slot->x0), (uint32_t)(slot->y1 - slot->y0)};
+  slot->surface->FillRegion(slot->surface, 0, &r, slot->clearValue);
+}
+
+// ---- Depth comparison -------------------------------------------------------
+// A NaN passes Less, LessEqual and Equal and fails the others.
+inline int32_t DepthPasses(int32_t func, float z, float stored) {
+  switch (func) {
+  case Never: return 0;
+  case Always: return 1;
+  case Less: return !(z >= stored);
+  case LessEqual: return !(z > stored);
+  case Equal: return !(z < stored) && !(z > stored);
+  case GreaterEqual: return z >= stored;
+  case NotEqual: return z < stored || z > stored;
+  default: return z > stored; // Greater and unknown values
+  }
+}
+
+// ---- Coverage -----------------------------------------------------------------
+inline int64_t EdgeAt(const EdgeStep& e, int64_t x, int64_t y) { return e.A * x + e.B * y + e.C; }
+
+void CoverBlock(TileContext* t, uint32_t code, int32_t bx, int32_t by, uint32_t m, EdgeList list) {
+  int64_t span = ((int64_t)1 << m) - 1;
+  EdgeList kept = 0;
+  uint32_t shift = 0;
+  for (EdgeList l = list; l != 0; l >>= 4) {
+    uint32_t k = (uint32_t)(l & 15);
+    if (k == 0) break;
+    const EdgeStep& e = t->steps[k - 1];
+    int64_t e00 = EdgeAt(e, bx, by);
+    int64_t e10 = e00 + e.A * span;
+    int64_t e01 = e00 + e.B * span;
+    int64_t e11 = e10 + e.B * span;
+    int32_t negatives = (e00 < 0) + (e10 < 0) + (e01 < 0) + (e11 < 0);
+    if (negatives == 4) return;
+    if (negatives != 0) {
+      kept |= (EdgeList)k << shift;
+      shift += 4;
+    }
+  }
+  if (kept == 0) {
+    uint32_t n = 1u << (2 * m);
+    for (uint32_t i = 0; i < n; i++) *t->out++ = &t->records[code + i];
+    return;
+  }
+  if (m == 1) {
+    for (uint32_t i = 0; i < 4; i++) {
+      int64_t px = bx + (i & 1), py = by + (i >> 1);
+      int32_t inside = 1;
+      for (EdgeList l = kept; l != 0 && inside; l >>= 4) inside = EdgeAt(t->steps[(l & 15) - 1], px, py) >= 0;
+      if (inside) *t->out++ = &t->records[code + i];
+    }
+    return;
+  }
+  uint32_t quarter = 1u << (2 * m - 2);
+  int32_t half = 1 << (m - 1);
+  CoverBlock(t, code, bx, by, m - 1, kept);
+  CoverBlock(t, code + quarter, bx + half, by, m - 1, kept);
+  CoverBlock(t, code + 2 * quarter, bx, by + half, m - 1, kept);
+  CoverBlock(t, code + 3 * quarter, bx + half, by + half, m - 1, kept);
+}
+
+// ---- Load and store -------------------------------------------------------------
+void LoadTile(TileContext* t, const RenderState* s, PixelRecord* rec, int32_t binEmpty) {
+  for (uint32_t i = 0; i < 256; i++) {
+    rec[i].x = (float)(t->tileX + (int32_t)MortonX(i));
+    rec[i].y = (float)(t->tileY + (int32_t)MortonY(i));
+    rec[i].depthUnwritten = 0;
+    rec[i].storedDepth = 0;
+  }
+  TargetSlot* d = &t->depth;
+  if (d->surface) {
+    if (d->loadState == kClearPending) {
+      if (binEmpty) {
+        FillSlot(d);
+      } else {
+        float z = 0;
+        if (s->depthTarget->format == Fp32) memcpy(&z, d->clearValue, 4);
+        else d->load.convertOne(&d->load, &z, d->clearValue);
+        t->clearedDepth = z;
+        t->cleared = 1;
+        for (uint32_t i = 0; i < 256; i++) rec[i].storedDepth = z;
+        t->depthTouched = 1;
+      }
+    } else if (!binEmpty) {
+      int32_t direct = d->surface->format == Fp32;
+      for (int32_t y = d->y0; y < d->y1; y++)
+        for (int32_t x = d->x0; x < d->x1; x++) {
+          PixelRecord* p = &rec[LocalIndex(t, x, y)];
+          const uint8_t* src = ElementAt(d->surface, x, y);
+          if (direct) memcpy(&p->storedDepth, src, 4);
+          else d->load.convertOne(&d->load, &p->storedDepth, src);
+        }
+      t->depthTouched = 1;
+    }
+  }
+  t->unwritten = 0;
+  for (int32_t y = t->ry0; y < t->ry1; y++)
+    for (int32_t x = t->rx0; x < t->rx1; x++) {
+      rec[LocalIndex(t, x, y)].depthUnwritten = 1;
+      t->unwritten++;
+    }
+
+  for (uint32_t i = 0; i < kMaxColorTargets; i++) {
+    TargetSlot* c = &t->color[i];
+    if (!c->surface) continue;
+    int32_t mapped = i < t->layoutCount && c->floatCount != 0;
+    if (c->loadState == kClearPending) {
+      if (binEmpty || !mapped) {
+        FillSlot(c);
+      } else {
+        float v[4];
+        c->load.convertOne(&c->load, v, c->clearValue);
+        for (int32_t y = c->y0; y < c->y1; y++)
+          for (int32_t x = c->x0; x < c->x1; x++)
+            memcpy(&rec[LocalIndex(t, x, y)].target[c->floatOffset], v, 4 * c->floatCount);
+        t->colorTouched = 1;
+      }
+    } else if (mapped && !binEmpty) {
+      for (int32_t y = c->y0; y < c->y1; y++)
+        for (int32_t x = c->x0; x < c->x1; x++)
+          c->load.convertOne(&c->load, &rec[LocalIndex(t, x, y)].target[c->floatOffset], ElementAt(c->surface, x, y));
+      t->colorTouched = 1;
+    }
+  }
+}
+
+void StoreTile(TileContext* t, PixelRecord* rec) {
+  if (t->colorTouched) {
+    for (uint32_t i = 0; i < t->layoutCount && i < kMaxColorTargets; i++) {
+      TargetSlot* c = &t->color[i];
+      if (!c->surface || c->floatCount == 0) continue;
+      for (int32_t y = c->y0; y < c->y1; y++)
+        for (int32_t x = c->x0; x < c->x1; x++)
+          c->store.convertOne(&c->store, ElementAt(c->surface, x, y), &rec[LocalIndex(t, x, y)].target[c->floatOffset]);
+    }
+  }
+  TargetSlot* d = &t->depth;
+  if (t->depthTouched && d->surface) {
+    int32_t direct = d->surface->format == Fp32;
+    for (int32_t y = d->y0; y < d->y1; y++)
+      for (int32_t x = d->x0; x < d->x1; x++) {
+        uint8_t* dst = ElementAt(d->surface, x, y);
+        const PixelRecord* p = &rec[LocalIndex(t, x, y)];
+        if (direct) memcpy(dst, &p->storedDepth, 4);
+        else d->store.convertOne(&d->store, dst, &p->storedDepth);
+      }
+  }
+}
+
+// ---- One triangle in this tile ---------------------------------------------------
+void DrawEntry(TileContext* t, const TileEntry* te, PixelRecord** list) {
+  const BinnedTriangle* bt = te->triangle;
+  const PipelineState* ps = bt->pipeline;
+  const int32_t depthOn = t->depth.surface != nullptr && ps->depthTestEnable != 0;
+  const int32_t func = ps->depthCompare;
+  int32_t accept = 0;
+
+  if (depthOn && t->fast) {
+    const float lo = te->zmin, hi = te->zmax;
+    const int32_t U = t->unwritten, C = t->cleared;
+    const float Tmin = t->tmin, Tmax = t->tmax, Zc = t->clearedDepth;
+    switch (func) {
+    case Never: return;
+    case Always: accept = 1; break;
+    case Less:
+    case LessEqual:
+      if (U == 0 && lo > Tmax) return;
+      accept = C && hi < Tmin && hi < Zc;
+      break;
+    case Equal:
+      if (U == 0 && (lo > Tmax || hi < Tmin)) return;
+      break;
+    case NotEqual:
+      accept = C && U == 0 && (lo > Tmax || hi < Tmin) && (lo > Zc || hi < Zc);
+      break;
+    default:
+      if (U == 0 && hi < Tmin) return;
+      accept = C && lo > Tmax && lo > Zc;
+      break;
+    }
+  }
+
+  // Coverage, in Morton order.
+  EdgeList edges = t->fast ? te->edges : FullEdgeList((uint32_t)bt->edgeCount);
+  PixelRecord** end;
+  if (edges == 0) {
+    for (uint32_t i = 0; i < 256; i++) list[i] = &t->records[i];
+    end = list + 256;
+  } else {
+    for (int32_t k = 0; k < bt->edgeCount && k < 15; k++) t->steps[k] = EdgeSteps(bt->renderState, bt->edges[k]);
+    t->out = list;
+    CoverBlock(t, 0, t->tileX, t->tileY, 4, edges);
+    end = t->out;
+  }
+  if (end == list) return;
+
+  // Depth, 1/w and facing. Fragment depth stays within the triangle's depth
+  // range, so the tile bounds made from it hold for every pixel.
+  const Plane invWPlane = bt->fixedPlanes[0], depthPlane = bt->fixedPlanes[1];
+  const float zlo = bt->zmin, zhi = bt->zmax;
+  const int32_t facing = bt->facing;
+  if (depthOn && !accept && func != Always) {
+    PixelRecord** kept = list;
+    for (PixelRecord** it = list; it != end; ++it) {
+      PixelRecord* p = *it;
+      float z = PlaneAt(depthPlane, p->x, p->y);
+      if (z < zlo) z = zlo;
+      if (z > zhi) z = zhi;
+      if (!DepthPasses(func, z, p->storedDepth)) continue;
+      float iw = PlaneAt(invWPlane, p->x, p->y);
+      p->fragmentDepth = z;
+      p->invW = iw;
+      p->w = 1.0f / iw;
+      p->facing = facing;
+      *kept++ = p;
+    }
+    end = kept;
+    if (end == list) return;
+  } else {
+    for (PixelRecord** it = list; it != end; ++it) {
+      PixelRecord* p = *it;
+      if (depthOn) {
+        float z = PlaneAt(depthPlane, p->x, p->y);
+        if (z < zlo) z = zlo;
+        if (z > zhi) z = zhi;
+        p->fragmentDepth = z;
+      }
+      float iw = PlaneAt(invWPlane, p->x, p->y);
+      p->invW = iw;
+      p->w = 1.0f / iw;
+      p->facing = facing;
+    }
+  }
+
+  // Perspective-correct interpolation.
+  const StageDescriptor* vs = ps->vertexStage;
+  const StageDescriptor* fs = ps->fragmentStage;
+  const StageLayout* layout = fs ? fs->inputLayout : (vs ? vs->outputLayout : nullptr);
+  if (layout && bt->attributeCount > 0) {
+    const Plane* planes = bt->attributePlanes;
+    const uint32_t planeCount = (uint32_t)bt->attributeCount;
+    const uint32_t entries = layout->entryCount < kMaxLayoutEntries ? layout->entryCount : kMaxLayoutEntries;
+    for (PixelRecord** it = list; it != end; ++it) {
+      PixelRecord* p = *it;
+      const float x = p->x, y = p->y, w = p->w;
+      uint32_t k = 0;
+      for (uint32_t e = 0; e < entries && k < planeCount; e++) {
+        uint32_t base = layout->entries[e].offset / 4;
+        for (uint32_t j = 0; j < layout->entries[e].count && k < planeCount; j++, k++) {
+          if (base + j < 64) p->interpolated[base + j] = PlaneAt(planes[k], x, y) * w;
+        }
+      }
+    }
+  }
+
+  // Fragment and blend stages.
+  if (fs) {
+    end = StageFragmentFn(fs)(ps->fragmentConstants.data, list, end);
+  } else {
+    uint32_t bytes = (vs && vs->outputLayout) ? vs->outputLayout->totalSize : 0;
+    if (bytes > 256) bytes = 256;
+    for (PixelRecord** it = list; it != end; ++it) memcpy((*it)->outputs, (*it)->interpolated, bytes);
+  }
+  if (end == list) return;
+  const StageDescriptor* bs = ps->blendStage;
+  if (bs) {
+    end = StageBlendFn(bs)(ps->blendConstants.data, list, end);
+  } else {
+    const StageDescriptor* last = fs ? fs : vs;
+    uint32_t bytes = (last && last->outputLayout) ? last->outputLayout->totalSize : 0;
+    if (bytes > 256) bytes = 256;
+    for (PixelRecord** it = list; it != end; ++it) memcpy((*it)->target, (*it)->outputs, bytes);
+  }
+
+  // Depth write.
+  if (!depthOn || end == list) return;
+  int32_t sawNaN = 0;
+  if (end - list == 256 && t->fast) {
+    for (PixelRecord** it = list; it != end; ++it) {
+      PixelRecord* p = *it;
+      p->storedDepth = p->fragmentDepth;
+      p->depthUnwritten = 0;
+      sawNaN |= p->fragmentDepth != p->fragmentDepth;
+    }
+    t->unwritten = 0;
+    t->tmin = te->zmin;
+    t->tmax = te->zmax;
+  } else {
+    for (PixelRecord** it = list; it != end; ++it) {
+      PixelRecord* p = *it;
+      float z = p->fragmentDepth;
+      p->storedDepth = z;
+      if (z < t->tmin) t->tmin = z;
+      if (z > t->tmax) t->tmax = z;
+      sawNaN |= z != z;
+      t->unwritten -= (int32_t)p->depthUnwritten;
+      p->depthUnwritten = 0;
+    }
+  }
+  // A NaN in the buffer defeats every bound: no more tile-level decisions.
+  if (sawNaN) {
+    t->tmin = -INFINITY;
+    t->tmax = INFINITY;
+  }
+}
+
+} // namespace
+
+void RunTileJob(void* user, uint32_t index, uint32_t count) {
+  const TileJob* job = &static_cast<const TileJob*>(user)[index];
+  const RenderState* s = job->renderState;
+  TileBin* bin = job->bin;
+
+  PixelRecord records[256];
+  PixelRecord* list[256];
+  TileContext t;
+  t.records = records;
+  t.fast = s_tileFastPathsOff.load(std::memory_order_relaxed) == 0;
+
+  const float* corner = MortonTileTable[job->tile & (kTileCount - 1)];
+  t.tileX = (int32_t)corner[0];
+  t.tileY = (int32_t)corner[1];
+  int32_t vx1 = s->viewportX + s->viewportWidth, vy1 = s->viewportY + s->viewportHeight;
+  t.rx0 = t.tileX > s->viewportX ? t.tileX : s->viewportX;
+  t.ry0 = t.tileY > s->viewportY ? t.tileY : s->viewportY;
+  t.rx1 = t.tileX + 16 < vx1 ? t.tileX + 16 : vx1;
+  t.ry1 = t.tileY + 16 < vy1 ? t.tileY + 16 : vy1;
+  t.sortMode = s->sortMode;
+  t.depthNear = s->depthNear;
+  t.depthFar = s->depthFar;
+  t.tmin = kLargestFloat;
+  t.tmax = -kLargestFloat;
+  t.unwritten = 0;
+  t.cleared = 0;
+  t.clearedDepth = 0;
+  t.colorTouched = 0;
+  t.depthTouched = 0;
+
+  const RenderTargetLayout& layout = s->targetLayout;
+  t.layoutCount = layout.entryCount < kMaxColorTargets ? layout.entryCount : kMaxColorTargets;
+
+  t.depth.surface = s->depthTarget;
+  t.depth.loadState = s->depthClearState;
+  t.depth.clearValue = s->depthClearValue;
+  t.depth.floatOffset = 0;
+  t.depth.floatCount = 1;
+  if (t.depth.surface) {
+    ClipToSurface(&t, &t.depth);
+    initConverter(&t.depth.load, Fp32, t.depth.surface->format);
+    initConverter(&t.depth.store, t.depth.surface->format, Fp32);
+  }
+  for (uint32_t i = 0; i < kMaxColorTargets; i++) {
+    TargetSlot* c = &t.color[i];
+    c->surface = s->colorTargets[i];
+    c->loadState = s->colorClearState[i];
+    c->clearValue = s->colorClearValue[i];
+    c->floatOffset = 0;
+    c->floatCount = 0;
+    if (!c->surface) continue;
+    ClipToSurface(&t, c);
+    uint32_t n = 4;
+    if (i < t.layoutCount) {
+      c->floatOffset = layout.entries[i].offset / 4;
+      n = layout.entries[i].count;
+      c->floatCount = (n >= 1 && n <= 4 && c->floatOffset + n <= 64) ? n : 0;
+      if (c->floatCount == 0) n = 4;
+    }
+    initConverter(&c->load, kFloatFormats[n], c->surface->format);
+    initConverter(&c->store, c->surface->format, kFloatFormats[n]);
+  }
+
+  const int32_t binEmpty = bin->sentinel.next == nullptr;
+  LoadTile(&t, s, records, binEmpty);
+
+  if (!binEmpty) {
+    if (t.sortMode == SortNearestFirst) ListSort(&bin->sentinel, t.depthFar >= t.depthNear ? 1 : 2);
+    else if (t.sortMode == SortFarthestFirst) ListSort(&bin->sentinel, t.depthFar <= t.depthNear ? 1 : 2);
+    for (const TileNode* node = bin->sentinel.next; node; node = node->next) DrawEntry(&t, node->entry, list);
+  }
+
+  StoreTile(&t, records);
+}
