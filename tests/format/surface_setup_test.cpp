@@ -9,8 +9,9 @@
 #include "format/format.h"
 #include "tests/format/surface_test_util.h"
 
-// Huge allocations must come back as null under AddressSanitizer too.
+// Huge allocations must come back as null under the sanitizers' allocators too.
 extern "C" const char* __asan_default_options() { return "allocator_may_return_null=1"; }
+extern "C" const char* __tsan_default_options() { return "allocator_may_return_null=1"; }
 
 namespace {
 
