@@ -207,6 +207,10 @@ int32_t BindSurfaceFormat(Surface* surface, int32_t format);
 int32_t CreateSurface(Surface* surface, int32_t format, uint32_t width, uint32_t height);
 void ReleaseSurface(Surface* surface);
 void SampleSurface(const Surface* surface, const Sampler* sampler, const float* pixel, float* result);
+// The kernel SampleSurface would call for this surface and sampler, or null
+// when it would answer zeros; lets a caller sampling many pixels with one
+// pair skip the dispatch. The kernel writes the surface's read channels only.
+SampleKernelFn SelectSampleKernel(const Surface* surface, const Sampler* sampler);
 
 constexpr uint32_t kSampleKernelCount = 576;
 // Test hook: the kernel table (empty entries are null).

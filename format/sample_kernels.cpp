@@ -250,13 +250,17 @@ constexpr std::array<SampleKernelFn, kSampleKernelCount> kSampleKernels =
 
 const SampleKernelFn* SampleKernelTable() { return kSampleKernels.data(); }
 
-void SampleSurface(const Surface* surface, const Sampler* sampler, const float* pixel, float* result) {
-  float local[4] = {0.0f, 0.0f, 0.0f, 0.0f};
+SampleKernelFn SelectSampleKernel(const Surface* surface, const Sampler* sampler) {
   // Empty entries, kernel numbers past the row and surfaces without levels
   // or a format answer zeros instead of jumping through a null pointer.
-  if (sampler->kernel < 12 && surface->levelCount != 0 && surface->ops.unpackN) {
-    SampleKernelFn kernel = kSampleKernels[surface->kernelRow + sampler->kernel];
-    if (kernel) kernel(surface, sampler, pixel, local);
-  }
+  if (sampler->kernel < 12 && surface->levelCount != 0 && surface->ops.unpackN)
+    return kSampleKernels[surface->kernelRow + sampler->kernel];
+  return nullptr;
+}
+
+void SampleSurface(const Surface* surface, const Sampler* sampler, const float* pixel, float* result) {
+  float local[4] = {0.0f, 0.0f, 0.0f, 0.0f};
+  SampleKernelFn kernel = SelectSampleKernel(surface, sampler);
+  if (kernel) kernel(surface, sampler, pixel, local);
   memcpy(result, local, sizeof(local));
 }

@@ -26,6 +26,14 @@ template <uint32_t ES>
 inline void FillElements(uint8_t* p, const void* element, uint64_t count, uint32_t es) {
   if constexpr (ES == 1) {
     memset(p, *static_cast<const uint8_t*>(element), count);
+  } else if constexpr (ES == 4 || ES == 8 || ES == 16) {
+    // Clears fill whole tiles of frame memory: 16-byte stores of a
+    // repeated pattern, then the elements left over.
+    uint8_t pattern[16];
+    for (uint32_t i = 0; i < 16; i += ES) memcpy(pattern + i, element, ES);
+    uint64_t bytes = count * ES, i = 0;
+    for (; i + 16 <= bytes; i += 16) memcpy(p + i, pattern, 16);
+    for (; i < bytes; i += ES) memcpy(p + i, pattern, ES);
   } else {
     for (uint64_t i = 0; i < count; ++i) CopyElement<ES>(p + i * (ES ? ES : es), element, es);
   }

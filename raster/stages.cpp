@@ -46,9 +46,11 @@ void FontVsMain(const void* constants, const float* inputs, uint8_t* first, uint
 
 PixelRecord** FontFsMain(const void* constants, PixelRecord** first, PixelRecord** end) {
   const FontFsConstants* k = static_cast<const FontFsConstants*>(constants);
+  // One texture and sampler for the whole list: pick the kernel once.
+  SampleKernelFn kernel = (k && k->texture && k->sampler) ? SelectSampleKernel(k->texture, k->sampler) : nullptr;
   for (PixelRecord** p = first; p < end; p++) {
     float texel[4] = {0, 0, 0, 0};
-    if (k && k->texture && k->sampler) SampleSurface(k->texture, k->sampler, (*p)->interpolated, texel);
+    if (kernel) kernel(k->texture, k->sampler, (*p)->interpolated, texel);
     float* out = (*p)->outputs;
     for (int i = 0; i < 4; i++) out[i] = k ? texel[i] * k->colour[i] : 0.0f;
   }

@@ -133,10 +133,11 @@ void CoverBlock(TileContext* t, uint32_t code, int32_t bx, int32_t by, uint32_t 
 
 // ---- Load and store -------------------------------------------------------------
 void LoadTile(TileContext* t, const RenderState* s, PixelRecord* rec, int32_t binEmpty) {
+  const int32_t whole = t->rx0 == t->tileX && t->ry0 == t->tileY && t->rx1 == t->tileX + 16 && t->ry1 == t->tileY + 16;
   for (uint32_t i = 0; i < 256; i++) {
     rec[i].x = (float)(t->tileX + (int32_t)MortonX(i));
     rec[i].y = (float)(t->tileY + (int32_t)MortonY(i));
-    rec[i].depthUnwritten = 0;
+    rec[i].depthUnwritten = (uint32_t)whole;
     rec[i].storedDepth = 0;
   }
   TargetSlot* d = &t->depth;
@@ -165,12 +166,13 @@ void LoadTile(TileContext* t, const RenderState* s, PixelRecord* rec, int32_t bi
       t->depthTouched = 1;
     }
   }
-  t->unwritten = 0;
-  for (int32_t y = t->ry0; y < t->ry1; y++)
-    for (int32_t x = t->rx0; x < t->rx1; x++) {
-      rec[LocalIndex(t, x, y)].depthUnwritten = 1;
-      t->unwritten++;
-    }
+  t->unwritten = whole ? 256 : 0;
+  if (!whole)
+    for (int32_t y = t->ry0; y < t->ry1; y++)
+      for (int32_t x = t->rx0; x < t->rx1; x++) {
+        rec[LocalIndex(t, x, y)].depthUnwritten = 1;
+        t->unwritten++;
+      }
 
   for (uint32_t i = 0; i < kMaxColorTargets; i++) {
     TargetSlot* c = &t->color[i];
@@ -196,11 +198,28 @@ void LoadTile(TileContext* t, const RenderState* s, PixelRecord* rec, int32_t bi
   }
 }
 
+// Row of a tile's pixel records: Morton indices of (0..15, y) are the x
+// spread plus the y spread.
+inline void GatherTargetRow(const TileContext* t, const PixelRecord* rec, const TargetSlot* c, int32_t y,
+                            float* row) {
+  for (int32_t x = c->x0; x < c->x1; x++)
+    memcpy(row + 4 * (x - c->x0), &rec[LocalIndex(t, x, y)].target[c->floatOffset], 4 * c->floatCount);
+}
+
 void StoreTile(TileContext* t, PixelRecord* rec) {
   if (t->colorTouched) {
     for (uint32_t i = 0; i < t->layoutCount && i < kMaxColorTargets; i++) {
       TargetSlot* c = &t->color[i];
       if (!c->surface || c->floatCount == 0) continue;
+      if (c->surface->layout == 1 && c->floatCount == 4) {
+        // Linear rows: gather each row of the tile and convert it in one call.
+        float row[16 * 4];
+        for (int32_t y = c->y0; y < c->y1; y++) {
+          GatherTargetRow(t, rec, c, y, row);
+          c->store.convertMany(&c->store, ElementAt(c->surface, c->x0, y), row, (uint32_t)(c->x1 - c->x0));
+        }
+        continue;
+      }
       for (int32_t y = c->y0; y < c->y1; y++)
         for (int32_t x = c->x0; x < c->x1; x++)
           c->store.convertOne(&c->store, ElementAt(c->surface, x, y), &rec[LocalIndex(t, x, y)].target[c->floatOffset]);
@@ -312,6 +331,18 @@ void DrawEntry(TileContext* t, const TileEntry* te, PixelRecord** list) {
     const Plane* planes = bt->attributePlanes;
     const uint32_t planeCount = (uint32_t)bt->attributeCount;
     const uint32_t entries = layout->entryCount < kMaxLayoutEntries ? layout->entryCount : kMaxLayoutEntries;
+    if (entries == 1 && layout->entries[0].offset == 0 && layout->entries[0].count == 4 && planeCount >= 4) {
+      // One four-float entry at the start: what the text stages use.
+      const Plane p0 = planes[0], p1 = planes[1], p2 = planes[2], p3 = planes[3];
+      for (PixelRecord** it = list; it != end; ++it) {
+        PixelRecord* p = *it;
+        const float x = p->x, y = p->y, w = p->w;
+        p->interpolated[0] = PlaneAt(p0, x, y) * w;
+        p->interpolated[1] = PlaneAt(p1, x, y) * w;
+        p->interpolated[2] = PlaneAt(p2, x, y) * w;
+        p->interpolated[3] = PlaneAt(p3, x, y) * w;
+      }
+    } else
     for (PixelRecord** it = list; it != end; ++it) {
       PixelRecord* p = *it;
       const float x = p->x, y = p->y, w = p->w;
@@ -416,8 +447,22 @@ void RunTileJob(void* user, uint32_t index, uint32_t count) {
   t.depth.clearValue = s->depthClearValue;
   t.depth.floatOffset = 0;
   t.depth.floatCount = 1;
+  if (t.depth.surface) ClipToSurface(&t, &t.depth);
+  const int32_t binEmpty = bin->sentinel.next == nullptr;
+  if (binEmpty) {
+    // Nothing is drawn: pending clears become fills, everything else stays.
+    if (t.depth.surface && t.depth.loadState == kClearPending) FillSlot(&t.depth);
+    for (uint32_t i = 0; i < kMaxColorTargets; i++) {
+      TargetSlot* c = &t.color[i];
+      c->surface = s->colorTargets[i];
+      if (!c->surface || s->colorClearState[i] != kClearPending) continue;
+      c->clearValue = s->colorClearValue[i];
+      ClipToSurface(&t, c);
+      FillSlot(c);
+    }
+    return;
+  }
   if (t.depth.surface) {
-    ClipToSurface(&t, &t.depth);
     initConverter(&t.depth.load, Fp32, t.depth.surface->format);
     initConverter(&t.depth.store, t.depth.surface->format, Fp32);
   }
@@ -441,14 +486,11 @@ void RunTileJob(void* user, uint32_t index, uint32_t count) {
     initConverter(&c->store, c->surface->format, kFloatFormats[n]);
   }
 
-  const int32_t binEmpty = bin->sentinel.next == nullptr;
   LoadTile(&t, s, records, binEmpty);
 
-  if (!binEmpty) {
-    if (t.sortMode == SortNearestFirst) ListSort(&bin->sentinel, t.depthFar >= t.depthNear ? 1 : 2);
-    else if (t.sortMode == SortFarthestFirst) ListSort(&bin->sentinel, t.depthFar <= t.depthNear ? 1 : 2);
-    for (const TileNode* node = bin->sentinel.next; node; node = node->next) DrawEntry(&t, node->entry, list);
-  }
+  if (t.sortMode == SortNearestFirst) ListSort(&bin->sentinel, t.depthFar >= t.depthNear ? 1 : 2);
+  else if (t.sortMode == SortFarthestFirst) ListSort(&bin->sentinel, t.depthFar <= t.depthNear ? 1 : 2);
+  for (const TileNode* node = bin->sentinel.next; node; node = node->next) DrawEntry(&t, node->entry, list);
 
   StoreTile(&t, records);
 }

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds every configuration and runs the whole
 # test suite: the Linux build (all labels), the unit and stress tests under
-# AddressSanitizer+UndefinedBehaviorSanitizer and under ThreadSanitizer, and
-# the Windows cross build with its tests under Wine. Ends with one line
+# AddressSanitizer+UndefinedBehaviorSanitizer and under ThreadSanitizer, the
+# Windows cross build with its tests under Wine, and each fuzz target for a
+# minute. Ends with one line
 # "N passed, M failed"; the exit code is 0 only when nothing failed.
 #
 #   tools/test.sh                 everything
@@ -13,7 +14,7 @@ cd "$root"
 
 bash tools/install_deps.sh test || { echo "dependency installation failed"; echo "0 passed, 1 failed"; exit 1; }
 
-stages=${QV_STAGES:-"linux linux-asan linux-tsan windows"}
+stages=${QV_STAGES:-"linux linux-asan linux-tsan windows fuzz"}
 jobs=$(nproc 2>/dev/null || echo 2)
 total_pass=0
 total_fail=0
@@ -64,12 +65,33 @@ run_stage() {
   summary+=("$preset: $pass passed, $fail failed ($(( $(date +%s) - t0 )) s)")
 }
 
+# The long label: each libFuzzer target (clang) for a fixed time.
+run_fuzz() {
+  local t0=$(date +%s)
+  echo "=== fuzz: each target for $1 s ==="
+  local out
+  out=$(bash tools/fuzz.sh "$1" 2>&1)
+  local rc=$?
+  echo "$out" | grep -E '^==|stat::number_of_executed_units|ERROR|SUMMARY' | head -n 40
+  local ran failed
+  ran=$(echo "$out" | grep -c '^== fuzz_.* for ')
+  failed=$(echo "$out" | grep -c 'FAILED$')
+  if [ "$rc" -ne 0 ] && [ "$failed" -eq 0 ]; then
+    echo "$out" | tail -n 40
+    failed=1
+  fi
+  total_pass=$((total_pass + ran - failed))
+  total_fail=$((total_fail + failed))
+  summary+=("fuzz: $((ran - failed)) passed, $failed failed ($(( $(date +%s) - t0 )) s)")
+}
+
 for s in $stages; do
   case "$s" in
     linux) run_stage linux "" ;;
     linux-asan) run_stage linux-asan "unit|stress" ;;
     linux-tsan) run_stage linux-tsan "unit|stress" ;;
     windows) run_stage windows "unit|stress|e2e" ;;
+    fuzz) run_fuzz "${QV_FUZZ_SECONDS:-60}" ;;
     *) echo "unknown stage $s"; total_fail=$((total_fail + 1)) ;;
   esac
 done

@@ -1,0 +1,102 @@
+// The application: start-up, the per-frame delay test and shut-down, written
+// once for every platform. The platform is reached only through
+// app/platform.h.
+#pragma once
+
+#include <cstdint>
+
+#include "app/platform.h"
+#include "gfx/gfx.h"
+#include "input/input.h"
+
+// 0 on success, 1 when the presenter (or the graphics context) cannot be
+// started; nothing after the failed step exists then.
+int32_t AppInitialize();
+// One frame: 0 to go on, 10 when Escape is down at the end of the frame.
+int32_t AppUpdate();
+// Always 0.
+int32_t AppFinalize();
+// The frame loop of the entry routine: AppUpdate, then the platform's message
+// pump, until Escape or the quit message; runs AppFinalize in both cases.
+// 0 after a normal end, 1 when AppUpdate returned something else than 0/10.
+int32_t AppRunFrameLoop();
+
+// ---- The test's states -----------------------------------------------------------
+enum AppTestState : int32_t {
+  kStateSelectDelay = 0,
+  kStateNewStep = 1,
+  kStateToggleCandidate = 2,
+  kStateResetTrial = 3,
+  kStateTrial = 4,
+  kStateJudge = 5,
+  kStateResult = 6,
+};
+
+constexpr int32_t kStepCount = 20;
+constexpr uint32_t kInputHistoryLength = 256;
+constexpr int32_t kQuitResult = 10;
+
+struct Xorshift128 {
+  uint32_t x, y, z, w;
+};
+
+// xorshift128 with the fixed y, z, w and x = seed.
+void Xorshift128Seed(Xorshift128* generator, uint32_t seed);
+uint32_t Xorshift128Next(Xorshift128* generator);
+// Local wall-clock time as whole seconds since 1970-01-01, truncated to 32
+// bits (the local time, not UTC).
+uint32_t LocalTimeSeconds();
+
+// Everything the test keeps between frames; starts zeroed.
+struct AppState {
+  int32_t state;
+  int32_t stateFrame;
+  int32_t delayFrames;
+  int32_t candidate;        // 1 shows as "A", 0 as "B"
+  int32_t delayedCandidate; // value of candidate that gets the long delay
+  int32_t stepIndex;
+  int32_t stepResults[kStepCount];
+  float markerPos[4];
+  Xorshift128 generator;
+  InputWord InputHistory[kInputHistoryLength];
+  uint32_t historyCounter;
+  int32_t KeyHoldCount[kKeyboardStateBytes];
+  uint8_t keyboardState[kKeyboardStateBytes];
+  float fps;
+  int32_t fpsFrameCount;
+  float fpsTime;
+};
+
+// Devices, presenter, context and the surfaces the frame loop uses.
+struct AppRuntime {
+  const Platform* platform;
+  Presenter* presenter;
+  int32_t joystickPresent;
+  int32_t keyboardPresent; // a keyboard device exists
+  int32_t keyboardEnabled;
+  JoystickInput joystick;
+  JoystickState joystickState;
+  Stopwatch clock; // frame-rate clock, started by AppInitialize
+  QvGfxContext context;
+  int32_t contextCreated;
+  int32_t streamCreated;
+  Surface depthSurface;
+  int32_t depthCreated;
+  int32_t fontsLoaded;
+};
+
+extern AppState g_app;
+extern AppRuntime g_appRuntime;
+
+// ---- Test hooks -------------------------------------------------------------------
+// Replace the local-time seed (nonzero flag) for the next AppInitialize.
+void AppSetSeedForTest(int32_t enabled, uint32_t seed);
+// Job threads: 0 = the processor count (default).
+void AppSetProcessorCountForTest(uint32_t processorCount);
+// Microseconds since start-up used for the frame-rate measurement; null =
+// the application clock.
+void AppSetClockForTest(uint64_t (*clock)(void* user), void* user);
+// Replaces CreateContext (null = the real one), to exercise its failure.
+void AppSetCreateContextForTest(int32_t (*createContext)(QvGfxContext* context, uint32_t processorCount));
+// Back to the zeroed state of a fresh process (after AppFinalize).
+void AppResetForTest();

@@ -1,0 +1,35 @@
+// The application's process-wide records, the platform table and test hooks.
+#include <cstring>
+
+#include "app/app.h"
+#include "app/app_internal.h"
+
+AppState g_app;
+AppRuntime g_appRuntime;
+AppHooks g_appHooks;
+
+void AppSetPlatform(const Platform* platform) { g_appRuntime.platform = platform; }
+const Platform* AppGetPlatform() { return g_appRuntime.platform; }
+
+void AppSetSeedForTest(int32_t enabled, uint32_t seed) {
+  g_appHooks.seedOverride = enabled;
+  g_appHooks.seed = seed;
+}
+
+void AppSetProcessorCountForTest(uint32_t processorCount) { g_appHooks.processorCount = processorCount; }
+
+void AppSetClockForTest(uint64_t (*clock)(void* user), void* user) {
+  g_appHooks.clock = clock;
+  g_appHooks.clockUser = user;
+}
+
+void AppSetCreateContextForTest(int32_t (*createContext)(QvGfxContext*, uint32_t)) {
+  g_appHooks.createContext = createContext;
+}
+
+void AppResetForTest() {
+  const Platform* platform = g_appRuntime.platform;
+  memset(static_cast<void*>(&g_app), 0, sizeof(g_app));
+  memset(static_cast<void*>(&g_appRuntime), 0, sizeof(g_appRuntime));
+  g_appRuntime.platform = platform;
+}

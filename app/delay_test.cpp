@@ -1,0 +1,230 @@
+// AppUpdate: one frame of the delay test.
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "app/app.h"
+#include "app/app_internal.h"
+#include "gfx/text.h"
+
+namespace {
+
+const float kWhite[4] = {1.0f, 1.0f, 1.0f, 1.0f};
+const float kPink[4] = {1.0f, 0.8f, 0.9f, 1.0f};
+const AlphaTestConstants kBlendConstants = {Always, 0.0f};
+
+void SetState(int32_t state) {
+  g_app.state = state;
+  g_app.stateFrame = -1;
+}
+
+int32_t Pressed(uint8_t scanCode) { return g_app.KeyHoldCount[scanCode] == 1; }
+
+void Print(float x, float y, float depth, const float* colour, const char* format, ...) QV_PRINTF(5, 6);
+
+void Print(float x, float y, float depth, const float* colour, const char* format, ...) {
+  // Formatted here once so that PrintText sees a plain string.
+  char text[1024];
+  va_list args;
+  va_start(args, format);
+  vsnprintf(text, sizeof(text), format, args);
+  va_end(args);
+  const float position[4] = {x, y, depth, 1.0f};
+  PrintText(&g_appRuntime.context, position, colour, "%s", text);
+}
+
+void MeasureFrameRate() {
+  AppState& a = g_app;
+  float now = float(double(AppElapsedMicroseconds()) * 1e-6);
+  a.fpsFrameCount += 1;
+  if (now > a.fpsTime + 1.0f) {
+    a.fps = float(a.fpsFrameCount) / (now - a.fpsTime);
+    a.fpsTime = now;
+    a.fpsFrameCount = 0;
+  } else if (now < a.fpsTime) {
+    a.fpsTime = now; // the clock went backwards
+  }
+}
+
+void RecordPreamble() {
+  AppRuntime& r = g_appRuntime;
+  QvGfxContext* c = &r.context;
+  const float depthClear = 0.0f;
+  const uint8_t colourClear[4] = {0, 0, 0, 0};
+  RecordSetViewport(c, 0, 0, int32_t(kFrameWidth), int32_t(kFrameHeight));
+  RecordSetDepthRange(c, 1.0f, 0.0f);
+  RecordBindDepthTarget(c, r.depthCreated ? &r.depthSurface : nullptr);
+  RecordBindColorTarget(c, 0, r.presenter);
+  RecordClearDepth(c, &depthClear, 4);
+  RecordClearColor(c, 0, colourClear, 4);
+  RecordSetDepthCompare(c, GreaterEqual);
+  RecordSetSortMode(c, 2);
+  RecordBindBlendStage(c, &AlphaBlendBs);
+  RecordBindBlendConstants(c, &kBlendConstants);
+}
+
+// Reads the keyboard into the snapshot; 1 when the read failed (the
+// snapshot then says every key is up).
+int32_t ReadKeyboard() {
+  const Platform* platform = g_appRuntime.platform;
+  if (platform->KeyboardRead(g_app.keyboardState) != 0) {
+    memset(g_app.keyboardState, 0, sizeof(g_app.keyboardState));
+    return 1;
+  }
+  return 0;
+}
+
+InputWord SampleInput() {
+  AppRuntime& r = g_appRuntime;
+  InputWord word = 0;
+  if (r.joystickPresent) {
+    int32_t failed = r.platform->JoystickRead(&r.joystickState) != 0;
+    word = JoystickInputUpdate(&r.joystick, failed ? nullptr : &r.joystickState);
+  }
+  if (r.keyboardEnabled && r.keyboardPresent) {
+    ReadKeyboard();
+    word |= KeyboardMovementBits(g_app.keyboardState);
+  }
+  return word;
+}
+
+void MoveMarker(InputWord sample) {
+  float* p = g_app.markerPos;
+  if (sample & kInputLeft) p[0] = p[0] - 2.0f > 0.0f ? p[0] - 2.0f : 0.0f;
+  if (sample & kInputRight) p[0] = p[0] + 2.0f < 320.0f ? p[0] + 2.0f : 320.0f;
+  if (sample & kInputUp) p[1] = p[1] - 2.0f > 0.0f ? p[1] - 2.0f : 0.0f;
+  if (sample & kInputDown) p[1] = p[1] + 2.0f < 240.0f ? p[1] + 2.0f : 240.0f;
+}
+
+float Score() {
+  const AppState& a = g_app;
+  if (a.stepIndex <= 0) return 0.0f;
+  int32_t right = 0;
+  for (int32_t i = 0; i < a.stepIndex && i < kStepCount; ++i) right += a.stepResults[i];
+  return float(right) * 100.0f / float(a.stepIndex);
+}
+
+void StepSelectDelay() {
+  Print(16, 16, 0, kWhite,
+        "Select delay frames.\n\n[2] ... 1 or 2 frames\n[3] ... 1 or 3 frames\n[4] ... 1 or 4 frames\n"
+        "[5] ... 1 or 5 frames\n[6] ... 1 or 6 frames\n[7] ... 1 or 7 frames\n[8] ... 1 or 8 frames\n");
+  for (uint8_t code = kScanDigit2; code <= kScanDigit8; ++code) {
+    if (Pressed(code)) {
+      g_app.delayFrames = code - 1; // scan code 0x01 + d
+      SetState(kStateNewStep);
+      return;
+    }
+  }
+}
+
+void StepTrial() {
+  AppState& a = g_app;
+  Print(16, 16, 0, kWhite,
+        "Choose a delayed candidate.\nstep %2d/%2d\ncandidate=%s\n\n[space] ... change\n[enter] ... submit\n"
+        "[q]     ... quit",
+        a.stepIndex, kStepCount, a.candidate ? "A" : "B");
+  if (a.stateFrame > a.delayFrames) {
+    uint32_t d = a.candidate == a.delayedCandidate ? uint32_t(a.delayFrames) : 1u;
+    InputWord sample = a.InputHistory[(a.historyCounter - d) & (kInputHistoryLength - 1)];
+    MoveMarker(sample);
+    Print(a.markerPos[0] - 9.0f, a.markerPos[1] - 6.0f, -0.1f, kPink, "dAb");
+    const char* bit[8];
+    for (int32_t i = 0; i < 8; ++i) bit[i] = (sample >> i) & 1 ? "x" : "-";
+    Print(8, 224, 0, kWhite, "joystick=%s%s%s%s%s%s%s%s", bit[0], bit[1], bit[2], bit[3], bit[4], bit[5], bit[6],
+          bit[7]);
+  }
+  if (Pressed(kScanSpace)) {
+    SetState(kStateToggleCandidate);
+  } else if (Pressed(kScanEnter)) {
+    SetState(kStateJudge);
+  } else if (Pressed(kScanQ)) {
+    SetState(kStateResult);
+  }
+}
+
+void StepJudge() {
+  AppState& a = g_app;
+  int32_t right = a.candidate == a.delayedCandidate;
+  if (a.stepIndex >= 0 && a.stepIndex < kStepCount) a.stepResults[a.stepIndex] = right;
+  LogPrintf(right ? "%02d/%02d : (^-^)\n" : "%02d/%02d : orz\n", a.stepIndex, kStepCount);
+  a.stepIndex += 1;
+  SetState(a.stepIndex >= kStepCount ? kStateResult : kStateNewStep);
+}
+
+void StepResult() {
+  AppState& a = g_app;
+  float score = Score();
+  Print(112, 112, 0, kWhite, "your score=%.1f%%\nHit enter key.", double(score));
+  for (int32_t i = 0; i < a.stepIndex && i < kStepCount; ++i) {
+    Print(float((i % 5) * 50 + 32), float((i / 5) * 16 + 8), 0, kWhite, "%02d:%s", i,
+          a.stepResults[i] ? "good" : "NG  ");
+  }
+  if (a.stateFrame == 0) LogPrintf("delay = %d, result = %f%%\n", a.delayFrames, double(score));
+  if (Pressed(kScanEnter)) {
+    a.stepIndex = 0;
+    SetState(kStateSelectDelay);
+  }
+}
+
+void StepStateMachine() {
+  AppState& a = g_app;
+  switch (a.state) {
+  case kStateSelectDelay: StepSelectDelay(); break;
+  case kStateNewStep:
+    Xorshift128Next(&a.generator);
+    a.delayedCandidate = int32_t(a.generator.w & 1);
+    SetState(kStateResetTrial);
+    break;
+  case kStateToggleCandidate:
+    a.candidate = (a.candidate - 1) & 1;
+    SetState(kStateResetTrial);
+    break;
+  case kStateResetTrial:
+    if (a.stateFrame == 0) {
+      a.markerPos[0] = 160.0f;
+      a.markerPos[1] = 120.0f;
+      a.markerPos[2] = 0.0f;
+      a.markerPos[3] = 1.0f;
+      memset(a.InputHistory, 0, sizeof(a.InputHistory));
+    }
+    SetState(kStateTrial);
+    break;
+  case kStateTrial: StepTrial(); break;
+  case kStateJudge: StepJudge(); break;
+  case kStateResult: StepResult(); break;
+  default: SetState(kStateSelectDelay); break; // unreachable; recover to the start
+  }
+}
+
+} // namespace
+
+int32_t AppUpdate() {
+  AppState& a = g_app;
+  AppRuntime& r = g_appRuntime;
+
+  a.stateFrame = int32_t(uint32_t(a.stateFrame) + 1u);
+  MeasureFrameRate();
+  RecordPreamble();
+
+  InputWord word = SampleInput();
+  for (uint32_t i = 0; i < kKeyboardStateBytes; ++i) {
+    // Saturates instead of wrapping back to a fresh press after 2^31 frames.
+    int32_t held = a.KeyHoldCount[i];
+    a.KeyHoldCount[i] = a.keyboardState[i] != 0 ? (held < INT32_MAX ? held + 1 : held) : 0;
+  }
+  a.InputHistory[a.historyCounter & (kInputHistoryLength - 1)] = word;
+  a.historyCounter += 1;
+
+  StepStateMachine();
+
+  Print(260, 210, 0, kWhite, "FPS %2.1f\n", double(a.fps));
+  if (a.fps < 55.0f && (a.stateFrame & 6) != 0) Print(60, 140, 0, kPink, "ERROR : cannot keep 60 fps...orz");
+
+  EndFrame(&r.context, r.presenter, 5);
+
+  if (r.keyboardEnabled && r.keyboardPresent) {
+    if (ReadKeyboard() != 0) return 0;
+    if (a.keyboardState[kScanEscape] != 0) return kQuitResult;
+  }
+  return 0;
+}

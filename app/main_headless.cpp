@@ -1,0 +1,220 @@
+// qvdelay_headless <script> [output directory]
+// Runs the program on the headless platform, frame by frame as the script
+// says, and writes the frames marked "dump" as binary PPM files named
+// frame_NNNNN.ppm (NNNNN = index of the AppUpdate call, from 0).
+//
+// Script: one entry per line, '#' starts a comment.
+//   seed <n>          seed of the random generator (default: local time)
+//   joystick          a joystick is attached
+//   nokeyboard        no keyboard is attached
+//   unpaced           no 60 Hz pacing
+//   <n> <token>...    run n frames with these inputs held:
+//     esc space enter q up down left right w a s d 2 .. 8   keys
+//     key=<scan code>   any key (decimal or 0x..)
+//     kblost jslost     this device's reads fail
+//     jx=<v> jy=<v> jz=<v> jrz=<v>  joystick axes, -1000 .. 1000
+//     jb=<n>            joystick button n held
+//     hat=<v>           hat 0 in hundredths of a degree
+//     dump              write these frames
+//     quit              post the quit message after these frames
+// After the last entry the program is told to quit.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "app/app.h"
+#include "app/headless.h"
+
+namespace {
+
+constexpr uint32_t kMaxEntries = 4096;
+
+struct ScriptEntry {
+  uint32_t frames;
+  HeadlessFrameInput input;
+  int32_t dump;
+  int32_t quit;
+};
+
+struct Script {
+  ScriptEntry* entries;
+  uint32_t count;
+  uint32_t current;
+  uint32_t usedInCurrent;
+  const char* outputDirectory;
+  int32_t dumpPending; // frame index + 1 of a frame to write
+  int32_t failed;
+};
+
+struct NamedKey {
+  const char* name;
+  uint8_t scanCode;
+};
+
+const NamedKey kNamedKeys[] = {
+    {"esc", kScanEscape}, {"space", kScanSpace}, {"enter", kScanEnter}, {"q", kScanQ},
+    {"up", kScanUp},      {"down", kScanDown},   {"left", kScanLeft},   {"right", kScanRight},
+    {"w", kScanW},        {"a", kScanA},         {"s", kScanS},         {"d", kScanD},
+    {"2", 0x03},          {"3", 0x04},           {"4", 0x05},           {"5", 0x06},
+    {"6", 0x07},          {"7", 0x08},           {"8", 0x09},
+};
+
+// Splits on blanks in place; null at the end of the line.
+char* NextToken(char** cursor) {
+  char* p = *cursor;
+  while (*p == ' ' || *p == '\t' || *p == '\r' || *p == '\n') ++p;
+  if (*p == 0) return nullptr;
+  char* start = p;
+  while (*p != 0 && *p != ' ' && *p != '\t' && *p != '\r' && *p != '\n') ++p;
+  if (*p != 0) *p++ = 0;
+  *cursor = p;
+  return start;
+}
+
+int32_t ParseToken(const char* token, ScriptEntry* entry) {
+  for (const NamedKey& key : kNamedKeys) {
+    if (strcmp(token, key.name) == 0) {
+      entry->input.keys[key.scanCode] = 0x80;
+      return 0;
+    }
+  }
+  const char* eq = strchr(token, '=');
+  if (eq != nullptr) {
+    long value = strtol(eq + 1, nullptr, 0);
+    size_t n = size_t(eq - token);
+    if (n == 3 && strncmp(token, "key", 3) == 0 && value >= 0 && value < 256) {
+      entry->input.keys[value] = 0x80;
+    } else if (n == 2 && strncmp(token, "jx", 2) == 0) {
+      entry->input.joystick.lX = int32_t(value);
+    } else if (n == 2 && strncmp(token, "jy", 2) == 0) {
+      entry->input.joystick.lY = int32_t(value);
+    } else if (n == 2 && strncmp(token, "jz", 2) == 0) {
+      entry->input.joystick.lZ = int32_t(value);
+    } else if (n == 3 && strncmp(token, "jrz", 3) == 0) {
+      entry->input.joystick.lRz = int32_t(value);
+    } else if (n == 2 && strncmp(token, "jb", 2) == 0 && value >= 0 && value < 128) {
+      entry->input.joystick.rgbButtons[value] = 0x80;
+    } else if (n == 3 && strncmp(token, "hat", 3) == 0) {
+      entry->input.joystick.rgdwPOV[0] = uint32_t(value);
+    } else {
+      return 1;
+    }
+    return 0;
+  }
+  if (strcmp(token, "kblost") == 0) {
+    entry->input.keyboardLost = 1;
+  } else if (strcmp(token, "jslost") == 0) {
+    entry->input.joystickLost = 1;
+  } else if (strcmp(token, "dump") == 0) {
+    entry->dump = 1;
+  } else if (strcmp(token, "quit") == 0) {
+    entry->quit = 1;
+  } else {
+    return 1;
+  }
+  return 0;
+}
+
+void WritePpm(const Script* script, uint32_t frame, const uint8_t* pixels) {
+  char path[1024];
+  snprintf(path, sizeof(path), "%s/frame_%05u.ppm", script->outputDirectory, frame);
+  FILE* file = fopen(path, "wb");
+  if (file == nullptr) {
+    fprintf(stderr, "cannot write %s\n", path);
+    return;
+  }
+  fprintf(file, "P6\n%u %u\n255\n", kFrameWidth, kFrameHeight);
+  static uint8_t row[kFrameWidth * 3];
+  for (uint32_t y = 0; y < kFrameHeight; ++y) {
+    const uint8_t* src = pixels + uint64_t(y) * kFramePitch;
+    for (uint32_t x = 0; x < kFrameWidth; ++x) {
+      row[x * 3 + 0] = src[x * 4 + 2];
+      row[x * 3 + 1] = src[x * 4 + 1];
+      row[x * 3 + 2] = src[x * 4 + 0];
+    }
+    fwrite(row, 1, sizeof(row), file);
+  }
+  fclose(file);
+}
+
+int32_t Step(void* user, uint32_t frame, const uint8_t* last, HeadlessFrameInput* next) {
+  Script* s = static_cast<Script*>(user);
+  if (s->dumpPending != 0 && last != nullptr) WritePpm(s, uint32_t(s->dumpPending - 1), last);
+  s->dumpPending = 0;
+  // Move on to the entry that still has frames to run.
+  while (s->current < s->count && s->usedInCurrent >= s->entries[s->current].frames) {
+    if (s->entries[s->current].quit) {
+      s->current = s->count;
+      break;
+    }
+    ++s->current;
+    s->usedInCurrent = 0;
+  }
+  if (s->current >= s->count) return 1;
+  const ScriptEntry& e = s->entries[s->current];
+  *next = e.input;
+  if (e.dump) s->dumpPending = int32_t(frame) + 1;
+  ++s->usedInCurrent;
+  return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    fprintf(stderr, "usage: qvdelay_headless <script> [output directory]\n");
+    return 2;
+  }
+  FILE* file = fopen(argv[1], "rb");
+  if (file == nullptr) {
+    fprintf(stderr, "cannot open %s\n", argv[1]);
+    return 2;
+  }
+  MemInitialize();
+  static ScriptEntry entries[kMaxEntries];
+  Script script = {entries, 0, 0, 0, argc > 2 ? argv[2] : ".", 0, 0};
+  HeadlessConfig config;
+  HeadlessConfigDefault(&config);
+  char line[1024];
+  uint32_t lineNumber = 0;
+  while (fgets(line, sizeof(line), file) != nullptr) {
+    ++lineNumber;
+    char* hash = strchr(line, '#');
+    if (hash != nullptr) *hash = 0;
+    char* save = line;
+    char* token = NextToken(&save);
+    if (token == nullptr) continue;
+    if (strcmp(token, "seed") == 0) {
+      char* value = NextToken(&save);
+      AppSetSeedForTest(1, value ? uint32_t(strtoul(value, nullptr, 0)) : 0);
+    } else if (strcmp(token, "joystick") == 0) {
+      config.hasJoystick = 1;
+    } else if (strcmp(token, "nokeyboard") == 0) {
+      config.hasKeyboard = 0;
+    } else if (strcmp(token, "unpaced") == 0) {
+      config.paced = 0;
+    } else if (token[0] >= '0' && token[0] <= '9') {
+      if (script.count == kMaxEntries) {
+        fprintf(stderr, "%s:%u: too many entries\n", argv[1], lineNumber);
+        return 2;
+      }
+      ScriptEntry* e = &entries[script.count++];
+      memset(static_cast<void*>(e), 0, sizeof(*e));
+      HeadlessClearInput(&e->input);
+      e->frames = uint32_t(strtoul(token, nullptr, 10));
+      while ((token = NextToken(&save)) != nullptr) {
+        if (ParseToken(token, e) != 0) {
+          fprintf(stderr, "%s:%u: unknown token %s\n", argv[1], lineNumber, token);
+          return 2;
+        }
+      }
+    } else {
+      fprintf(stderr, "%s:%u: unknown line\n", argv[1], lineNumber);
+      return 2;
+    }
+  }
+  fclose(file);
+  int32_t result = HeadlessRun(&config, Step, &script);
+  MemFinalize();
+  return result;
+}

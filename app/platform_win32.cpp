@@ -1,0 +1,60 @@
+// The Windows platform table, the message pump and the window procedure.
+#include "app/platform_win32.h"
+
+#include "input/devices_win32.h"
+#include "present/d3d12_win32.h"
+
+Win32App g_win32App;
+
+namespace {
+
+void DevicesSetup() { DevicesSetupWin32(g_win32App.instance, g_win32App.mainWindow); }
+
+int32_t PresenterInitialize(Presenter** presenter) {
+  return d3d12::PresenterInitializeWin32(presenter, g_win32App.mainWindow);
+}
+
+int32_t JoystickRead(JoystickState* state) { return JoystickReadWin32(state); }
+
+} // namespace
+
+const Platform g_win32Platform = {
+    DevicesSetup,       DevicesReleaseWin32, PresenterInitialize, d3d12::PresenterShutdownWin32,
+    JoystickSetupWin32, KeyboardSetupWin32,  KeyboardReadWin32,   JoystickRead,
+    PumpMessagesWin32,
+};
+
+int32_t PumpMessagesWin32() {
+  MSG message;
+  while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+    if (message.message == WM_QUIT) {
+      g_win32App.bQuitSeen = 1;
+      break;
+    }
+    TranslateMessage(&message);
+    DispatchMessageA(&message);
+  }
+  return g_win32App.bQuitSeen ? 1 : 0;
+}
+
+LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+  case WM_DESTROY:
+    PostQuitMessage(0);
+    return 0;
+  case WM_SIZE:
+  case WM_ERASEBKGND:
+    return 0; // the presenter owns the client area
+  case WM_KEYDOWN:
+  case WM_KEYUP:
+  case WM_SYSKEYDOWN:
+  case WM_SYSKEYUP:
+    return 0; // keys come through DirectInput; Alt and F10 never reach the menu
+  case WM_SYSCOMMAND:
+    if ((wParam & 0xFFF0) == SC_SCREENSAVE || (wParam & 0xFFF0) == SC_MONITORPOWER) return 0;
+    break;
+  default:
+    break;
+  }
+  return DefWindowProcA(window, message, wParam, lParam);
+}

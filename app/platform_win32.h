@@ -1,0 +1,21 @@
+// The Windows platform: the main window, the message queue and the table
+// that connects DirectInput and the Direct3D 12 presenter to the application.
+#pragma once
+
+#include <windows.h>
+
+#include "app/platform.h"
+
+struct Win32App {
+  HINSTANCE instance;
+  HWND mainWindow; // set once the window is shown; null when creation failed
+  int32_t bQuitSeen;
+};
+
+extern Win32App g_win32App;
+extern const Platform g_win32Platform;
+
+// Takes every queued message; WM_QUIT sets bQuitSeen. 1 once it is set.
+int32_t PumpMessagesWin32();
+// The window procedure of "MAIN WINDOW".
+LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

@@ -1,0 +1,238 @@
+// Direct3D 12 presenter, per frame: the frame surface over the mapped upload
+// buffer, the copy-and-draw command list, present, fences, pacing; and the
+// shut-down.
+#include <cstring>
+
+#include "present/d3d12_win32.h"
+
+using namespace d3d12;
+
+namespace {
+
+template <typename T> void SafeRelease(T*& p) {
+  if (p) p->Release();
+  p = nullptr;
+}
+
+void Transition(ID3D12Resource* resource, D3D12_RESOURCE_STATES before, D3D12_RESOURCE_STATES after) {
+  D3D12_RESOURCE_BARRIER b;
+  memset(&b, 0, sizeof(b));
+  b.Type = D3D12_RESOURCE_BARRIER_TYPE_TRANSITION;
+  b.Transition.pResource = resource;
+  b.Transition.Subresource = D3D12_RESOURCE_BARRIER_ALL_SUBRESOURCES;
+  b.Transition.StateBefore = before;
+  b.Transition.StateAfter = after;
+  s_pCommandList->ResourceBarrier(1, &b);
+}
+
+// The upload buffer holding this frame's picture.
+int32_t s_frameUploadIndex = -1;
+
+int32_t RecordFrame() {
+  uint32_t index = m.backBufferIndex;
+  ID3D12CommandAllocator* allocator = s_apCommandAllocator[index];
+  if (FAILED(allocator->Reset())) return 1;
+  if (FAILED(s_pCommandList->Reset(allocator, s_pPipelineState))) return 1;
+  s_pCommandList->SetGraphicsRootSignature(s_pRootSignature);
+  ID3D12DescriptorHeap* heaps[] = {s_pCbvSrvUavHeap};
+  s_pCommandList->SetDescriptorHeaps(1, heaps);
+
+  // A frame whose buffer was mapped before a resize may sit in the other
+  // upload buffer than the new back-buffer index names.
+  uint32_t upload = s_frameUploadIndex >= 0 ? static_cast<uint32_t>(s_frameUploadIndex) : index;
+  D3D12_TEXTURE_COPY_LOCATION dst;
+  memset(&dst, 0, sizeof(dst));
+  dst.pResource = s_pIntermediateSurface;
+  dst.Type = D3D12_TEXTURE_COPY_TYPE_SUBRESOURCE_INDEX;
+  dst.SubresourceIndex = 0;
+  D3D12_TEXTURE_COPY_LOCATION src;
+  memset(&src, 0, sizeof(src));
+  src.pResource = s_apIntermediateUploadSurface[upload];
+  src.Type = D3D12_TEXTURE_COPY_TYPE_PLACED_FOOTPRINT;
+  src.PlacedFootprint.Offset = 0;
+  src.PlacedFootprint.Footprint.Format = DXGI_FORMAT_B8G8R8A8_UNORM;
+  src.PlacedFootprint.Footprint.Width = m.sourceWidth;
+  src.PlacedFootprint.Footprint.Height = m.sourceHeight;
+  src.PlacedFootprint.Footprint.Depth = 1;
+  src.PlacedFootprint.Footprint.RowPitch = (m.sourceWidth * 4 + 255) & ~255u;
+  D3D12_BOX box = {0, 0, 0, m.sourceWidth, m.sourceHeight, 1};
+  s_pCommandList->CopyTextureRegion(&dst, 0, 0, 0, &src, &box);
+
+  Transition(s_apBackBuffer[index], D3D12_RESOURCE_STATE_PRESENT, D3D12_RESOURCE_STATE_RENDER_TARGET);
+  Transition(s_pIntermediateSurface, D3D12_RESOURCE_STATE_COPY_DEST, D3D12_RESOURCE_STATE_PIXEL_SHADER_RESOURCE);
+
+  s_pCommandList->SetGraphicsRootDescriptorTable(0, s_pCbvSrvUavHeap->GetGPUDescriptorHandleForHeapStart());
+  s_pCommandList->SetGraphicsRootConstantBufferView(
+      1, s_pConstantBuffer->GetGPUVirtualAddress() + uint64_t(index) * kConstantBlockBytes);
+
+  const LetterboxRect& r = m.letterbox;
+  D3D12_VIEWPORT viewport = {r.left, r.top, r.width, r.height, r.minDepth, r.maxDepth};
+  D3D12_RECT scissor = {r.scissorLeft, r.scissorTop, r.scissorRight, r.scissorBottom};
+  s_pCommandList->RSSetViewports(1, &viewport);
+  s_pCommandList->RSSetScissorRects(1, &scissor);
+
+  D3D12_CPU_DESCRIPTOR_HANDLE rtv = s_pPerFrameRtvHeap->GetCPUDescriptorHandleForHeapStart();
+  rtv.ptr += SIZE_T(index) * m.rtvDescriptorSize;
+  s_pCommandList->OMSetRenderTargets(1, &rtv, FALSE, nullptr);
+  const float black[4] = {0.0f, 0.0f, 0.0f, 1.0f};
+  s_pCommandList->ClearRenderTargetView(rtv, black, 0, nullptr);
+
+  s_pCommandList->IASetPrimitiveTopology(D3D_PRIMITIVE_TOPOLOGY_TRIANGLESTRIP);
+  s_pCommandList->IASetVertexBuffers(0, 1, &s_vertexBufferView);
+  s_pCommandList->DrawInstanced(4, 1, 0, 0);
+
+  Transition(s_apBackBuffer[index], D3D12_RESOURCE_STATE_RENDER_TARGET, D3D12_RESOURCE_STATE_PRESENT);
+  Transition(s_pIntermediateSurface, D3D12_RESOURCE_STATE_PIXEL_SHADER_RESOURCE, D3D12_RESOURCE_STATE_COPY_DEST);
+  return FAILED(s_pCommandList->Close()) ? 1 : 0;
+}
+
+} // namespace
+
+int32_t d3d12::WaitForGpuIdle() {
+  uint64_t value = m.fenceValues[m.backBufferIndex];
+  if (FAILED(s_pCommandQueue->Signal(s_pFence, value))) return 1;
+  if (FAILED(s_pFence->SetEventOnCompletion(value, s_hFenceEvent))) return 1;
+  WaitForSingleObjectEx(s_hFenceEvent, INFINITE, FALSE);
+  m.fenceValues[m.backBufferIndex]++;
+  return 0;
+}
+
+int32_t d3d12::PresentCurrentFrame(uint32_t syncInterval, uint32_t flags) {
+  if (FollowUpCurrentWindowState()) return 1;
+
+  uint8_t block[kConstantBlockBytes];
+  memset(block, 0, sizeof(block));
+  memcpy(block, &m.presentedFrameCount, sizeof(m.presentedFrameCount));
+  memcpy(s_pConstantBufferData + uint64_t(m.backBufferIndex) * kConstantBlockBytes, block, sizeof(block));
+
+  if (RecordFrame()) return 1;
+  ID3D12CommandList* lists[] = {s_pCommandList};
+  s_pCommandQueue->ExecuteCommandLists(1, lists);
+  s_frameUploadIndex = -1;
+
+  if (FAILED(s_pDxgiSwapChain->Present(syncInterval, flags))) return 1;
+
+  uint64_t signalled = m.fenceValues[m.backBufferIndex];
+  if (FAILED(s_pCommandQueue->Signal(s_pFence, signalled))) return 1;
+  m.backBufferIndex = s_pDxgiSwapChain->GetCurrentBackBufferIndex();
+  if (s_pFence->GetCompletedValue() < m.fenceValues[m.backBufferIndex]) {
+    s_pFence->SetEventOnCompletion(m.fenceValues[m.backBufferIndex], s_hFenceEvent);
+    WaitForSingleObjectEx(s_hFenceEvent, INFINITE, FALSE);
+  }
+  m.fenceValues[m.backBufferIndex] = signalled + 1;
+  return 0;
+}
+
+void d3d12::WaitFrameLatency() {
+  if (s_hFrameLatencyWaitableObject) {
+    for (;;) {
+      DWORD r = WaitForSingleObjectEx(s_hFrameLatencyWaitableObject, 1000, TRUE);
+      if (r == WAIT_OBJECT_0 || r == WAIT_FAILED || r == WAIT_ABANDONED) break;
+    }
+  }
+  m.presentedFrameCount++;
+}
+
+int32_t d3d12::MapCurrentUploadBuffer() {
+  uint32_t index = m.backBufferIndex;
+  void* data = nullptr;
+  HRESULT hr = s_apIntermediateUploadSurface[index]->Map(0, nullptr, &data);
+  if (FAILED(hr) || !data) {
+    // No frame surface until a later map works: the renderer skips colour
+    // output meanwhile instead of writing into memory that is not mapped.
+    LogPrintf("s_apIntermediateUploadSurface[%d]->Map ... failed. result=0x%08X [%s]\n", static_cast<int>(index),
+              static_cast<uint32_t>(FAILED(hr) ? hr : E_POINTER), "");
+    m.mappedPointer = nullptr;
+    m.rowPitch = 0;
+    m.mappedIndex = -1;
+    return 1;
+  }
+  m.mappedPointer = static_cast<uint8_t*>(data);
+  m.rowPitch = kFramePitch;
+  m.mappedIndex = static_cast<int32_t>(index);
+  return 0;
+}
+
+void d3d12::UnmapUploadBuffer() {
+  if (!m.mappedPointer || m.mappedIndex < 0) return;
+  s_apIntermediateUploadSurface[m.mappedIndex]->Unmap(0, nullptr);
+  s_frameUploadIndex = m.mappedIndex;
+  m.mappedPointer = nullptr;
+  m.rowPitch = 0;
+  m.mappedIndex = -1;
+}
+
+Surface* d3d12::AcquireFrameSurfaceWin32(Presenter* presenter) {
+  if (!m.mappedPointer) return nullptr;
+  FrameSlot* slot = &m.slots[m.currentSlot];
+  if (!slot->created && MakeFrameSlotSurface(slot, m.mappedPointer) != 0) return nullptr;
+  return &slot->surface;
+}
+
+int32_t d3d12::PresentFrameWin32(Presenter* presenter, uint32_t mode) {
+  FrameSlot* slot = &m.slots[m.currentSlot];
+  if (slot->created) DropFrameSlotSurface(slot);
+  m.currentSlot = (m.currentSlot + 1) % 2;
+  UnmapUploadBuffer();
+
+  PresentModePlan plan = PlanPresentMode(mode, m.bFullScreen);
+  PacingBeforePresent(&m.limiter, mode);
+  if (plan.waitForVBlank && pDxgiOutput) pDxgiOutput->WaitForVBlank();
+  uint32_t flags = (m.bTearingSupported && !m.bFullScreen) ? DXGI_PRESENT_ALLOW_TEARING : 0;
+  int32_t result = PresentCurrentFrame(plan.syncInterval, flags);
+  if (result == 0) WaitFrameLatency();
+  PacingAfterPresent(&m.limiter, mode);
+  if (MapCurrentUploadBuffer()) result = 1;
+  return result;
+}
+
+void d3d12::PresenterShutdownWin32() {
+  if (!m.initialized) return;
+  m.initialized = 0;
+  UnmapUploadBuffer();
+  for (FrameSlot& slot : m.slots) DropFrameSlotSurface(&slot);
+
+  // A failing call ends the sequence; the objects are released regardless.
+  bool ok = true;
+  if (m.bFullScreen) {
+    ok = SUCCEEDED(s_pDxgiSwapChain->SetFullscreenState(FALSE, nullptr));
+    if (ok) {
+      SetForegroundWindow(m.window);
+      m.bFullScreen = 0;
+      m.bDirty = 1;
+    }
+  }
+  if (ok) ok = WaitForGpuIdle() == 0;
+  if (ok && !m.bTearingSupported) {
+    LogPrintf("s_pDxgiSwapChain->SetFullscreenState ... ");
+    ok = SUCCEEDED(s_pDxgiSwapChain->SetFullscreenState(FALSE, nullptr));
+    if (ok) LogPrintf("OK.\n");
+  }
+  if (ok && s_hFenceEvent) {
+    CloseHandle(s_hFenceEvent);
+    s_hFenceEvent = nullptr;
+  }
+
+  if (s_pConstantBuffer && s_pConstantBufferData) s_pConstantBuffer->Unmap(0, nullptr);
+  s_pConstantBufferData = nullptr;
+  SafeRelease(s_pFence);
+  SafeRelease(s_pConstantBuffer);
+  SafeRelease(s_pVertexBuffer);
+  SafeRelease(s_pIntermediateSurface);
+  for (uint32_t i = 0; i < kBackBufferCount; i++) {
+    SafeRelease(s_apIntermediateUploadSurface[i]);
+    SafeRelease(s_apBackBuffer[i]);
+    SafeRelease(s_apCommandAllocator[i]);
+  }
+  SafeRelease(s_pCommandList);
+  SafeRelease(s_pPipelineState);
+  SafeRelease(s_pRootSignature);
+  SafeRelease(s_pCbvSrvUavHeap);
+  SafeRelease(s_pPerFrameRtvHeap);
+  SafeRelease(s_pDxgiSwapChain);
+  SafeRelease(s_pCommandQueue);
+  SafeRelease(s_pD3dDevice);
+  SafeRelease(pDxgiOutput);
+  SafeRelease(pDxgiAdapter);
+  SafeRelease(pDxgiFactory);
+}

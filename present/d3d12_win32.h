@@ -1,0 +1,112 @@
+// The Direct3D 12 presenter: process-wide state and the objects it owns.
+// Start-up and shut-down run on the main thread, everything else on the
+// render thread; no locks.
+#pragma once
+
+#include <windows.h>
+#include <d3d12.h>
+#include <dxgi1_6.h>
+
+#include <cstdint>
+
+#include "present/pacing.h"
+#include "present/present.h"
+#include "runtime/runtime.h"
+
+namespace d3d12 {
+
+constexpr uint32_t kBackBufferCount = 2;
+constexpr uint64_t kUploadSurfaceBytes = 0x4B0000;
+constexpr uint32_t kQuadVertexBytes = 96;
+constexpr uint32_t kConstantBlockBytes = 256;
+
+// Viewport and scissor of the picture on the back buffer.
+struct LetterboxRect {
+  float left, top, width, height;
+  float minDepth, maxDepth; // 0 and 0
+  int32_t scissorLeft, scissorTop, scissorRight, scissorBottom;
+};
+
+// All zero when either size is empty.
+void ComputeLetterboxRect(LetterboxRect* rect, uint32_t sourceWidth, uint32_t sourceHeight, uint32_t outputWidth,
+                          uint32_t outputHeight);
+
+struct OutputSurfaceSize {
+  uint32_t width, height;
+};
+
+struct PresenterState {
+  Presenter base; // first: the render thread sees only this
+  Stopwatch clock;
+  FrameLimiter limiter;
+  int32_t backBufferCount;
+  double refreshRate;
+  Format sourceFormat;
+  uint32_t bytesPerPixel;
+  uint32_t sourceWidth, sourceHeight;
+  OutputSurfaceSize outputSurface;
+  uint8_t* mappedPointer; // current upload buffer, null when not mapped
+  uint32_t rowPitch;
+  int32_t mappedIndex; // which upload buffer is mapped
+  HWND window;
+  int32_t bFullScreen;
+  int32_t bDirty;
+  uint32_t presentedFrameCount;
+  int32_t bTearingSupported;
+  uint32_t backBufferIndex;
+  uint64_t fenceValues[kBackBufferCount];
+  FrameSlot slots[2];
+  uint32_t currentSlot;
+  LetterboxRect letterbox;
+  uint32_t rtvDescriptorSize;
+  int32_t initialized;
+};
+
+extern PresenterState m;
+
+extern IDXGIFactory4* pDxgiFactory;
+extern IDXGIAdapter1* pDxgiAdapter;
+extern IDXGIOutput* pDxgiOutput;
+extern ID3D12Device* s_pD3dDevice;
+extern ID3D12CommandQueue* s_pCommandQueue;
+extern IDXGISwapChain3* s_pDxgiSwapChain;
+extern HANDLE s_hFrameLatencyWaitableObject;
+extern ID3D12DescriptorHeap* s_pPerFrameRtvHeap;
+extern ID3D12DescriptorHeap* s_pCbvSrvUavHeap;
+extern ID3D12CommandAllocator* s_apCommandAllocator[kBackBufferCount];
+extern ID3D12RootSignature* s_pRootSignature;
+extern ID3D12PipelineState* s_pPipelineState;
+extern ID3D12GraphicsCommandList* s_pCommandList;
+extern ID3D12Resource* s_apBackBuffer[kBackBufferCount];
+extern ID3D12Resource* s_apIntermediateUploadSurface[kBackBufferCount];
+extern ID3D12Resource* s_pIntermediateSurface;
+extern ID3D12Resource* s_pVertexBuffer;
+extern D3D12_VERTEX_BUFFER_VIEW s_vertexBufferView;
+extern ID3D12Resource* s_pConstantBuffer;
+extern uint8_t* s_pConstantBufferData;
+extern ID3D12Fence* s_pFence;
+extern HANDLE s_hFenceEvent;
+
+// Startup and shut-down (main thread).
+int32_t PresenterInitializeWin32(Presenter** presenter, HWND window);
+void PresenterShutdownWin32();
+
+int32_t WaitForGpuIdle();
+// Present of one frame: follow-up, command list, Present, fence. 0 when the
+// frame was presented.
+int32_t PresentCurrentFrame(uint32_t syncInterval, uint32_t flags);
+// Waits on the frame-latency object and counts the present.
+void WaitFrameLatency();
+// Maps the upload buffer of the current back buffer; 1 when Map fails (the
+// frame surface is then withheld until a later map succeeds).
+int32_t MapCurrentUploadBuffer();
+void UnmapUploadBuffer();
+Surface* AcquireFrameSurfaceWin32(Presenter* presenter);
+int32_t PresentFrameWin32(Presenter* presenter, uint32_t mode);
+
+// Window and fullscreen follow-up and the size-dependent objects.
+int32_t FollowUpCurrentWindowState();
+int32_t RebuildBackBuffers();
+int32_t RebuildIntermediateSurface();
+
+} // namespace d3d12

@@ -1,0 +1,386 @@
+#!/usr/bin/env bash
+# End-to-end test of the Linux program under Xvfb (1280x1024, with the small
+# window manager x11_test_wm, since Xvfb has none), driven by xdotool:
+#   1. start-up log in order, fullscreen, select screen in the letterbox;
+#   2. delay 2 and 20 steps: 20 step lines and a result line whose percentage
+#      is the share of right steps; the trial and result screens equal the
+#      headless program's frames for the same state, scaled into the
+#      letterbox (1280x960 at y = 32); 600 frames +- 2 % in 10 s;
+#   3. Escape, the close box and Alt+F4 end with 0 through AppFinalize;
+#   4. an unusable video driver: exit 1, the log ends at the failing step.
+#
+#   linux_e2e.sh <qvdelay> <qvdelay_headless> <x11_test_wm> <trace preload .so>
+# Exit 77 (skipped) when Xvfb, xdotool, ImageMagick or python3 is missing.
+set -u
+qvdelay=$1
+headless=$2
+wm=$3
+preload=$4
+here=$(cd "$(dirname "$0")" && pwd)
+
+for tool in Xvfb xdotool import compare convert python3; do
+  if ! command -v "$tool" >/dev/null 2>&1; then
+    echo "SKIP: $tool is not installed (bash tools/install_deps.sh test)"
+    exit 77
+  fi
+done
+
+work=$(mktemp -d /tmp/qvdelay-e2e.XXXXXX)
+xvfb_pid=""
+wm_pid=""
+app_pid=""
+cleanup() {
+  [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null
+  [ -n "$wm_pid" ] && kill "$wm_pid" 2>/dev/null
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+  if [ "${failures:-0}" -eq 0 ]; then rm -rf "$work"; else echo "files kept in $work"; fi
+}
+trap cleanup EXIT
+
+failures=0
+fail() {
+  echo "FAIL: $*"
+  failures=$((failures + 1))
+}
+pass() { echo "ok: $*"; }
+
+# The program writes app_log.txt beside itself: run a private copy.
+mkdir -p "$work/app"
+cp "$qvdelay" "$work/app/qvdelay"
+log="$work/app/app_log.txt"
+
+# ---- Display and window manager ------------------------------------------------
+exec 5>"$work/display"
+Xvfb -displayfd 5 -screen 0 1280x1024x24 -nolisten tcp >"$work/xvfb.txt" 2>&1 &
+xvfb_pid=$!
+for _ in $(seq 100); do
+  [ -s "$work/display" ] && break
+  sleep 0.05
+done
+exec 5>&-
+if [ ! -s "$work/display" ]; then
+  echo "SKIP: Xvfb did not start: $(cat "$work/xvfb.txt")"
+  exit 77
+fi
+export DISPLAY=":$(head -n 1 "$work/display")"
+"$wm" >"$work/wm.txt" 2>&1 &
+wm_pid=$!
+for _ in $(seq 100); do
+  grep -q running "$work/wm.txt" 2>/dev/null && break
+  sleep 0.05
+done
+
+# ---- Helpers -----------------------------------------------------------------------
+# start_app <name> [VAR=value...]: runs the copy with the present trace.
+start_app() {
+  local name=$1
+  shift
+  rm -f "$log"
+  env "$@" LD_PRELOAD="$preload" QV_E2E_TRACE="$work/$name.trace" "$work/app/qvdelay" >"$work/$name.console" 2>&1 &
+  app_pid=$!
+}
+# wait_app <seconds>: exit code of the program, 124 when it did not end.
+wait_app() {
+  local limit=$1 i
+  for i in $(seq $((limit * 20))); do
+    if ! kill -0 "$app_pid" 2>/dev/null; then
+      wait "$app_pid"
+      local rc=$?
+      app_pid=""
+      return $rc
+    fi
+    sleep 0.05
+  done
+  kill "$app_pid" 2>/dev/null
+  wait "$app_pid" 2>/dev/null
+  app_pid=""
+  return 124
+}
+# wait_ready: the window exists, has the focus and has shown a few frames.
+window=""
+wait_ready() {
+  window=""
+  local i
+  for i in $(seq 200); do
+    if grep -q "FollowUpCurrentWindowState" "$log" 2>/dev/null; then
+      window=$(xdotool search --classname qvdelay 2>/dev/null | head -n 1)
+      [ -n "$window" ] && break
+    fi
+    kill -0 "$app_pid" 2>/dev/null || return 1
+    sleep 0.05
+  done
+  [ -n "$window" ] || return 1
+  xdotool windowfocus --sync "$window" 2>/dev/null
+  sleep 0.5
+  return 0
+}
+# press <key> [hold seconds]: one key press held over several frames.
+press() {
+  xdotool keydown "$1"
+  sleep "${2:-0.1}"
+  xdotool keyup "$1"
+  sleep 0.1
+}
+# same_picture <name> <screenshot> <reference ppm> <frame rows>: the top rows
+# of the frame, doubled, equal the letterbox area of the screenshot.
+same_picture() {
+  local name=$1 shot=$2 ref=$3 rows=$4
+  convert "$shot" -crop "1280x$((rows * 2))+0+32" +repage "$work/$name.shot.png"
+  convert "$ref" -crop "640x${rows}+0+0" +repage -scale 200% "$work/$name.ref.png"
+  local diff lit
+  diff=$(compare -metric AE -fuzz 3% "$work/$name.shot.png" "$work/$name.ref.png" "$work/$name.diff.png" 2>&1)
+  lit=$(convert "$work/$name.ref.png" -format "%[fx:maxima]" info:)
+  if [ "$lit" = "0" ]; then
+    fail "$name: the reference frame is empty"
+  elif [ "$diff" = "0" ]; then
+    pass "$name: screen equals the headless frame in the letterbox"
+  else
+    fail "$name: $diff pixels differ from the headless frame (see $work/$name.diff.png)"
+  fi
+}
+
+# bars_black <name> <screenshot>: outside the letterbox the screen is black.
+bars_black() {
+  local top bottom
+  top=$(convert "$2" -crop 1280x32+0+0 +repage -format "%[fx:maxima]" info:)
+  bottom=$(convert "$2" -crop 1280x32+0+992 +repage -format "%[fx:maxima]" info:)
+  if [ "$top" = "0" ] && [ "$bottom" = "0" ]; then
+    pass "$1: black bars above and below the picture"
+  else
+    fail "$1: bars not black (top $top, bottom $bottom)"
+  fi
+}
+
+# ---- 1 and 2: start-up, 20 steps, pictures, pacing, Escape -----------------------------
+start_app run
+if ! wait_ready; then
+  fail "start-up: no window or no follow-up in the log"
+  cat "$work/run.console"
+  exit 1
+fi
+python3 - "$log" <<'EOF' || failures=$((failures + 1))
+import sys
+text = open(sys.argv[1]).read()
+want = [
+    "--------------- AppInitialize ... ---------------\n",
+    "SDL_InitSubSystem (SDL_INIT_VIDEO) ... OK.\n",
+    "SDL_CreateWindow() ... OK.\n",
+    "SDL_CreateRenderer ... OK.\n",
+    "SDL_CreateTexture ... OK.\n",
+    "SDL_SetWindowFullscreen ... OK.\n",
+    "SDL_LockTexture ... OK.\n",
+    "FollowUpCurrentWindowState\n\tbCurrentFullScreen = 1\n\tm.bFullScreen = 0\n"
+    "\tcurrentOutputSurfaceWidth = 1280\n\tcurrentOutputSurfaceHeight = 1024\n"
+    "\tm.outputSurface.width = 0\n\tm.outputSurface.height = 0\n\tm.bDirty = 1\n",
+]
+at = 0
+for w in want:
+    i = text.find(w, at)
+    if i < 0:
+        print("FAIL: start-up log lacks, in order: %r" % w)
+        print(text)
+        sys.exit(1)
+    at = i + len(w)
+if "failed" in text:
+    print("FAIL: start-up log reports a failure")
+    sys.exit(1)
+print("ok: start-up log in order, fullscreen 1280x1024")
+EOF
+
+import -window root "$work/select.png"
+press 2 0.1
+sleep 0.4
+import -window root "$work/trial.png"
+# The marker (pink "dAb") follows a held right arrow.
+press Right 0.3
+sleep 0.2
+import -window root "$work/moved.png"
+marker() {
+  convert "$1" -crop 1280x540+0+32 +repage -fill black -fuzz 2% +opaque "rgb(255,204,229)" -trim -format "%X %Y" info: |
+    tr -d '+'
+}
+read -r x0 y0 <<<"$(marker "$work/trial.png")"
+read -r x1 y1 <<<"$(marker "$work/moved.png")"
+if [ -n "$x0" ] && [ -n "$x1" ] && [ "$x1" -ge $((x0 + 40)) ] && [ "$y1" -eq "$y0" ]; then
+  pass "the marker moved right with the arrow key ($x0 -> $x1 screen pixels)"
+else
+  fail "the marker did not follow the arrow key ($x0,$y0 -> $x1,$y1)"
+fi
+for step in $(seq 20); do
+  press Right 0.12
+  press Return 0.08
+  sleep 0.1
+done
+sleep 0.5
+import -window root "$work/result.png"
+sleep 1.5 # the pacing check below wants 10 s of frames after start-up
+press Escape 0.1
+wait_app 20
+rc=$?
+[ "$rc" -eq 0 ] && pass "Escape: exit code 0" || fail "Escape: exit code $rc"
+cp "$log" "$work/run.log"
+
+python3 - "$work/run.log" "$work/run.console" <<'EOF' || failures=$((failures + 1))
+import re, sys
+log = open(sys.argv[1]).read()
+console = open(sys.argv[2]).read()
+ok = True
+steps = re.findall(r"^(\d\d)/20 : (\(\^-\^\)|orz)$", log, re.M)
+if [int(s[0]) for s in steps] != list(range(20)):
+    print("FAIL: step lines %s" % steps); ok = False
+m = re.findall(r"^delay = (\d+), result = ([0-9.]+)%$", log, re.M)
+if len(m) != 1 or m[0][0] != "2":
+    print("FAIL: result line %s" % m); ok = False
+else:
+    right = sum(1 for s in steps if s[1] == "(^-^)")
+    expected = "%f" % (right * 100.0 / 20)
+    if m[0][1] != expected:
+        print("FAIL: result %s%%, but %d of 20 right is %s%%" % (m[0][1], right, expected)); ok = False
+    else:
+        print("ok: 20 step lines, result %s%% = %d right of 20" % (expected, right))
+tail = log[log.find("--------------- AppFinalize ... ---------------"):]
+if not tail.startswith("--------------- AppFinalize"):
+    print("FAIL: no AppFinalize banner"); ok = False
+for line in ["SDL_SetWindowFullscreen (0) ... OK.\n", "SDL_QuitSubSystem (SDL_INIT_JOYSTICK);\n", "SDL_Quit();\n"]:
+    if line not in console[console.find("AppFinalize"):]:
+        print("FAIL: shut-down lacks %r" % line); ok = False
+if ok: print("ok: shut-down lines after the AppFinalize banner")
+sys.exit(0 if ok else 1)
+EOF
+
+# Pacing: presents counted over 10 s of the run (start-up excluded).
+python3 - "$work/run.trace" <<'EOF' || failures=$((failures + 1))
+import sys
+p = sorted(int(l.split()[1]) for l in open(sys.argv[1]) if l.startswith("P "))
+if len(p) < 120 or p[-1] - p[60] < 10_000_000_000:
+    print("FAIL: the run presented %d frames, not 10 s of them after start-up" % len(p)); sys.exit(1)
+start = p[60]
+count = sum(1 for t in p if start <= t < start + 10_000_000_000)
+gaps = sorted(b - a for a, b in zip(p[60:], p[61:]))
+median = gaps[len(gaps) // 2] / 1e6
+if abs(count - 600) > 12:
+    print("FAIL: %d frames presented in 10 s (want 600 +- 12; median interval %.2f ms)" % (count, median)); sys.exit(1)
+print("ok: %d frames presented in 10 s" % count)
+EOF
+
+# Headless references: the same states from the same program without a window.
+# Select and trial screens: any seed. Result screen: a seed and flips chosen so
+# that the 20 outcomes equal the ones of the run.
+python3 - "$work/run.log" "$work" <<'EOF' || failures=$((failures + 1))
+import re, sys
+log, work = sys.argv[1], sys.argv[2]
+outcomes = [s == "(^-^)" for s in re.findall(r"^\d\d/20 : (\(\^-\^\)|orz)$", open(log).read(), re.M)]
+seed = 12345
+x, y, z, w = seed, 362436069, 521288629, 88675123
+def step():
+    global x, y, z, w
+    t = (x ^ (x << 11)) & 0xFFFFFFFF
+    x, y, z = y, z, w
+    w = (w ^ (w >> 19) ^ t ^ (t >> 8)) & 0xFFFFFFFF
+    return w & 1
+lines = ["seed %d" % seed, "unpaced", "5 dump", "2 2", "12", "1 dump"]
+candidate = 0
+for right in outcomes:
+    delayed = step()
+    want = delayed if right else 1 - delayed
+    if want != candidate:
+        lines += ["1 space", "6"]
+        candidate = want
+    lines += ["1 enter", "6"]
+lines += ["4 dump"]
+open(work + "/reference.script", "w").write("\n".join(lines) + "\n")
+EOF
+mkdir -p "$work/ref"
+"$headless" "$work/reference.script" "$work/ref" >"$work/ref.console" 2>&1 || fail "headless reference run failed"
+frames=$(ls "$work/ref" | sort)
+select_ref="$work/ref/$(echo "$frames" | sed -n 5p)"
+trial_ref="$work/ref/$(echo "$frames" | sed -n 6p)"
+result_ref="$work/ref/$(echo "$frames" | tail -n 1)"
+# Rows above the blinking error line (y = 280) and the frame rate.
+same_picture select "$work/select.png" "$select_ref" 270
+same_picture trial "$work/trial.png" "$trial_ref" 270
+same_picture result "$work/result.png" "$result_ref" 278
+bars_black result "$work/result.png"
+
+# ---- 3: close box and Alt+F4 ----------------------------------------------------------------
+# The window manager ends fullscreen on its own: the next frame follows it
+# up and the picture fills the 640x480 window 1:1.
+start_app close
+if wait_ready; then
+  "$wm" leave "$window"
+  sleep 1
+  if python3 - "$log" <<'EOF'; then
+import sys
+text = open(sys.argv[1]).read()
+block = ("FollowUpCurrentWindowState\n\tbCurrentFullScreen = 0\n\tm.bFullScreen = 1\n"
+         "\tcurrentOutputSurfaceWidth = 640\n\tcurrentOutputSurfaceHeight = 480\n")
+sys.exit(0 if block in text else 1)
+EOF
+    pass "leaving fullscreen: followed up as a 640x480 window"
+  else
+    fail "leaving fullscreen: no follow-up to the window"; cat "$log"
+  fi
+  geometry=$(xwininfo -id "$window" | awk '/Absolute upper-left X/ {x=$NF} /Absolute upper-left Y/ {y=$NF} /Width/ {w=$NF} /Height/ {h=$NF} END {print w "x" h "+" x "+" y}')
+  import -window root "$work/windowed.png"
+  convert "$work/windowed.png" -crop "$geometry" +repage -crop 640x270+0+0 +repage "$work/windowed.shot.png"
+  convert "$select_ref" -crop 640x270+0+0 +repage "$work/windowed.ref.png"
+  diff=$(compare -metric AE -fuzz 3% "$work/windowed.shot.png" "$work/windowed.ref.png" "$work/windowed.diff.png" 2>&1)
+  if [[ "$geometry" == 640x480+* ]] && [ "$diff" = "0" ]; then
+    pass "leaving fullscreen: window $geometry shows the frame 1:1"
+  else
+    fail "leaving fullscreen: window $geometry, $diff pixels differ"
+  fi
+  "$wm" close "$window"
+  wait_app 20
+  rc=$?
+  if [ "$rc" -eq 0 ] && grep -q -- "--------------- AppFinalize ... ---------------" "$log" &&
+    grep -q "SDL_Quit();" "$work/close.console"; then
+    pass "close box: exit code 0 through AppFinalize"
+  else
+    fail "close box: exit code $rc"; cat "$work/close.console"
+  fi
+else
+  fail "close box run did not start"
+fi
+
+start_app altf4
+if wait_ready; then
+  xdotool keydown alt keydown F4
+  sleep 0.1
+  xdotool keyup F4 keyup alt
+  wait_app 20
+  rc=$?
+  if [ "$rc" -eq 0 ] && grep -q -- "--------------- AppFinalize ... ---------------" "$log"; then
+    pass "Alt+F4: exit code 0 through AppFinalize"
+  else
+    fail "Alt+F4: exit code $rc"
+  fi
+else
+  fail "Alt+F4 run did not start"
+fi
+
+# ---- 4: no usable video driver ---------------------------------------------------------------
+start_app novideo SDL_VIDEODRIVER=qvdelay-no-such-driver
+wait_app 20
+rc=$?
+# After the failed step only the entry routine's release lines may follow.
+python3 - "$log" "$rc" <<'EOF' || failures=$((failures + 1))
+import sys
+lines = open(sys.argv[1]).read().splitlines()
+rc = int(sys.argv[2])
+at = [i for i, l in enumerate(lines) if l.startswith("SDL_InitSubSystem (SDL_INIT_VIDEO) ... ")]
+rest = lines[at[0] + 1:] if at else []
+release = {"SDL_QuitSubSystem (SDL_INIT_JOYSTICK);", "SDL_Quit();"}
+if rc != 1 or not at or not lines[at[0]].endswith("failed. result=0xFFFFFFFF [qvdelay-no-such-driver not available]") \
+        or any(l not in release for l in rest) or any("AppFinalize" in l for l in lines):
+    print("FAIL: no video driver: exit code %d, log:\n%s" % (rc, "\n".join(lines)))
+    sys.exit(1)
+print("ok: no video driver: exit code 1, log ends at: %s" % lines[at[0]])
+EOF
+
+if [ "$failures" -eq 0 ]; then
+  echo "linux e2e: all passed"
+  exit 0
+fi
+echo "linux e2e: $failures failed"
+exit 1

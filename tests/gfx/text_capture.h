@@ -1,0 +1,167 @@
+// A command stream whose consumer only writes the records down: the text
+// tests see exactly what the printer recorded, field by field, decoded from
+// the record layouts (header, naturally aligned payload, inline data at 40).
+#pragma once
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "gfx/gfx.h"
+
+enum CaptureKind {
+  kCapBindVertexStage,
+  kCapBindFragmentStage,
+  kCapSetVertexConstants,
+  kCapSetFragmentConstants,
+  kCapSetVertexStream,
+  kCapSetVertexElement,
+  kCapSetIndexData,
+  kCapSetTopology,
+  kCapDrawIndexed,
+  kCapFlush,
+  kCapKindCount,
+};
+
+struct Captured {
+  int32_t kind;
+  const void* pointer; // stage descriptor
+  uint64_t alignment;  // constants
+  uint32_t word;       // stream slot, element index, topology, index count
+  int32_t indexFormat;
+  VertexElement element;
+  std::vector<uint8_t> data; // inline data
+};
+
+struct CaptureState {
+  GfxExecuteFn kinds[kCapKindCount];
+  std::vector<Captured> log;
+};
+inline CaptureState g_capture;
+
+template <typename T>
+T FieldAt(const GfxCommand* c, uint32_t offset) {
+  T v;
+  memcpy(&v, reinterpret_cast<const uint8_t*>(c) + offset, sizeof(T));
+  return v;
+}
+
+inline void CaptureOne(GfxCommand* c, int32_t kind) {
+  Captured k = {};
+  k.kind = kind;
+  const uint8_t* base = reinterpret_cast<const uint8_t*>(c);
+  switch (kind) {
+    case kCapBindVertexStage:
+    case kCapBindFragmentStage: k.pointer = FieldAt<const void*>(c, 16); break;
+    case kCapSetVertexConstants:
+    case kCapSetFragmentConstants: {
+      const uint8_t* source = FieldAt<const uint8_t*>(c, 16);
+      uint64_t size = FieldAt<uint64_t>(c, 24);
+      k.alignment = FieldAt<uint64_t>(c, 32);
+      EXPECT_EQ(source, base + 40);
+      k.data.assign(source, source + size);
+      break;
+    }
+    case kCapSetVertexStream:
+    case kCapSetIndexData: {
+      if (kind == kCapSetVertexStream) k.word = FieldAt<uint32_t>(c, 16);
+      else k.indexFormat = FieldAt<int32_t>(c, 16);
+      const uint8_t* source = FieldAt<const uint8_t*>(c, 24);
+      uint64_t size = FieldAt<uint64_t>(c, 32);
+      EXPECT_EQ(source, base + 40);
+      k.data.assign(source, source + size);
+      break;
+    }
+    case kCapSetVertexElement:
+      k.word = FieldAt<uint32_t>(c, 16);
+      k.element = FieldAt<VertexElement>(c, 20);
+      break;
+    case kCapSetTopology:
+    case kCapDrawIndexed: k.word = FieldAt<uint32_t>(c, 16); break;
+    default: break;
+  }
+  g_capture.log.push_back(k);
+}
+
+inline int64_t CaptureMain(void* argument) {
+  QvGfxContext* context = static_cast<QvGfxContext*>(argument);
+  CommandStream* s = &context->stream;
+  GfxCommand* record = reinterpret_cast<GfxCommand*>(s->ringBase);
+  for (;;) {
+    Semaphore64Acquire(&s->readable, sizeof(GfxCommand));
+    uint64_t size = record->size;
+    Semaphore64Acquire(&s->readable, size - sizeof(GfxCommand));
+    int32_t kind = kCapKindCount;
+    for (int32_t i = 0; i < kCapKindCount; ++i)
+      if (record->execute == g_capture.kinds[i]) kind = i;
+    GfxCommand* next;
+    if (kind < kCapKindCount) {
+      CaptureOne(record, kind);
+      next = NextCommand(record);
+    } else {
+      next = record->execute(context, record); // wrap, idle signal, quit
+    }
+    if (!next) return 0;
+    Semaphore64Release(&s->writable, size);
+    record = next;
+  }
+}
+
+// A context that holds only a command stream with the capturing consumer.
+inline QvGfxContext* NewCaptureContext() {
+  QvGfxContext* c = static_cast<QvGfxContext*>(calloc(1, sizeof(QvGfxContext)));
+  CommandStream* s = &c->stream;
+  s->ringAllocation = static_cast<uint8_t*>(MemAlloc(kCommandRingBytes + 8));
+  s->ringBase = s->ringAllocation + ((8 - (reinterpret_cast<uintptr_t>(s->ringAllocation) & 7)) & 7);
+  s->writePosition = s->ringBase;
+  s->capacity = kCommandRingBytes;
+  WaitCellInit(&s->frameDone, 0);
+  WaitCellInit(&s->idle, 0);
+  Semaphore64Init(&s->readable, 0);
+  Semaphore64Init(&s->writable, kCommandRingBytes);
+
+  // Learn each kind's execute function from one record of it.
+  VertexElement e = {};
+  RecordBindVertexStage(c, &FontVs);
+  RecordBindFragmentStage(c, &FontFs);
+  RecordSetVertexConstants(c, &e, 4, 4);
+  RecordSetFragmentConstants(c, &e, 4, 4);
+  RecordSetVertexStream(c, 0, &e, 4);
+  RecordSetVertexElement(c, 0, &e);
+  RecordSetIndexData(c, 1, &e, 4);
+  RecordSetTopology(c, 4);
+  RecordDrawIndexed(c, 0);
+  RecordFlush(c);
+  GfxCommand* record = reinterpret_cast<GfxCommand*>(s->ringBase);
+  for (int32_t i = 0; i < kCapKindCount; ++i) {
+    g_capture.kinds[i] = record->execute;
+    record = NextCommand(record);
+  }
+  s->writePosition = s->ringBase;
+  Semaphore64Destroy(&s->readable);
+  Semaphore64Destroy(&s->writable);
+  Semaphore64Init(&s->readable, 0);
+  Semaphore64Init(&s->writable, kCommandRingBytes);
+  g_capture.log.clear();
+  StartThread(&s->renderThread, CaptureMain, c, "capture");
+  return c;
+}
+
+// Everything recorded so far, without the flushes Finish adds.
+inline std::vector<Captured> TakeCaptured(QvGfxContext* c) {
+  Finish(c);
+  std::vector<Captured> out;
+  for (Captured& k : g_capture.log)
+    if (k.kind != kCapFlush) out.push_back(std::move(k));
+  g_capture.log.clear();
+  return out;
+}
+
+inline void DeleteCaptureContext(QvGfxContext* c) {
+  Quit(c);
+  DestroyCommandStream(c);
+  free(c);
+}

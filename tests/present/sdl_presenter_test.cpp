@@ -1,0 +1,158 @@
+// The SDL presenter: the letterbox rectangle, and the whole presenter on
+// SDL's dummy video driver (a 1024x768 display without a window system):
+// start-up log, priming frames, the frame surface over the locked texture,
+// the picture in the window, the frame period and the shut-down.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "present/present_sdl.h"
+#include "runtime/runtime.h"
+
+namespace {
+
+TEST(LetterboxRect, KnownOutputs) {
+  LetterboxRect r;
+  ComputeLetterboxRect(&r, 640, 480, 1920, 1080);
+  EXPECT_EQ(r.scissorLeft, 240);
+  EXPECT_EQ(r.scissorTop, 0);
+  EXPECT_EQ(r.scissorRight, 1680);
+  EXPECT_EQ(r.scissorBottom, 1080);
+  ComputeLetterboxRect(&r, 640, 480, 1280, 1024);
+  EXPECT_EQ(r.scissorLeft, 0);
+  EXPECT_EQ(r.scissorTop, 32);
+  EXPECT_EQ(r.scissorRight, 1280);
+  EXPECT_EQ(r.scissorBottom, 992);
+  ComputeLetterboxRect(&r, 640, 480, 640, 480);
+  EXPECT_EQ(r.left, 0.0f);
+  EXPECT_EQ(r.top, 0.0f);
+  EXPECT_EQ(r.width, 640.0f);
+  EXPECT_EQ(r.height, 480.0f);
+  ComputeLetterboxRect(&r, 640, 480, 0, 480); // no output yet: nothing drawn
+  EXPECT_EQ(r.scissorRight - r.scissorLeft, 0);
+}
+
+TEST(LetterboxRect, EveryOutputGetsTheLargestCentredFourByThree) {
+  // Exact model in integers: the picture is min(ow, oh * 4 / 3) wide and
+  // min(oh, ow * 3 / 4) high, centred. The single-precision rule may land
+  // one pixel off where the exact edge is a whole number.
+  for (uint32_t ow = 1; ow <= 2048; ow += 3) {
+    for (uint32_t oh = 1; oh <= 1536; oh += 5) {
+      LetterboxRect r;
+      ComputeLetterboxRect(&r, 640, 480, ow, oh);
+      bool fillsWidth = uint64_t(ow) * 480 <= uint64_t(oh) * 640;
+      double w = fillsWidth ? ow : oh * 640.0 / 480.0;
+      double h = fillsWidth ? ow * 480.0 / 640.0 : oh;
+      double left = (ow - w) / 2, top = (oh - h) / 2;
+      ASSERT_NEAR(r.scissorLeft, left, 1.0) << ow << "x" << oh;
+      ASSERT_NEAR(r.scissorTop, top, 1.0) << ow << "x" << oh;
+      ASSERT_NEAR(r.scissorRight, left + w, 1.0) << ow << "x" << oh;
+      ASSERT_NEAR(r.scissorBottom, top + h, 1.0) << ow << "x" << oh;
+      ASSERT_GE(r.scissorLeft, 0);
+      ASSERT_GE(r.scissorTop, 0);
+      ASSERT_LE(uint32_t(r.scissorRight), ow);
+      ASSERT_LE(uint32_t(r.scissorBottom), oh);
+      // One axis is filled exactly.
+      ASSERT_TRUE((r.scissorLeft == 0 && uint32_t(r.scissorRight) == ow) ||
+                  (r.scissorTop == 0 && uint32_t(r.scissorBottom) == oh))
+          << ow << "x" << oh;
+    }
+  }
+}
+
+std::string g_log;
+int64_t CaptureLog(const char* message) {
+  g_log += message;
+  return 0;
+}
+
+class SdlPresenter : public ::testing::TestWithParam<int32_t> {};
+
+TEST_P(SdlPresenter, DummyDisplayFromStartToShutdown) {
+  SDL_SetHint(SDL_HINT_VIDEODRIVER, "dummy");
+  SdlPresenterForceStagingForTest(GetParam());
+  g_log.clear();
+  MemInitialize();
+  LogSink previous = LogExchangeSinkForTest(CaptureLog);
+  Presenter* presenter = nullptr;
+  ASSERT_EQ(SdlPresenterInitialize(&presenter), 0) << g_log;
+  ASSERT_NE(presenter, nullptr);
+  SDL_Window* window = SdlPresenterWindow();
+  ASSERT_NE(window, nullptr);
+  const char* steps[] = {"SDL_InitSubSystem (SDL_INIT_VIDEO) ... OK.\n", "SDL_CreateWindow() ... OK.\n",
+                         "SDL_CreateRenderer ... OK.\n", "SDL_CreateTexture ... OK.\n",
+                         "SDL_LockTexture ... OK.\n", "FollowUpCurrentWindowState\n"};
+  size_t at = 0;
+  for (const char* s : steps) {
+    size_t found = g_log.find(s, at);
+    ASSERT_NE(found, std::string::npos) << "missing in order: " << s << "\n" << g_log;
+    at = found + strlen(s);
+  }
+  EXPECT_EQ(SdlPresenterPresentedCount(), 2u); // the two black frames
+
+  int w = 0, h = 0;
+  SDL_GetWindowSizeInPixels(window, &w, &h);
+  SDL_Surface* screen = SDL_GetWindowSurface(window);
+  ASSERT_NE(screen, nullptr);
+  ASSERT_EQ(SDL_BYTESPERPIXEL(screen->format->format), 4);
+
+  // Blocks of 16x16 pixels, each its own colour, drawn through the surface.
+  uint64_t previousPresent = 0;
+  for (uint32_t frame = 0; frame < 3; frame++) {
+    Surface* surface = presenter->AcquireFrameSurface(presenter);
+    ASSERT_NE(surface, nullptr);
+    ASSERT_EQ(surface->format, Unorm8BGRA);
+    ASSERT_EQ(surface->levels[0].width, kFrameWidth);
+    ASSERT_EQ(surface->levels[0].height, kFrameHeight);
+    EXPECT_EQ(presenter->AcquireFrameSurface(presenter), surface); // same within a frame
+    for (uint32_t y = 0; y < kFrameHeight; y++) {
+      for (uint32_t x = 0; x < kFrameWidth; x++) {
+        uint8_t bgra[4] = {uint8_t(x / 16 * 6 + frame), uint8_t(y / 16 * 8), uint8_t(0x80 + frame * 16), 0};
+        surface->StoreElement(surface, 0, x, y, bgra);
+      }
+    }
+    ASSERT_EQ(presenter->PresentFrame(presenter, 5), 0);
+    uint64_t now = NowMicroseconds(1);
+    if (previousPresent) {
+      EXPECT_GE(now - previousPresent, 16600u); // the frame limiter's hold
+    }
+    previousPresent = now;
+
+    // Block centres, mapped into the letterbox of the dummy display; the
+    // alpha of 0 must not have blended the picture away.
+    LetterboxRect r;
+    ComputeLetterboxRect(&r, kFrameWidth, kFrameHeight, uint32_t(w), uint32_t(h));
+    float scale = r.width / float(kFrameWidth);
+    for (uint32_t by = 0; by < kFrameHeight / 16; by += 3) {
+      for (uint32_t bx = 0; bx < kFrameWidth / 16; bx += 5) {
+        int sx = int(r.left + (bx * 16 + 8) * scale);
+        int sy = int(r.top + (by * 16 + 8) * scale);
+        uint32_t pixel;
+        memcpy(&pixel, static_cast<uint8_t*>(screen->pixels) + sy * screen->pitch + sx * 4, 4);
+        uint8_t red, green, blue;
+        SDL_GetRGB(pixel, screen->format, &red, &green, &blue);
+        ASSERT_EQ(blue, uint8_t(bx * 6 + frame)) << bx << "," << by;
+        ASSERT_EQ(green, uint8_t(by * 8)) << bx << "," << by;
+        ASSERT_EQ(red, uint8_t(0x80 + frame * 16)) << bx << "," << by;
+      }
+    }
+  }
+  EXPECT_EQ(SdlPresenterPresentedCount(), 5u);
+
+  g_log.clear();
+  SdlPresenterShutdown();
+  SdlPresenterDestroyWindow();
+  EXPECT_EQ(SdlPresenterWindow(), nullptr);
+  if (g_log.find("SDL_SetWindowFullscreen (0)") != std::string::npos) {
+    EXPECT_NE(g_log.find("SDL_SetWindowFullscreen (0) ... OK.\n"), std::string::npos) << g_log;
+  }
+  LogExchangeSinkForTest(previous);
+  SdlPresenterForceStagingForTest(0);
+  MemFinalize();
+}
+
+// 0: the renderer draws into the locked texture; 1: through the staging copy.
+INSTANTIATE_TEST_SUITE_P(FrameMemory, SdlPresenter, ::testing::Values(0, 1));
+
+} // namespace
