@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -62,6 +63,18 @@ int CountPink(const Frame& f, int x0, int y0, int x1, int y1) {
   return n;
 }
 
+std::string TestLogDirectory() {
+  const testing::TestInfo* info = testing::UnitTest::GetInstance()->current_test_info();
+  std::string name = "qv_app_log_";
+  if (info != nullptr) name += std::string(info->test_suite_name()) + "_" + info->name();
+  std::filesystem::path path = std::filesystem::path(testing::TempDir()) / name;
+  std::error_code error;
+  std::filesystem::create_directories(path, error);
+  std::string text = path.string();
+  text += char(std::filesystem::path::preferred_separator);
+  return text;
+}
+
 bool SameFrame(const Frame& a, const Frame& b) { return a.size() == b.size() && memcmp(a.data(), b.data(), a.size()) == 0; }
 
 int32_t AppHarness::Start(uint32_t seed, const HeadlessConfig* config, uint32_t processors) {
@@ -69,7 +82,7 @@ int32_t AppHarness::Start(uint32_t seed, const HeadlessConfig* config, uint32_t 
   HeadlessConfigDefault(&c);
   c.paced = 0;
   if (config != nullptr) c = *config;
-  directory = testing::TempDir();
+  directory = TestLogDirectory();
   LogResetForTest();
   LogSetDirectoryForTest(directory.c_str());
   log.clear();

@@ -75,6 +75,10 @@ private:
 };
 
 bool SameFrame(const Frame& a, const Frame& b);
+// A directory of its own for the current test's app_log.txt (with the
+// trailing separator), so test programs running side by side never share
+// one log file.
+std::string TestLogDirectory();
 // Texts of each screen, from the rules.
 std::vector<RefText> SelectScreen(const char* fps);
 std::vector<RefText> TrialScreen(int step, bool candidateA, const char* fps);

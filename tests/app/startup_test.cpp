@@ -39,7 +39,7 @@ TEST_F(StartupTest, ContextFailureFailsStartUpAndStopsThePresenter) {
 
 TEST_F(StartupTest, OldLogIsDeletedAndFirstFramesFollowTwoBlackOnes) {
   {
-    std::ofstream old(testing::TempDir() + "app_log.txt", std::ios::binary);
+    std::ofstream old(TestLogDirectory() + "app_log.txt", std::ios::binary);
     old << "an earlier run\n";
   }
   ASSERT_EQ(h.Start(1), 0);
@@ -78,7 +78,7 @@ int32_t ScriptStep(void* user, uint32_t frame, const uint8_t* last, HeadlessFram
 
 TEST_F(StartupTest, WholeProgramEndsByEscapeOrQuitMessage) {
   LogResetForTest();
-  LogSetDirectoryForTest(testing::TempDir().c_str());
+  LogSetDirectoryForTest(TestLogDirectory().c_str());
   LogSink old = LogExchangeSinkForTest([](const char*) -> int64_t { return 0; });
   for (int byQuit = 0; byQuit < 2; ++byQuit) {
     HeadlessConfig config;
@@ -92,7 +92,7 @@ TEST_F(StartupTest, WholeProgramEndsByEscapeOrQuitMessage) {
     // (the seventh call posts the quit) and frame 6 again after the loop.
     EXPECT_EQ(script.framesSeen, byQuit ? 8 : 10);
     EXPECT_TRUE(script.sawLastFrame);
-    std::ifstream in(testing::TempDir() + "app_log.txt", std::ios::binary);
+    std::ifstream in(TestLogDirectory() + "app_log.txt", std::ios::binary);
     std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     EXPECT_EQ(text, "--------------- AppInitialize ... ---------------\nCreateMemoryPresenter ... OK.\n"
                     "--------------- AppFinalize ... ---------------\n");
@@ -139,7 +139,7 @@ TEST_F(StartupTest, SeedComesFromLocalTimeUnlessInjected) {
   HeadlessConfigDefault(&config);
   config.paced = 0;
   LogResetForTest();
-  LogSetDirectoryForTest(testing::TempDir().c_str());
+  LogSetDirectoryForTest(TestLogDirectory().c_str());
   AppResetForTest();
   AppSetPlatform(HeadlessPlatform(&config));
   uint32_t before = LocalTimeSeconds();
@@ -160,7 +160,7 @@ TEST(HeadlessPacing, PacedFramesTakeAtLeastTheFramePeriod) {
   HeadlessConfigDefault(&config);
   ASSERT_EQ(config.paced, 1);
   LogResetForTest();
-  LogSetDirectoryForTest(testing::TempDir().c_str());
+  LogSetDirectoryForTest(TestLogDirectory().c_str());
   LogSink old = LogExchangeSinkForTest([](const char*) -> int64_t { return 0; });
   AppResetForTest();
   AppSetPlatform(HeadlessPlatform(&config));
