@@ -103,6 +103,7 @@ int32_t CreateSurface(Surface* surface, int32_t format, uint32_t width, uint32_t
   uint64_t size = pitch * height;
   void* storage = MemAlloc(size);
   if (!storage) return 1;
+  HintLargePages(storage, size);
   memset(storage, 0, size);
 
   SurfaceDesc desc;

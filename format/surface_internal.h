@@ -22,3 +22,9 @@ inline uint32_t MortonStepY(uint32_t c) { return ((c | 0x55555555u) + 2u) & 0xAA
 
 // Picks the five texel functions from the surface's element size and layout.
 void SelectTexelFunctions(Surface* surface);
+
+// Asks the system to back the 2 MiB-aligned part of a large block with large
+// pages before it is first touched: sampled textures of tens of MiB are read
+// a few texels per row, and small pages make nearly every row a TLB miss.
+// Only a hint; nothing changes when the system declines.
+void HintLargePages(void* block, uint64_t size);

@@ -43,6 +43,9 @@ int32_t CreateCommandStream(QvGfxContext* context) {
     return 1;
   }
   s->ringBase = s->ringAllocation + ((8 - (reinterpret_cast<uintptr_t>(s->ringAllocation) & 7)) & 7);
+  // Touched once now: a first pass of the write position through fresh
+  // pages would otherwise take page faults while frames are recorded.
+  memset(s->ringAllocation, 0, kCommandRingBytes + 4);
   s->writePosition = s->ringBase;
   s->capacity = kCommandRingBytes;
   WaitCellInit(&s->frameDone, 0);

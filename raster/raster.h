@@ -284,6 +284,8 @@ struct BinnedTriangle {
   float zmin;
   float zmax;
   int32_t facing;
+  // Queue position: records of one flush are laid out in submission order.
+  const TriangleRecord* source;
 };
 
 struct TileEntry {
@@ -359,6 +361,9 @@ void RunTileJob(void* user, uint32_t index, uint32_t count);
 // Sorts the nodes after sentinel by key: ascending for mode 1, descending
 // otherwise; stable.
 void ListSort(TileNode* sentinel, int32_t mode);
+// Puts a bin's nodes back in the order their triangles were queued; set-up
+// jobs running side by side append to a bin in no fixed order.
+void RestoreQueueOrder(TileNode* sentinel);
 
 // Test hook: 0 disables the whole-tile shortcuts (tile-level depth decision,
 // empty-edge-list coverage, full-tile depth write) so they can be compared

@@ -237,6 +237,7 @@ void SetupTriangle(TileBinner* binner, const RenderState* s, const TriangleRecor
   bt->zmin = ToFloat(zmin);
   bt->zmax = ToFloat(zmax);
   bt->facing = facing;
+  bt->source = t;
   for (int32_t k = 0; k < edgeCount; k++) edgeStore[k] = edges[k];
 
   auto makePlane = [&](const double A[3]) {

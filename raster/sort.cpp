@@ -75,3 +75,73 @@ void ListSort(TileNode* sentinel, int32_t mode) {
   if (count < 16) ExchangeSort(sentinel, count, mode == 1);
   else RadixSort(sentinel, mode == 1);
 }
+
+namespace {
+
+inline uintptr_t QueuePosition(const TileNode* node) {
+  return (uintptr_t)node->entry->triangle->source;
+}
+
+// Stable merge of two queue-ordered lists.
+TileNode* MergeByQueue(TileNode* a, TileNode* b) {
+  TileNode head;
+  TileNode* tail = &head;
+  while (a && b) {
+    if (QueuePosition(b) < QueuePosition(a)) {
+      tail->next = b;
+      b = b->next;
+    } else {
+      tail->next = a;
+      a = a->next;
+    }
+    tail = tail->next;
+  }
+  tail->next = a ? a : b;
+  return head.next;
+}
+
+} // namespace
+
+void RestoreQueueOrder(TileNode* sentinel) {
+  // The common case (one set-up job, or jobs that finished in turn) is
+  // already ordered: one pass finds out.
+  bool ordered = true;
+  for (TileNode* p = sentinel->next; p && p->next; p = p->next) {
+    if (QueuePosition(p->next) < QueuePosition(p)) {
+      ordered = false;
+      break;
+    }
+  }
+  if (ordered) return;
+  // Each set-up job's triangles arrive in order, so the list is a few
+  // ascending runs: merge neighbouring runs until one is left. No memory
+  // beyond the nodes themselves.
+  for (;;) {
+    TileNode* runs = sentinel->next;
+    TileNode* mergedHead = nullptr;
+    TileNode** mergedTail = &mergedHead;
+    uint32_t merges = 0;
+    while (runs) {
+      TileNode* first = runs;
+      TileNode* p = first;
+      while (p->next && QueuePosition(p->next) >= QueuePosition(p)) p = p->next;
+      TileNode* second = p->next;
+      p->next = nullptr;
+      TileNode* rest = nullptr;
+      if (second) {
+        TileNode* q = second;
+        while (q->next && QueuePosition(q->next) >= QueuePosition(q)) q = q->next;
+        rest = q->next;
+        q->next = nullptr;
+        merges++;
+      }
+      TileNode* merged = second ? MergeByQueue(first, second) : first;
+      *mergedTail = merged;
+      while (merged->next) merged = merged->next;
+      mergedTail = &merged->next;
+      runs = rest;
+    }
+    sentinel->next = mergedHead;
+    if (merges == 0) break;
+  }
+}

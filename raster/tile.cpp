@@ -134,24 +134,26 @@ void CoverBlock(TileContext* t, uint32_t code, int32_t bx, int32_t by, uint32_t 
 // ---- Load and store -------------------------------------------------------------
 void LoadTile(TileContext* t, const RenderState* s, PixelRecord* rec, int32_t binEmpty) {
   const int32_t whole = t->rx0 == t->tileX && t->ry0 == t->tileY && t->rx1 == t->tileX + 16 && t->ry1 == t->tileY + 16;
+  TargetSlot* d = &t->depth;
+  // A pending depth clear gives every record its value in the first pass.
+  float initialDepth = 0;
+  if (d->surface && d->loadState == kClearPending && !binEmpty) {
+    if (s->depthTarget->format == Fp32) memcpy(&initialDepth, d->clearValue, 4);
+    else d->load.convertOne(&d->load, &initialDepth, d->clearValue);
+  }
   for (uint32_t i = 0; i < 256; i++) {
     rec[i].x = (float)(t->tileX + (int32_t)MortonX(i));
     rec[i].y = (float)(t->tileY + (int32_t)MortonY(i));
     rec[i].depthUnwritten = (uint32_t)whole;
-    rec[i].storedDepth = 0;
+    rec[i].storedDepth = initialDepth;
   }
-  TargetSlot* d = &t->depth;
   if (d->surface) {
     if (d->loadState == kClearPending) {
       if (binEmpty) {
         FillSlot(d);
       } else {
-        float z = 0;
-        if (s->depthTarget->format == Fp32) memcpy(&z, d->clearValue, 4);
-        else d->load.convertOne(&d->load, &z, d->clearValue);
-        t->clearedDepth = z;
+        t->clearedDepth = initialDepth;
         t->cleared = 1;
-        for (uint32_t i = 0; i < 256; i++) rec[i].storedDepth = z;
         t->depthTouched = 1;
       }
     } else if (!binEmpty) {
@@ -184,9 +186,17 @@ void LoadTile(TileContext* t, const RenderState* s, PixelRecord* rec, int32_t bi
       } else {
         float v[4];
         c->load.convertOne(&c->load, v, c->clearValue);
-        for (int32_t y = c->y0; y < c->y1; y++)
-          for (int32_t x = c->x0; x < c->x1; x++)
-            memcpy(&rec[LocalIndex(t, x, y)].target[c->floatOffset], v, 4 * c->floatCount);
+        if (c->floatCount == 4 && c->x0 == t->tileX && c->y0 == t->tileY && c->x1 == t->tileX + 16 &&
+            c->y1 == t->tileY + 16) {
+          for (uint32_t k = 0; k < 256; k++) memcpy(&rec[k].target[c->floatOffset], v, 16);
+        } else if (c->floatCount == 4) {
+          for (int32_t y = c->y0; y < c->y1; y++)
+            for (int32_t x = c->x0; x < c->x1; x++) memcpy(&rec[LocalIndex(t, x, y)].target[c->floatOffset], v, 16);
+        } else {
+          for (int32_t y = c->y0; y < c->y1; y++)
+            for (int32_t x = c->x0; x < c->x1; x++)
+              memcpy(&rec[LocalIndex(t, x, y)].target[c->floatOffset], v, 4 * c->floatCount);
+        }
         t->colorTouched = 1;
       }
     } else if (mapped && !binEmpty) {
@@ -200,10 +210,13 @@ void LoadTile(TileContext* t, const RenderState* s, PixelRecord* rec, int32_t bi
 
 // Row of a tile's pixel records: Morton indices of (0..15, y) are the x
 // spread plus the y spread.
+constexpr uint8_t kSpread16[16] = {0, 1, 4, 5, 16, 17, 20, 21, 64, 65, 68, 69, 80, 81, 84, 85};
+
 inline void GatherTargetRow(const TileContext* t, const PixelRecord* rec, const TargetSlot* c, int32_t y,
                             float* row) {
-  for (int32_t x = c->x0; x < c->x1; x++)
-    memcpy(row + 4 * (x - c->x0), &rec[LocalIndex(t, x, y)].target[c->floatOffset], 4 * c->floatCount);
+  const PixelRecord* line = rec + 2 * kSpread16[y - t->tileY];
+  const uint32_t offset = c->floatOffset;
+  for (int32_t x = c->x0; x < c->x1; x++) memcpy(row + 4 * (x - c->x0), &line[kSpread16[x - t->tileX]].target[offset], 16);
 }
 
 void StoreTile(TileContext* t, PixelRecord* rec) {
@@ -226,7 +239,14 @@ void StoreTile(TileContext* t, PixelRecord* rec) {
     }
   }
   TargetSlot* d = &t->depth;
-  if (t->depthTouched && d->surface) {
+  if (t->depthTouched && d->surface && d->surface->format == Fp32 && d->surface->layout == 1) {
+    for (int32_t y = d->y0; y < d->y1; y++) {
+      const PixelRecord* line = rec + 2 * kSpread16[y - t->tileY];
+      float row[16];
+      for (int32_t x = d->x0; x < d->x1; x++) row[x - d->x0] = line[kSpread16[x - t->tileX]].storedDepth;
+      memcpy(ElementAt(d->surface, d->x0, y), row, 4 * (size_t)(d->x1 - d->x0));
+    }
+  } else if (t->depthTouched && d->surface) {
     int32_t direct = d->surface->format == Fp32;
     for (int32_t y = d->y0; y < d->y1; y++)
       for (int32_t x = d->x0; x < d->x1; x++) {
@@ -488,6 +508,8 @@ void RunTileJob(void* user, uint32_t index, uint32_t count) {
 
   LoadTile(&t, s, records, binEmpty);
 
+  // Same picture every run: draw in queue order (and sort from there).
+  RestoreQueueOrder(&bin->sentinel);
   if (t.sortMode == SortNearestFirst) ListSort(&bin->sentinel, t.depthFar >= t.depthNear ? 1 : 2);
   else if (t.sortMode == SortFarthestFirst) ListSort(&bin->sentinel, t.depthFar <= t.depthNear ? 1 : 2);
   for (const TileNode* node = bin->sentinel.next; node; node = node->next) DrawEntry(&t, node->entry, list);

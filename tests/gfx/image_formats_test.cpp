@@ -23,7 +23,7 @@ void WriteToVector(png_structp png, png_bytep data, size_t n) {
 }
 void NoFlush(png_structp) {}
 
-struct Spec {
+struct PngShape {
   uint32_t width, height;
   int bitDepth, colourType, interlace;
   std::vector<png_color> palette;
@@ -33,39 +33,39 @@ struct Spec {
 
 // samples: rows of raw samples (16-bit ones as numbers), one value per
 // channel; packed into PNG rows here.
-std::vector<uint8_t> WritePng(const Spec& spec, const std::vector<uint32_t>& samples, png_color_16* trns) {
+std::vector<uint8_t> WritePng(const PngShape& shape, const std::vector<uint32_t>& samples, png_color_16* trns) {
   Writer w;
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   png_infop info = png_create_info_struct(png);
   png_set_write_fn(png, &w, WriteToVector, NoFlush);
-  png_set_IHDR(png, info, spec.width, spec.height, spec.bitDepth, spec.colourType, spec.interlace,
+  png_set_IHDR(png, info, shape.width, shape.height, shape.bitDepth, shape.colourType, shape.interlace,
                PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-  if (!spec.palette.empty()) png_set_PLTE(png, info, spec.palette.data(), int(spec.palette.size()));
-  if (!spec.trnsAlpha.empty())
-    png_set_tRNS(png, info, spec.trnsAlpha.data(), int(spec.trnsAlpha.size()), nullptr);
-  if (spec.trnsColour) png_set_tRNS(png, info, nullptr, 0, trns);
+  if (!shape.palette.empty()) png_set_PLTE(png, info, shape.palette.data(), int(shape.palette.size()));
+  if (!shape.trnsAlpha.empty())
+    png_set_tRNS(png, info, shape.trnsAlpha.data(), int(shape.trnsAlpha.size()), nullptr);
+  if (shape.trnsColour) png_set_tRNS(png, info, nullptr, 0, trns);
   png_write_info(png, info);
   int passes = png_set_interlace_handling(png);
   uint32_t channels = png_get_channels(png, info);
   size_t rowBytes = png_get_rowbytes(png, info);
-  std::vector<std::vector<uint8_t>> rows(spec.height, std::vector<uint8_t>(rowBytes, 0));
-  for (uint32_t y = 0; y < spec.height; ++y) {
+  std::vector<std::vector<uint8_t>> rows(shape.height, std::vector<uint8_t>(rowBytes, 0));
+  for (uint32_t y = 0; y < shape.height; ++y) {
     uint32_t bit = 0;
-    for (uint32_t i = 0; i < spec.width * channels; ++i) {
-      uint32_t v = samples[y * spec.width * channels + i];
-      if (spec.bitDepth == 16) {
+    for (uint32_t i = 0; i < shape.width * channels; ++i) {
+      uint32_t v = samples[y * shape.width * channels + i];
+      if (shape.bitDepth == 16) {
         rows[y][2 * i] = uint8_t(v >> 8);
         rows[y][2 * i + 1] = uint8_t(v);
-      } else if (spec.bitDepth == 8) {
+      } else if (shape.bitDepth == 8) {
         rows[y][i] = uint8_t(v);
       } else {
-        rows[y][bit / 8] |= uint8_t(v << (8 - spec.bitDepth - bit % 8));
-        bit += spec.bitDepth;
+        rows[y][bit / 8] |= uint8_t(v << (8 - shape.bitDepth - bit % 8));
+        bit += shape.bitDepth;
       }
     }
   }
   for (int pass = 0; pass < passes; ++pass)
-    for (uint32_t y = 0; y < spec.height; ++y) png_write_row(png, rows[y].data());
+    for (uint32_t y = 0; y < shape.height; ++y) png_write_row(png, rows[y].data());
   png_write_end(png, info);
   png_destroy_write_struct(&png, &info);
   return w.bytes;
@@ -88,41 +88,41 @@ uint32_t To8(uint32_t v, int bitDepth) {
 }
 
 // Writes, loads and compares one image; returns the loaded alpha of (0, 0).
-void Check(const Spec& spec, uint32_t seed) {
-  SCOPED_TRACE(testing::Message() << "type " << spec.colourType << " depth " << spec.bitDepth << " interlace "
-                                  << spec.interlace << " " << spec.width << "x" << spec.height);
+void Check(const PngShape& shape, uint32_t seed) {
+  SCOPED_TRACE(testing::Message() << "type " << shape.colourType << " depth " << shape.bitDepth << " interlace "
+                                  << shape.interlace << " " << shape.width << "x" << shape.height);
   std::mt19937 random(seed);
-  uint32_t channels = Channels(spec.colourType);
-  uint32_t limit = spec.colourType == PNG_COLOR_TYPE_PALETTE ? uint32_t(spec.palette.size()) : (1u << spec.bitDepth);
-  std::vector<uint32_t> samples(size_t(spec.width) * spec.height * channels);
+  uint32_t channels = Channels(shape.colourType);
+  uint32_t limit = shape.colourType == PNG_COLOR_TYPE_PALETTE ? uint32_t(shape.palette.size()) : (1u << shape.bitDepth);
+  std::vector<uint32_t> samples(size_t(shape.width) * shape.height * channels);
   for (uint32_t& s : samples) s = random() % limit;
   png_color_16 trns = {};
-  bool hasAlphaChannel = spec.colourType == PNG_COLOR_TYPE_GRAY_ALPHA || spec.colourType == PNG_COLOR_TYPE_RGB_ALPHA;
+  bool hasAlphaChannel = shape.colourType == PNG_COLOR_TYPE_GRAY_ALPHA || shape.colourType == PNG_COLOR_TYPE_RGB_ALPHA;
   uint32_t colourChannels = hasAlphaChannel ? channels - 1 : channels;
-  if (spec.trnsColour) {
-    if (spec.colourType == PNG_COLOR_TYPE_GRAY) trns.gray = png_uint_16(samples[0]);
+  if (shape.trnsColour) {
+    if (shape.colourType == PNG_COLOR_TYPE_GRAY) trns.gray = png_uint_16(samples[0]);
     else trns.red = png_uint_16(samples[0]), trns.green = png_uint_16(samples[1]), trns.blue = png_uint_16(samples[2]);
   }
-  std::vector<uint8_t> bytes = WritePng(spec, samples, &trns);
+  std::vector<uint8_t> bytes = WritePng(shape, samples, &trns);
 
   Surface s;
   ASSERT_EQ(LoadEmbeddedImage(&s, bytes.data(), bytes.size()), 0);
   ASSERT_EQ(s.format, Fp32RGBA);
-  ASSERT_EQ(s.levels[0].width, spec.width);
-  ASSERT_EQ(s.levels[0].height, spec.height);
+  ASSERT_EQ(s.levels[0].width, shape.width);
+  ASSERT_EQ(s.levels[0].height, shape.height);
   uint32_t bad = 0;
-  for (uint32_t y = 0; y < spec.height; ++y) {
-    for (uint32_t x = 0; x < spec.width; ++x) {
-      const uint32_t* p = &samples[(size_t(y) * spec.width + x) * channels];
+  for (uint32_t y = 0; y < shape.height; ++y) {
+    for (uint32_t x = 0; x < shape.width; ++x) {
+      const uint32_t* p = &samples[(size_t(y) * shape.width + x) * channels];
       uint32_t rgba[4];
-      if (spec.colourType == PNG_COLOR_TYPE_PALETTE) {
-        const png_color& c = spec.palette[p[0]];
+      if (shape.colourType == PNG_COLOR_TYPE_PALETTE) {
+        const png_color& c = shape.palette[p[0]];
         rgba[0] = c.red, rgba[1] = c.green, rgba[2] = c.blue;
-        rgba[3] = p[0] < spec.trnsAlpha.size() ? spec.trnsAlpha[p[0]] : 255;
+        rgba[3] = p[0] < shape.trnsAlpha.size() ? shape.trnsAlpha[p[0]] : 255;
       } else {
-        for (int c = 0; c < 3; ++c) rgba[c] = To8(p[colourChannels == 1 ? 0 : c], spec.bitDepth);
-        rgba[3] = hasAlphaChannel ? To8(p[channels - 1], spec.bitDepth) : 255;
-        if (spec.trnsColour) {
+        for (int c = 0; c < 3; ++c) rgba[c] = To8(p[colourChannels == 1 ? 0 : c], shape.bitDepth);
+        rgba[3] = hasAlphaChannel ? To8(p[channels - 1], shape.bitDepth) : 255;
+        if (shape.trnsColour) {
           bool match = true;
           for (uint32_t c = 0; c < colourChannels; ++c) match = match && p[c] == samples[c];
           rgba[3] = match ? 0 : 255;
@@ -140,9 +140,9 @@ void Check(const Spec& spec, uint32_t seed) {
 }
 
 TEST(ImageFormatsTest, RgbaGoldenPair) {
-  Spec spec = {2, 1, 8, PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_NONE, {}, {}, false};
+  PngShape shape = {2, 1, 8, PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_NONE, {}, {}, false};
   png_color_16 none = {};
-  std::vector<uint8_t> bytes = WritePng(spec, {255, 0, 0, 255, 0, 0, 0, 0}, &none);
+  std::vector<uint8_t> bytes = WritePng(shape, {255, 0, 0, 255, 0, 0, 0, 0}, &none);
   Surface s;
   ASSERT_EQ(LoadEmbeddedImage(&s, bytes.data(), bytes.size()), 0);
   float a[4], b[4];
@@ -177,25 +177,25 @@ TEST(ImageFormatsTest, PalettesWithAndWithoutTransparency) {
   std::mt19937 random(7);
   for (int depth : {1, 2, 4, 8}) {
     for (int interlace : {PNG_INTERLACE_NONE, PNG_INTERLACE_ADAM7}) {
-      Spec spec = {10, 12, depth, PNG_COLOR_TYPE_PALETTE, interlace, {}, {}, false};
-      spec.palette.resize(1u << depth);
-      for (png_color& c : spec.palette) c = {uint8_t(random()), uint8_t(random()), uint8_t(random())};
-      Check(spec, 100 + depth);
+      PngShape shape = {10, 12, depth, PNG_COLOR_TYPE_PALETTE, interlace, {}, {}, false};
+      shape.palette.resize(1u << depth);
+      for (png_color& c : shape.palette) c = {uint8_t(random()), uint8_t(random()), uint8_t(random())};
+      Check(shape, 100 + depth);
       // tRNS shorter than the palette: the remaining entries are opaque.
-      spec.trnsAlpha.resize((spec.palette.size() + 1) / 2);
-      for (uint8_t& a : spec.trnsAlpha) a = uint8_t(random());
-      Check(spec, 200 + depth);
+      shape.trnsAlpha.resize((shape.palette.size() + 1) / 2);
+      for (uint8_t& a : shape.trnsAlpha) a = uint8_t(random());
+      Check(shape, 200 + depth);
     }
   }
 }
 
 TEST(ImageFormatsTest, SixteenBitScalingAtEveryValue) {
   // A 256 x 256 grey image holding all 65536 sample values once.
-  Spec spec = {256, 256, 16, PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE, {}, {}, false};
+  PngShape shape = {256, 256, 16, PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE, {}, {}, false};
   std::vector<uint32_t> samples(65536);
   for (uint32_t i = 0; i < 65536; ++i) samples[i] = i;
   png_color_16 none = {};
-  std::vector<uint8_t> bytes = WritePng(spec, samples, &none);
+  std::vector<uint8_t> bytes = WritePng(shape, samples, &none);
   Surface s;
   ASSERT_EQ(LoadEmbeddedImage(&s, bytes.data(), bytes.size()), 0);
   uint32_t bad = 0;
@@ -209,11 +209,11 @@ TEST(ImageFormatsTest, SixteenBitScalingAtEveryValue) {
 }
 
 TEST(ImageFormatsTest, WidestAllowedImageLoads) {
-  Spec spec = {16384, 1, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, {}, {}, false};
+  PngShape shape = {16384, 1, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, {}, {}, false};
   std::vector<uint32_t> samples(16384 * 3);
   for (uint32_t i = 0; i < samples.size(); ++i) samples[i] = i * 7 % 256;
   png_color_16 none = {};
-  std::vector<uint8_t> bytes = WritePng(spec, samples, &none);
+  std::vector<uint8_t> bytes = WritePng(shape, samples, &none);
   Surface s;
   ASSERT_EQ(LoadEmbeddedImage(&s, bytes.data(), bytes.size()), 0);
   float t[4];
@@ -222,9 +222,9 @@ TEST(ImageFormatsTest, WidestAllowedImageLoads) {
   EXPECT_EQ(t[3], 1.0f);
   ReleaseSurface(&s);
 
-  spec.width = 16385;
+  shape.width = 16385;
   samples.resize(16385 * 3, 0);
-  bytes = WritePng(spec, samples, &none);
+  bytes = WritePng(shape, samples, &none);
   FillPattern(&s);
   EXPECT_EQ(LoadEmbeddedImage(&s, bytes.data(), bytes.size()), 1);
   EXPECT_TRUE(IsPattern(&s));
