@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <string>
+#include <vector>
 
 #include "gfx/fonts/font_images.h"
 #include "gfx/text.h"
@@ -19,6 +21,7 @@ struct Printed {
   float x, y;
   float colour[4];
   const char* text; // UTF-8, no invalid sequences
+  float depth = 0.0f; // the reference ignores depth: keep deeper texts apart
 };
 
 struct Reference {
@@ -70,7 +73,9 @@ struct Reference {
   }
 };
 
-TEST(TextRenderTest, PrintedTextMatchesTheAtlasCells) {
+// Renders the lines into one frame through the whole pipeline and compares
+// every pixel with the reconstruction (within one 8-bit step).
+void RenderAndCompare(const std::vector<Printed>& lines) {
   ASSERT_EQ(InitializeText(nullptr), 0);
   QvGfxContext* c = NewTestContext(2, true);
   ASSERT_NE(c, nullptr);
@@ -81,16 +86,6 @@ TEST(TextRenderTest, PrintedTextMatchesTheAtlasCells) {
   static const AlphaTestConstants kAlways = {Always, 0.0f};
   const float zero = 0.0f;
   const uint8_t black[4] = {0, 0, 0, 0};
-
-  const Printed lines[] = {
-      {10, 20, {1.0f, 0.5f, 0.25f, 1.0f}, "Hi! \xEF\xBD\xB1\xE4\xBA\x9C\xC3\xA9 ~"},
-      {200, 150, {1, 1, 1, 1}, "AB\r\nCD \xE2\x91\xA0"},
-      {100, 100, {1, 1, 1, 1}, "#"},
-      {100, 100, {0.0f, 1.0f, 0.0f, 0.5f}, "O"},          // blended over the '#'
-      {310, 230, {0.2f, 0.4f, 0.6f, 1.0f}, "edge"},     // runs off the screen
-      {-5, -3, {1, 1, 1, 1}, "xy"},                     // starts off the screen
-      {20.5f, 60.5f, {1, 1, 1, 0.75f}, "half \xE4\xBA\x9C"}, // odd pixel origin
-  };
 
   RecordSetViewport(c, 0, 0, 640, 480);
   RecordSetDepthRange(c, 1.0f, 0.0f);
@@ -103,7 +98,7 @@ TEST(TextRenderTest, PrintedTextMatchesTheAtlasCells) {
   RecordBindBlendStage(c, &AlphaBlendBs);
   RecordBindBlendConstants(c, &kAlways);
   for (const Printed& p : lines) {
-    const float position[4] = {p.x, p.y, 0.0f, 1.0f};
+    const float position[4] = {p.x, p.y, p.depth, 1.0f};
     EXPECT_EQ(PrintText(c, position, p.colour, "%s", p.text), 0);
   }
   EndFrame(c, &presenter.base, 5);
@@ -138,6 +133,60 @@ TEST(TextRenderTest, PrintedTextMatchesTheAtlasCells) {
   DeleteTestContext(c);
   ReleaseSurface(&depth);
   DestroyMemoryPresenter(&presenter);
+}
+
+TEST(TextRenderTest, PrintedTextMatchesTheAtlasCells) {
+  RenderAndCompare({
+      {10, 20, {1.0f, 0.5f, 0.25f, 1.0f}, "Hi! \xEF\xBD\xB1\xE4\xBA\x9C\xC3\xA9 ~"},
+      {200, 150, {1, 1, 1, 1}, "AB\r\nCD \xE2\x91\xA0"},
+      {100, 100, {1, 1, 1, 1}, "#"},
+      {100, 100, {0.0f, 1.0f, 0.0f, 0.5f}, "O"},          // blended over the '#'
+      {310, 230, {0.2f, 0.4f, 0.6f, 1.0f}, "edge"},     // runs off the screen
+      {-5, -3, {1, 1, 1, 1}, "xy"},                     // starts off the screen
+      {20.5f, 60.5f, {1, 1, 1, 0.75f}, "half \xE4\xBA\x9C"}, // odd pixel origin
+  });
+}
+
+// The delay test's three screens: their texts at their positions and
+// colours (white, and the marker / warning pink).
+#define QV_WHITE {1, 1, 1, 1}
+#define QV_PINK {1.0f, 0.8f, 0.9f, 1.0f}
+
+TEST(TextRenderTest, DelayChoiceScreen) {
+  RenderAndCompare({
+      {16, 16, QV_WHITE,
+       "Select delay frames.\n\n[2] ... 1 or 2 frames\n[3] ... 1 or 3 frames\n[4] ... 1 or 4 frames\n"
+       "[5] ... 1 or 5 frames\n[6] ... 1 or 6 frames\n[7] ... 1 or 7 frames\n[8] ... 1 or 8 frames\n"},
+      {260, 210, QV_WHITE, "FPS 0.0\n"},
+      {60, 140, QV_PINK, "ERROR : cannot keep 60 fps...orz"},
+  });
+}
+
+TEST(TextRenderTest, TrialScreen) {
+  RenderAndCompare({
+      {16, 16, QV_WHITE,
+       "Choose a delayed candidate.\nstep  3/20\ncandidate=A\n\n[space] ... change\n[enter] ... submit\n[q]     ... quit"},
+      {151, 114, QV_PINK, "dAb", -0.1f}, // marker at (160, 120), in front
+      {8, 224, QV_WHITE, "joystick=x-x-----"},
+      {260, 210, QV_WHITE, "FPS 60.0\n"},
+  });
+}
+
+TEST(TextRenderTest, ResultScreen) {
+  std::vector<std::string> cells;
+  for (int i = 0; i < 20; ++i) {
+    char cell[16];
+    std::snprintf(cell, sizeof(cell), "%02d:%s", i, (i % 3 == 1) ? "NG  " : "good");
+    cells.push_back(cell);
+  }
+  std::vector<Printed> lines = {
+      {112, 112, QV_WHITE, "your score=65.0%\nHit enter key."},
+      {260, 210, QV_WHITE, "FPS 59.9\n"},
+  };
+  for (int i = 0; i < 20; ++i) {
+    lines.push_back({float((i % 5) * 50 + 32), float((i / 5) * 16 + 8), QV_WHITE, cells[i].c_str()});
+  }
+  RenderAndCompare(lines);
 }
 
 } // namespace
