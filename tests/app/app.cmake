@@ -9,3 +9,8 @@ else()
 endif()
 qv_add_test(app_soak_test LABELS stress SOURCES ${CMAKE_CURRENT_LIST_DIR}/soak_test.cpp
             ${CMAKE_CURRENT_LIST_DIR}/app_harness.cpp ${qv_app_rss} LIBS qv_app TIMEOUT 900)
+# The full-length soak on the optimised native build: 100 000 unpaced frames.
+if(NOT WIN32 AND NOT QV_SANITIZE)
+  add_test(NAME app_soak_100k COMMAND app_soak_test --gtest_color=no)
+  set_tests_properties(app_soak_100k PROPERTIES LABELS exhaustive ENVIRONMENT QV_SOAK_FRAMES=100000 TIMEOUT 1200)
+endif()
