@@ -38,6 +38,12 @@ run_stage() {
     summary+=("$preset: build failed")
     return
   fi
+  if [ "$preset" = windows ]; then
+    # Create the Wine prefix once, before tests start side by side: two
+    # first starts racing to create it make one of them fail.
+    /usr/lib/wine/wine64 wineboot.exe --init >/dev/null 2>&1
+    /usr/lib/wine/wineserver -w >/dev/null 2>&1
+  fi
   echo "=== $preset: tests (${labels:-all labels}) ==="
   local args=(--test-dir "build/$preset" --output-on-failure -j "$jobs")
   [ -n "$labels" ] && args+=(-L "$labels")
@@ -57,8 +63,11 @@ run_stage() {
     pass=0; fail=1
   fi
   if [ "$rc" -ne 0 ] && [ "$fail" -eq 0 ]; then
-    echo "$out" | tail -n 40
     fail=1
+  fi
+  if [ "$fail" -ne 0 ]; then
+    echo "--- $preset: output of the failed tests ---"
+    echo "$out" | tail -n 250
   fi
   total_pass=$((total_pass + pass))
   total_fail=$((total_fail + fail))
