@@ -212,6 +212,14 @@ void SampleSurface(const Surface* surface, const Sampler* sampler, const float* 
 // pair skip the dispatch. The kernel writes the surface's read channels only.
 SampleKernelFn SelectSampleKernel(const Surface* surface, const Sampler* sampler);
 
+// Many pixels with one surface and sampler: pixel i has coordinates u[i],
+// v[i] and lod value rho[i]; out gets 4 floats per pixel, what the selected
+// kernel writes and zeros in the channels it leaves (all zeros when there is
+// no kernel). Same results as one kernel call per pixel, without the calls.
+typedef void (*SampleBatchFn)(const Surface* surface, const Sampler* sampler, const float* u, const float* v,
+                              const float* rho, uint32_t count, float* out);
+SampleBatchFn SelectSampleBatch(const Surface* surface, const Sampler* sampler);
+
 constexpr uint32_t kSampleKernelCount = 576;
 // Test hook: the kernel table (empty entries are null).
 const SampleKernelFn* SampleKernelTable();

@@ -220,6 +220,55 @@ struct Kernel {
 
 using GeneralKernel = Kernel<0, kAny, kAny, kAny, 3, kAny>;
 
+// The kernel's own code inlined into a loop over the pixels.
+template <class K>
+void RunBatch(const Surface* s, const Sampler* sampler, const float* u, const float* v, const float* rho,
+              uint32_t count, float* out) {
+  for (uint32_t i = 0; i < count; ++i) {
+    const float pixel[4] = {u[i], v[i], 0.0f, rho[i]};
+    float texel[4] = {0.0f, 0.0f, 0.0f, 0.0f};
+    K::Run(s, sampler, pixel, texel);
+    memcpy(out + 4 * i, texel, sizeof(texel));
+  }
+}
+
+// Point sampling of float texels: every texel address first, with a
+// prefetch, then the reads, so the cache misses of a batch overlap.
+template <class K, int ES, int ADDR>
+void RunPointBatch(const Surface* s, const Sampler* sampler, const float* u, const float* v, const float* rho,
+                   uint32_t count, float* out) {
+  constexpr uint32_t kChunk = 256;
+  constexpr uint32_t kFloats = ES / 4;
+  const bool clampU = ADDR == 0, clampV = ADDR == 0;
+  const uint8_t* texel[kChunk];
+  for (uint32_t first = 0; first < count; first += kChunk) {
+    const uint32_t n = count - first < kChunk ? count - first : kChunk;
+    for (uint32_t i = 0; i < n; ++i) {
+      const uint32_t p = first + i;
+      const int32_t lambda = LevelOfDetail(sampler, rho[p]);
+      const int32_t X = WrapAdd(TruncToInt32(s->scaleX * u[p]), s->offsetX);
+      const int32_t Y = WrapAdd(TruncToInt32(s->scaleY * v[p]), s->offsetY);
+      const int32_t level = ClampLod(s, sampler, WrapAdd(lambda, 128)) >> 8;
+      Taps taps;
+      taps.count = 0;
+      K::AddPoint(&taps, s, level, X, Y, 1.0f, clampU, clampV);
+      texel[i] = taps.texel[0];
+#if defined(__SSE__)
+      _mm_prefetch(reinterpret_cast<const char*>(texel[i]), _MM_HINT_T0);
+#endif
+    }
+    for (uint32_t i = 0; i < n; ++i) {
+      float* o = out + 4 * (first + i);
+      memcpy(o, texel[i], ES);
+      for (uint32_t c = kFloats; c < 4; ++c) o[c] = 0.0f;
+    }
+  }
+}
+
+void ZeroBatch(const Surface*, const Sampler*, const float*, const float*, const float*, uint32_t count, float* out) {
+  memset(out, 0, sizeof(float) * 4 * count);
+}
+
 constexpr uint32_t kBlockElementSize[6] = {1, 2, 4, 8, 16, 0};
 
 // Table index = size block (96 entries) + kind (24) + layout (12) + kernel.
@@ -238,13 +287,40 @@ constexpr SampleKernelFn KernelAt() {
   }
 }
 
+// Same layout as the kernel table, each entry looping over its kernel.
+template <uint32_t I>
+constexpr SampleBatchFn BatchAt() {
+  constexpr uint32_t block = I / 96, kind = (I / 24) % 4, morton = (I / 12) % 2, k = I % 12;
+  constexpr int fp32 = kind < 2 ? 1 : 0;
+  constexpr int pow2 = kind % 2 == 0 ? 1 : 0;
+  if constexpr ((fp32 && block < 2) || (morton && !pow2)) {
+    return nullptr;
+  } else if constexpr (k % 3 == 2) {
+    return &RunBatch<GeneralKernel>;
+  } else if constexpr (fp32 && block >= 2 && block <= 4 && k / 3 == 0) {
+    using K = Kernel<static_cast<int>(kBlockElementSize[block]), 1, pow2, static_cast<int>(morton), 0,
+                     static_cast<int>(k % 3)>;
+    return &RunPointBatch<K, static_cast<int>(kBlockElementSize[block]), static_cast<int>(k % 3)>;
+  } else {
+    return &RunBatch<Kernel<static_cast<int>(kBlockElementSize[block]), fp32, pow2, static_cast<int>(morton),
+                            static_cast<int>(k / 3), static_cast<int>(k % 3)>>;
+  }
+}
+
 template <size_t... I>
 constexpr std::array<SampleKernelFn, sizeof...(I)> MakeKernelTable(std::index_sequence<I...>) {
   return {{KernelAt<static_cast<uint32_t>(I)>()...}};
 }
 
+template <size_t... I>
+constexpr std::array<SampleBatchFn, sizeof...(I)> MakeBatchTable(std::index_sequence<I...>) {
+  return {{BatchAt<static_cast<uint32_t>(I)>()...}};
+}
+
 constexpr std::array<SampleKernelFn, kSampleKernelCount> kSampleKernels =
     MakeKernelTable(std::make_index_sequence<kSampleKernelCount>());
+constexpr std::array<SampleBatchFn, kSampleKernelCount> kSampleBatches =
+    MakeBatchTable(std::make_index_sequence<kSampleKernelCount>());
 
 } // namespace
 
@@ -256,6 +332,11 @@ SampleKernelFn SelectSampleKernel(const Surface* surface, const Sampler* sampler
   if (sampler->kernel < 12 && surface->levelCount != 0 && surface->ops.unpackN)
     return kSampleKernels[surface->kernelRow + sampler->kernel];
   return nullptr;
+}
+
+SampleBatchFn SelectSampleBatch(const Surface* surface, const Sampler* sampler) {
+  if (!SelectSampleKernel(surface, sampler)) return &ZeroBatch;
+  return kSampleBatches[surface->kernelRow + sampler->kernel];
 }
 
 void SampleSurface(const Surface* surface, const Sampler* sampler, const float* pixel, float* result) {

@@ -96,6 +96,30 @@ inline uint32_t SortKeyOf(float v) {
   return bits ^ ((bits >> 31) ? 0xFFFFFFFFu : 0x80000000u);
 }
 
+// An unordered comparison (NaN alpha or reference) counts as below and
+// equal: Less, LessEqual and Equal pass, the others fail.
+inline int32_t AlphaPasses(int32_t compare, float a, float reference) {
+  bool unordered = a != a || reference != reference;
+  switch (compare) {
+    case Never:
+      return 0;
+    case Less:
+      return unordered || a < reference;
+    case LessEqual:
+      return unordered || a <= reference;
+    case Equal:
+      return unordered || a == reference;
+    case Greater:
+      return !unordered && a > reference;
+    case GreaterEqual:
+      return !unordered && a >= reference;
+    case NotEqual:
+      return !unordered && a != reference;
+    default: // Always, and anything out of range blends unconditionally
+      return 1;
+  }
+}
+
 // Fast-path switch of the tile stage (test hook).
 extern std::atomic<int32_t> s_tileFastPathsOff;
 

@@ -1,7 +1,7 @@
 // The built-in stage programs and their constant descriptors.
 #include "format/format.h"
 #include "gfx/gfx.h"
-#include "raster/raster.h"
+#include "raster/bin_internal.h"
 
 namespace {
 
@@ -55,30 +55,6 @@ PixelRecord** FontFsMain(const void* constants, PixelRecord** first, PixelRecord
     for (int i = 0; i < 4; i++) out[i] = k ? texel[i] * k->colour[i] : 0.0f;
   }
   return end;
-}
-
-// An unordered comparison (NaN alpha or reference) counts as below and
-// equal: Less, LessEqual and Equal pass, the others fail.
-inline int32_t AlphaPasses(int32_t compare, float a, float reference) {
-  bool unordered = a != a || reference != reference;
-  switch (compare) {
-    case Never:
-      return 0;
-    case Less:
-      return unordered || a < reference;
-    case LessEqual:
-      return unordered || a <= reference;
-    case Equal:
-      return unordered || a == reference;
-    case Greater:
-      return !unordered && a > reference;
-    case GreaterEqual:
-      return !unordered && a >= reference;
-    case NotEqual:
-      return !unordered && a != reference;
-    default: // Always, and anything out of range blends unconditionally
-      return 1;
-  }
 }
 
 PixelRecord** AlphaBlendBsMain(const void* constants, PixelRecord** first, PixelRecord** end) {

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "raster/bin_internal.h"
+#include "raster/tile_internal.h"
 
 std::atomic<int32_t> s_tileFastPathsOff{0};
 
@@ -15,42 +15,6 @@ namespace {
 
 constexpr float kLargestFloat = 3.4028235e38f;
 const int32_t kFloatFormats[5] = {Undefined, Fp32, Fp32Vec2, Fp32Vec3, Fp32Vec4};
-
-struct TargetSlot {
-  Surface* surface;
-  int32_t loadState;
-  const uint8_t* clearValue;
-  uint32_t floatOffset; // into PixelRecord::target
-  uint32_t floatCount;
-  Converter load;  // target format -> floats
-  Converter store; // floats -> target format
-  int32_t x0, y0, x1, y1; // tile rectangle clipped to the surface
-};
-
-struct TileContext {
-  int32_t tileX, tileY;
-  int32_t rx0, ry0, rx1, ry1; // tile ∩ viewport
-  uint32_t layoutCount;
-  TargetSlot depth;
-  TargetSlot color[kMaxColorTargets];
-  int32_t sortMode;
-  float depthNear, depthFar;
-  float tmin, tmax;
-  int32_t unwritten;
-  int32_t cleared;
-  float clearedDepth;
-  int32_t colorTouched, depthTouched;
-  int32_t fast;
-  PixelRecord** out; // coverage cursor
-  EdgeStep steps[15];
-  PixelRecord* records;
-};
-
-inline uint8_t* ElementAt(const Surface* s, int32_t x, int32_t y) {
-  const SurfaceLevel& l = s->levels[0];
-  if (s->layout == 1) return l.start + (size_t)y * l.pitch + (size_t)x * s->elementSize;
-  return l.start + (size_t)s->elementSize * MortonOf((uint32_t)x, (uint32_t)y);
-}
 
 inline uint32_t LocalIndex(const TileContext* t, int32_t x, int32_t y) {
   return MortonOf((uint32_t)(x - t->tileX), (uint32_t)(y - t->tileY));
@@ -66,81 +30,24 @@ void ClipToSurface(const TileContext* t, TargetSlot* slot) {
   slot->y1 = t->ry1 < h ? t->ry1 : h;
 }
 
-void FillSlot(TargetSlot* slot) {
-  if (slot->x1 <= slot->x0 || slot->y1 <= slot->y0) return;
-  Region r = {(uint32_t)slot->x0, (uint32_t)slot->y0, (uint32_t)(slot->x1 - slot->x0), (uint32_t)(slot->y1 - slot->y0)};
-  slot->surface->FillRegion(slot->surface, 0, &r, slot->clearValue);
-}
-
-// ---- Depth comparison -------------------------------------------------------
-// A NaN passes Less, LessEqual and Equal and fails the others.
-inline int32_t DepthPasses(int32_t func, float z, float stored) {
-  switch (func) {
-  case Never: return 0;
-  case Always: return 1;
-  case Less: return !(z >= stored);
-  case LessEqual: return !(z > stored);
-  case Equal: return !(z < stored) && !(z > stored);
-  case GreaterEqual: return z >= stored;
-  case NotEqual: return z < stored || z > stored;
-  default: return z > stored; // Greater and unknown values
-  }
-}
-
-// ---- Coverage -----------------------------------------------------------------
-inline int64_t EdgeAt(const EdgeStep& e, int64_t x, int64_t y) { return e.A * x + e.B * y + e.C; }
-
-void CoverBlock(TileContext* t, uint32_t code, int32_t bx, int32_t by, uint32_t m, EdgeList list) {
-  int64_t span = ((int64_t)1 << m) - 1;
-  EdgeList kept = 0;
-  uint32_t shift = 0;
-  for (EdgeList l = list; l != 0; l >>= 4) {
-    uint32_t k = (uint32_t)(l & 15);
-    if (k == 0) break;
-    const EdgeStep& e = t->steps[k - 1];
-    int64_t e00 = EdgeAt(e, bx, by);
-    int64_t e10 = e00 + e.A * span;
-    int64_t e01 = e00 + e.B * span;
-    int64_t e11 = e10 + e.B * span;
-    int32_t negatives = (e00 < 0) + (e10 < 0) + (e01 < 0) + (e11 < 0);
-    if (negatives == 4) return;
-    if (negatives != 0) {
-      kept |= (EdgeList)k << shift;
-      shift += 4;
-    }
-  }
-  if (kept == 0) {
+// Coverage as pixel-record pointers.
+struct RecordSink {
+  PixelRecord* records;
+  PixelRecord** out;
+  void Block(uint32_t code, int32_t, int32_t, uint32_t m) {
     uint32_t n = 1u << (2 * m);
-    for (uint32_t i = 0; i < n; i++) *t->out++ = &t->records[code + i];
-    return;
+    for (uint32_t i = 0; i < n; i++) *out++ = &records[code + i];
   }
-  if (m == 1) {
-    for (uint32_t i = 0; i < 4; i++) {
-      int64_t px = bx + (i & 1), py = by + (i >> 1);
-      int32_t inside = 1;
-      for (EdgeList l = kept; l != 0 && inside; l >>= 4) inside = EdgeAt(t->steps[(l & 15) - 1], px, py) >= 0;
-      if (inside) *t->out++ = &t->records[code + i];
-    }
-    return;
-  }
-  uint32_t quarter = 1u << (2 * m - 2);
-  int32_t half = 1 << (m - 1);
-  CoverBlock(t, code, bx, by, m - 1, kept);
-  CoverBlock(t, code + quarter, bx + half, by, m - 1, kept);
-  CoverBlock(t, code + 2 * quarter, bx, by + half, m - 1, kept);
-  CoverBlock(t, code + 3 * quarter, bx + half, by + half, m - 1, kept);
-}
+  void Pixel(uint32_t code, int32_t, int32_t) { *out++ = &records[code]; }
+};
 
 // ---- Load and store -------------------------------------------------------------
 void LoadTile(TileContext* t, const RenderState* s, PixelRecord* rec, int32_t binEmpty) {
-  const int32_t whole = t->rx0 == t->tileX && t->ry0 == t->tileY && t->rx1 == t->tileX + 16 && t->ry1 == t->tileY + 16;
+  const int32_t whole = WholeTile(t, t->rx0, t->ry0, t->rx1, t->ry1);
   TargetSlot* d = &t->depth;
   // A pending depth clear gives every record its value in the first pass.
   float initialDepth = 0;
-  if (d->surface && d->loadState == kClearPending && !binEmpty) {
-    if (s->depthTarget->format == Fp32) memcpy(&initialDepth, d->clearValue, 4);
-    else d->load.convertOne(&d->load, &initialDepth, d->clearValue);
-  }
+  if (d->surface && d->loadState == kClearPending && !binEmpty) initialDepth = ClearedDepthValue(s, d);
   for (uint32_t i = 0; i < 256; i++) {
     rec[i].x = (float)(t->tileX + (int32_t)MortonX(i));
     rec[i].y = (float)(t->tileY + (int32_t)MortonY(i));
@@ -186,8 +93,7 @@ void LoadTile(TileContext* t, const RenderState* s, PixelRecord* rec, int32_t bi
       } else {
         float v[4];
         c->load.convertOne(&c->load, v, c->clearValue);
-        if (c->floatCount == 4 && c->x0 == t->tileX && c->y0 == t->tileY && c->x1 == t->tileX + 16 &&
-            c->y1 == t->tileY + 16) {
+        if (c->floatCount == 4 && WholeTile(t, c->x0, c->y0, c->x1, c->y1)) {
           for (uint32_t k = 0; k < 256; k++) memcpy(&rec[k].target[c->floatOffset], v, 16);
         } else if (c->floatCount == 4) {
           for (int32_t y = c->y0; y < c->y1; y++)
@@ -266,30 +172,7 @@ void DrawEntry(TileContext* t, const TileEntry* te, PixelRecord** list) {
   const int32_t func = ps->depthCompare;
   int32_t accept = 0;
 
-  if (depthOn && t->fast) {
-    const float lo = te->zmin, hi = te->zmax;
-    const int32_t U = t->unwritten, C = t->cleared;
-    const float Tmin = t->tmin, Tmax = t->tmax, Zc = t->clearedDepth;
-    switch (func) {
-    case Never: return;
-    case Always: accept = 1; break;
-    case Less:
-    case LessEqual:
-      if (U == 0 && lo > Tmax) return;
-      accept = C && hi < Tmin && hi < Zc;
-      break;
-    case Equal:
-      if (U == 0 && (lo > Tmax || hi < Tmin)) return;
-      break;
-    case NotEqual:
-      accept = C && U == 0 && (lo > Tmax || hi < Tmin) && (lo > Zc || hi < Zc);
-      break;
-    default:
-      if (U == 0 && hi < Tmin) return;
-      accept = C && lo > Tmax && lo > Zc;
-      break;
-    }
-  }
+  if (depthOn && t->fast && !TileDepthDecision(t, te, func, &accept)) return;
 
   // Coverage, in Morton order.
   EdgeList edges = t->fast ? te->edges : FullEdgeList((uint32_t)bt->edgeCount);
@@ -299,9 +182,9 @@ void DrawEntry(TileContext* t, const TileEntry* te, PixelRecord** list) {
     end = list + 256;
   } else {
     for (int32_t k = 0; k < bt->edgeCount && k < 15; k++) t->steps[k] = EdgeSteps(bt->renderState, bt->edges[k]);
-    t->out = list;
-    CoverBlock(t, 0, t->tileX, t->tileY, 4, edges);
-    end = t->out;
+    RecordSink sink = {t->records, list};
+    CoverBlock(t->steps, &sink, 0, t->tileX, t->tileY, 4, edges);
+    end = sink.out;
   }
   if (end == list) return;
 
@@ -429,6 +312,19 @@ void DrawEntry(TileContext* t, const TileEntry* te, PixelRecord** list) {
 
 } // namespace
 
+void FillSlot(TargetSlot* slot) {
+  if (slot->x1 <= slot->x0 || slot->y1 <= slot->y0) return;
+  Region r = {(uint32_t)slot->x0, (uint32_t)slot->y0, (uint32_t)(slot->x1 - slot->x0), (uint32_t)(slot->y1 - slot->y0)};
+  slot->surface->FillRegion(slot->surface, 0, &r, slot->clearValue);
+}
+
+float ClearedDepthValue(const RenderState* s, TargetSlot* depth) {
+  float v = 0;
+  if (s->depthTarget->format == Fp32) memcpy(&v, depth->clearValue, 4);
+  else depth->load.convertOne(&depth->load, &v, depth->clearValue);
+  return v;
+}
+
 void RunTileJob(void* user, uint32_t index, uint32_t count) {
   const TileJob* job = &static_cast<const TileJob*>(user)[index];
   const RenderState* s = job->renderState;
@@ -506,12 +402,16 @@ void RunTileJob(void* user, uint32_t index, uint32_t count) {
     initConverter(&c->store, c->surface->format, kFloatFormats[n]);
   }
 
-  LoadTile(&t, s, records, binEmpty);
-
   // Same picture every run: draw in queue order (and sort from there).
   RestoreQueueOrder(&bin->sentinel);
   if (t.sortMode == SortNearestFirst) ListSort(&bin->sentinel, t.depthFar >= t.depthNear ? 1 : 2);
   else if (t.sortMode == SortFarthestFirst) ListSort(&bin->sentinel, t.depthFar <= t.depthNear ? 1 : 2);
+
+  if (t.fast && TextPathFits(&t, bin)) {
+    RunTextTile(&t, s, bin);
+    return;
+  }
+  LoadTile(&t, s, records, binEmpty);
   for (const TileNode* node = bin->sentinel.next; node; node = node->next) DrawEntry(&t, node->entry, list);
 
   StoreTile(&t, records);

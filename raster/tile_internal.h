@@ -1,0 +1,149 @@
+// Tile stage internals shared by the general path (pixel records and the
+// bound stage functions) and the text path (the built-in text stages run
+// fused over compact row-major arrays).
+#pragma once
+
+#include <cstdint>
+
+#include "raster/bin_internal.h"
+
+struct TargetSlot {
+  Surface* surface;
+  int32_t loadState;
+  const uint8_t* clearValue;
+  uint32_t floatOffset; // into PixelRecord::target
+  uint32_t floatCount;
+  Converter load;  // target format -> floats
+  Converter store; // floats -> target format
+  int32_t x0, y0, x1, y1; // tile rectangle clipped to the surface
+};
+
+struct TileContext {
+  int32_t tileX, tileY;
+  int32_t rx0, ry0, rx1, ry1; // tile ∩ viewport
+  uint32_t layoutCount;
+  TargetSlot depth;
+  TargetSlot color[kMaxColorTargets];
+  int32_t sortMode;
+  float depthNear, depthFar;
+  float tmin, tmax;
+  int32_t unwritten;
+  int32_t cleared;
+  float clearedDepth;
+  int32_t colorTouched, depthTouched;
+  int32_t fast;
+  EdgeStep steps[15];
+  PixelRecord* records;
+};
+
+inline uint8_t* ElementAt(const Surface* s, int32_t x, int32_t y) {
+  const SurfaceLevel& l = s->levels[0];
+  if (s->layout == 1) return l.start + (size_t)y * l.pitch + (size_t)x * s->elementSize;
+  return l.start + (size_t)s->elementSize * MortonOf((uint32_t)x, (uint32_t)y);
+}
+
+inline int32_t WholeTile(const TileContext* t, int32_t x0, int32_t y0, int32_t x1, int32_t y1) {
+  return x0 == t->tileX && y0 == t->tileY && x1 == t->tileX + 16 && y1 == t->tileY + 16;
+}
+
+// Fills the slot's clipped rectangle with its clear value.
+void FillSlot(TargetSlot* slot);
+
+// The value a pending depth clear puts in every pixel, as a float.
+float ClearedDepthValue(const RenderState* s, TargetSlot* depth);
+
+// A NaN passes Less, LessEqual and Equal and fails the others.
+inline int32_t DepthPasses(int32_t func, float z, float stored) {
+  switch (func) {
+  case Never: return 0;
+  case Always: return 1;
+  case Less: return !(z >= stored);
+  case LessEqual: return !(z > stored);
+  case Equal: return !(z < stored) && !(z > stored);
+  case GreaterEqual: return z >= stored;
+  case NotEqual: return z < stored || z > stored;
+  default: return z > stored; // Greater and unknown values
+  }
+}
+
+// Tile-level depth decision from the triangle's depth bounds in this tile
+// and what the tile holds: 0 when no pixel can pass; otherwise 1, with
+// *accept = 1 when every pixel passes without a test.
+inline int32_t TileDepthDecision(const TileContext* t, const TileEntry* te, int32_t func, int32_t* accept) {
+  const float lo = te->zmin, hi = te->zmax;
+  const int32_t U = t->unwritten, C = t->cleared;
+  const float Tmin = t->tmin, Tmax = t->tmax, Zc = t->clearedDepth;
+  *accept = 0;
+  switch (func) {
+  case Never: return 0;
+  case Always: *accept = 1; break;
+  case Less:
+  case LessEqual:
+    if (U == 0 && lo > Tmax) return 0;
+    *accept = C && hi < Tmin && hi < Zc;
+    break;
+  case Equal:
+    if (U == 0 && (lo > Tmax || hi < Tmin)) return 0;
+    break;
+  case NotEqual:
+    *accept = C && U == 0 && (lo > Tmax || hi < Tmin) && (lo > Zc || hi < Zc);
+    break;
+  default:
+    if (U == 0 && hi < Tmin) return 0;
+    *accept = C && lo > Tmax && lo > Zc;
+    break;
+  }
+  return 1;
+}
+
+inline int64_t EdgeAt(const EdgeStep& e, int64_t x, int64_t y) { return e.A * x + e.B * y + e.C; }
+
+// Hierarchical coverage of the 2^m square at pixel (bx, by), Morton code
+// `code` within the tile: the sink gets whole blocks inside every edge and
+// single covered pixels, in Morton order.
+template <class Sink>
+void CoverBlock(const EdgeStep* steps, Sink* sink, uint32_t code, int32_t bx, int32_t by, uint32_t m,
+                EdgeList list) {
+  int64_t span = ((int64_t)1 << m) - 1;
+  EdgeList kept = 0;
+  uint32_t shift = 0;
+  for (EdgeList l = list; l != 0; l >>= 4) {
+    uint32_t k = (uint32_t)(l & 15);
+    if (k == 0) break;
+    const EdgeStep& e = steps[k - 1];
+    int64_t e00 = EdgeAt(e, bx, by);
+    int64_t e10 = e00 + e.A * span;
+    int64_t e01 = e00 + e.B * span;
+    int64_t e11 = e10 + e.B * span;
+    int32_t negatives = (e00 < 0) + (e10 < 0) + (e01 < 0) + (e11 < 0);
+    if (negatives == 4) return;
+    if (negatives != 0) {
+      kept |= (EdgeList)k << shift;
+      shift += 4;
+    }
+  }
+  if (kept == 0) {
+    sink->Block(code, bx, by, m);
+    return;
+  }
+  if (m == 1) {
+    for (uint32_t i = 0; i < 4; i++) {
+      int64_t px = bx + (i & 1), py = by + (i >> 1);
+      int32_t inside = 1;
+      for (EdgeList l = kept; l != 0 && inside; l >>= 4) inside = EdgeAt(steps[(l & 15) - 1], px, py) >= 0;
+      if (inside) sink->Pixel(code + i, (int32_t)px, (int32_t)py);
+    }
+    return;
+  }
+  uint32_t quarter = 1u << (2 * m - 2);
+  int32_t half = 1 << (m - 1);
+  CoverBlock(steps, sink, code, bx, by, m - 1, kept);
+  CoverBlock(steps, sink, code + quarter, bx + half, by, m - 1, kept);
+  CoverBlock(steps, sink, code + 2 * quarter, bx, by + half, m - 1, kept);
+  CoverBlock(steps, sink, code + 3 * quarter, bx + half, by + half, m - 1, kept);
+}
+
+// Text path: whether every triangle of the bin runs the built-in text stages
+// into a target this path can hold; then the whole tile pass for the bin.
+int32_t TextPathFits(const TileContext* t, const TileBin* bin);
+void RunTextTile(TileContext* t, const RenderState* s, TileBin* bin);

@@ -1,0 +1,311 @@
+// Text path of the tile stage. When every triangle of a bin runs FontFs and
+// AlphaBlendBs into one four-float colour target (all debug text does), the
+// tile keeps its colour and depth in compact row-major arrays and each pixel
+// goes through depth test, interpolation, sampling, blend and depth write in
+// one step, instead of five passes over 800-byte pixel records. Every value
+// is computed with the same operations in the same order as the general
+// path, so the pictures are identical.
+#include <cmath>
+#include <cstring>
+
+#include <emmintrin.h>
+
+#include "gfx/gfx.h"
+#include "raster/tile_internal.h"
+
+namespace {
+
+struct TextTile {
+  alignas(16) float color[256 * 4]; // row-major, 4 floats per pixel
+  alignas(16) float depth[256];
+  uint8_t unwritten[256];
+};
+
+// Coverage as one 16-bit mask per row. Along a row an edge value changes
+// by A per pixel, so each crossing edge leaves one run of covered pixels:
+// find where it starts or ends, starting from the previous row's answer, by
+// exact evaluation at the pixel centres (the same test as pixel by pixel).
+void CoverRows(TileContext* t, const BinnedTriangle* bt, EdgeList edges, uint32_t rows[16]) {
+  for (uint32_t y = 0; y < 16; y++) rows[y] = 0xFFFF;
+  for (EdgeList l = edges; l != 0; l >>= 4) {
+    const uint32_t k = (uint32_t)(l & 15);
+    if (k == 0 || (int32_t)k > bt->edgeCount) break;
+    const EdgeStep e = EdgeSteps(bt->renderState, bt->edges[k - 1]);
+    int64_t rowStart = EdgeAt(e, t->tileX, t->tileY);
+    int32_t j = 8;
+    for (uint32_t y = 0; y < 16; y++, rowStart += e.B) {
+      if (e.A == 0) {
+        if (rowStart < 0) rows[y] = 0;
+        continue;
+      }
+      if (e.A > 0) {
+        // First inside pixel: value at j >= 0 and at j - 1 < 0.
+        while (j > 0 && rowStart + e.A * (j - 1) >= 0) j--;
+        while (j < 16 && rowStart + e.A * j < 0) j++;
+        rows[y] &= (0xFFFFu << j) & 0xFFFFu;
+      } else {
+        // First outside pixel: value at j < 0 and at j - 1 >= 0.
+        while (j > 0 && rowStart + e.A * (j - 1) < 0) j--;
+        while (j < 16 && rowStart + e.A * j >= 0) j++;
+        rows[y] &= (1u << j) - 1;
+      }
+    }
+  }
+}
+
+void LoadTextTile(TileContext* t, const RenderState* s, TextTile* tt) {
+  const int32_t whole = WholeTile(t, t->rx0, t->ry0, t->rx1, t->ry1);
+  TargetSlot* d = &t->depth;
+  float initialDepth = 0;
+  if (d->surface && d->loadState == kClearPending) initialDepth = ClearedDepthValue(s, d);
+  for (uint32_t i = 0; i < 256; i++) tt->depth[i] = initialDepth;
+  memset(tt->unwritten, whole, sizeof(tt->unwritten));
+  if (d->surface) {
+    if (d->loadState == kClearPending) {
+      t->clearedDepth = initialDepth;
+      t->cleared = 1;
+    } else {
+      const int32_t direct = d->surface->format == Fp32;
+      for (int32_t y = d->y0; y < d->y1; y++) {
+        float* row = tt->depth + 16 * (y - t->tileY) - t->tileX;
+        if (direct && d->surface->layout == 1) {
+          memcpy(row + d->x0, ElementAt(d->surface, d->x0, y), 4 * (size_t)(d->x1 - d->x0));
+          continue;
+        }
+        for (int32_t x = d->x0; x < d->x1; x++) {
+          const uint8_t* src = ElementAt(d->surface, x, y);
+          if (direct) memcpy(row + x, src, 4);
+          else d->load.convertOne(&d->load, row + x, src);
+        }
+      }
+    }
+    t->depthTouched = 1;
+  }
+  t->unwritten = whole ? 256 : 0;
+  if (!whole)
+    for (int32_t y = t->ry0; y < t->ry1; y++)
+      for (int32_t x = t->rx0; x < t->rx1; x++) {
+        tt->unwritten[16 * (y - t->tileY) + (x - t->tileX)] = 1;
+        t->unwritten++;
+      }
+
+  // Slot 0 carries the blend's four floats; the other targets are not
+  // written by the stages, so only their pending clears happen.
+  memset(tt->color, 0, sizeof(tt->color));
+  TargetSlot* c = &t->color[0];
+  if (c->loadState == kClearPending) {
+    float v[4];
+    c->load.convertOne(&c->load, v, c->clearValue);
+    for (int32_t y = c->y0; y < c->y1; y++)
+      for (int32_t x = c->x0; x < c->x1; x++) memcpy(&tt->color[4 * (16 * (y - t->tileY) + (x - t->tileX))], v, 16);
+  } else {
+    for (int32_t y = c->y0; y < c->y1; y++) {
+      float* row = tt->color + 4 * (16 * (y - t->tileY) - t->tileX);
+      if (c->surface->layout == 1) {
+        if (c->x1 > c->x0)
+          c->load.convertMany(&c->load, row + 4 * c->x0, ElementAt(c->surface, c->x0, y), (uint32_t)(c->x1 - c->x0));
+        continue;
+      }
+      for (int32_t x = c->x0; x < c->x1; x++) c->load.convertOne(&c->load, row + 4 * x, ElementAt(c->surface, x, y));
+    }
+  }
+  t->colorTouched = 1;
+  for (uint32_t i = 1; i < kMaxColorTargets; i++)
+    if (t->color[i].surface && t->color[i].loadState == kClearPending) FillSlot(&t->color[i]);
+}
+
+void StoreTextTile(TileContext* t, const TextTile* tt) {
+  TargetSlot* c = &t->color[0];
+  for (int32_t y = c->y0; y < c->y1; y++) {
+    const float* row = tt->color + 4 * (16 * (y - t->tileY) - t->tileX);
+    if (c->surface->layout == 1) {
+      if (c->x1 > c->x0)
+        c->store.convertMany(&c->store, ElementAt(c->surface, c->x0, y), row + 4 * c->x0, (uint32_t)(c->x1 - c->x0));
+      continue;
+    }
+    for (int32_t x = c->x0; x < c->x1; x++) c->store.convertOne(&c->store, ElementAt(c->surface, x, y), row + 4 * x);
+  }
+  TargetSlot* d = &t->depth;
+  if (!t->depthTouched || !d->surface) return;
+  const int32_t direct = d->surface->format == Fp32;
+  for (int32_t y = d->y0; y < d->y1; y++) {
+    const float* row = tt->depth + 16 * (y - t->tileY) - t->tileX;
+    if (direct && d->surface->layout == 1) {
+      memcpy(ElementAt(d->surface, d->x0, y), row + d->x0, 4 * (size_t)(d->x1 - d->x0));
+      continue;
+    }
+    for (int32_t x = d->x0; x < d->x1; x++) {
+      uint8_t* dst = ElementAt(d->surface, x, y);
+      if (direct) memcpy(dst, row + x, 4);
+      else d->store.convertOne(&d->store, dst, row + x);
+    }
+  }
+}
+
+// Depth test of four fragments: the lanes that pass, NaN handled as in
+// DepthPasses.
+inline __m128 DepthPassMask(int32_t func, __m128 z, __m128 stored) {
+  switch (func) {
+  case Never: return _mm_setzero_ps();
+  case Always: return _mm_castsi128_ps(_mm_set1_epi32(-1));
+  case Less: return _mm_cmpnge_ps(z, stored);
+  case LessEqual: return _mm_cmpngt_ps(z, stored);
+  case Equal: return _mm_and_ps(_mm_cmpnlt_ps(z, stored), _mm_cmpngt_ps(z, stored));
+  case GreaterEqual: return _mm_cmpge_ps(z, stored);
+  case NotEqual: return _mm_or_ps(_mm_cmplt_ps(z, stored), _mm_cmpgt_ps(z, stored));
+  default: return _mm_cmpgt_ps(z, stored);
+  }
+}
+
+inline __m128 Select(__m128 mask, __m128 a, __m128 b) { return _mm_or_ps(_mm_and_ps(mask, a), _mm_andnot_ps(mask, b)); }
+
+// a*x + b*y + c of a plane for four pixels of a row, b*y given.
+inline __m128 PlaneRow(const Plane& p, __m128 px, __m128 by) {
+  return _mm_add_ps(_mm_add_ps(_mm_mul_ps(_mm_set1_ps(p.a), px), by), _mm_set1_ps(p.c));
+}
+
+// Fragments of one triangle that passed the depth test, in row order.
+struct Fragments {
+  uint32_t count;
+  uint8_t index[256];
+  alignas(16) float z[256];
+  alignas(16) float u[256];
+  alignas(16) float v[256];
+  alignas(16) float rho[256];
+  alignas(16) float texel[256 * 4];
+};
+
+void DrawTextEntry(TileContext* t, TextTile* tt, Fragments* f, const TileEntry* te) {
+  const BinnedTriangle* bt = te->triangle;
+  const PipelineState* ps = bt->pipeline;
+  const int32_t depthOn = t->depth.surface != nullptr && ps->depthTestEnable != 0;
+  const int32_t func = ps->depthCompare;
+  int32_t accept = 0;
+  if (depthOn && !TileDepthDecision(t, te, func, &accept)) return;
+
+  uint32_t rows[16];
+  CoverRows(t, bt, te->edges, rows);
+
+  // Depth test, 1/w and the perspective-correct coordinates, four pixels at
+  // a time; the third interpolated value is not read by the sampler.
+  const int32_t test = depthOn && !accept && func != Always;
+  const Plane invWPlane = bt->fixedPlanes[0], depthPlane = bt->fixedPlanes[1];
+  const Plane pu = bt->attributePlanes[0], pv = bt->attributePlanes[1], pq = bt->attributePlanes[3];
+  const __m128 zlo = _mm_set1_ps(bt->zmin), zhi = _mm_set1_ps(bt->zmax), one = _mm_set1_ps(1.0f);
+  const __m128i lanes = _mm_set_epi32(3, 2, 1, 0);
+  uint32_t n = 0;
+  for (int32_t y = 0; y < 16; y++) {
+    const uint32_t bits = rows[y];
+    if (!bits) continue;
+    const float py = (float)(t->tileY + y);
+    const __m128 byZ = _mm_set1_ps(depthPlane.b * py), byW = _mm_set1_ps(invWPlane.b * py);
+    const __m128 byU = _mm_set1_ps(pu.b * py), byV = _mm_set1_ps(pv.b * py), byQ = _mm_set1_ps(pq.b * py);
+    for (int32_t x0 = 0; x0 < 16; x0 += 4) {
+      uint32_t mask = (bits >> x0) & 15;
+      if (!mask) continue;
+      const int32_t i0 = 16 * y + x0;
+      const __m128 px = _mm_cvtepi32_ps(_mm_add_epi32(_mm_set1_epi32(t->tileX + x0), lanes));
+      __m128 z = _mm_setzero_ps();
+      if (depthOn) {
+        z = PlaneRow(depthPlane, px, byZ);
+        z = Select(_mm_cmplt_ps(z, zlo), zlo, z);
+        z = Select(_mm_cmpgt_ps(z, zhi), zhi, z);
+        if (test) {
+          mask &= (uint32_t)_mm_movemask_ps(DepthPassMask(func, z, _mm_load_ps(tt->depth + i0)));
+          if (!mask) continue;
+        }
+      }
+      const __m128 w = _mm_div_ps(one, PlaneRow(invWPlane, px, byW));
+      alignas(16) float zs[4], us[4], vs[4], qs[4];
+      _mm_store_ps(zs, z);
+      _mm_store_ps(us, _mm_mul_ps(PlaneRow(pu, px, byU), w));
+      _mm_store_ps(vs, _mm_mul_ps(PlaneRow(pv, px, byV), w));
+      _mm_store_ps(qs, _mm_mul_ps(PlaneRow(pq, px, byQ), w));
+      while (mask) {
+        const uint32_t j = (uint32_t)__builtin_ctz(mask);
+        mask &= mask - 1;
+        f->index[n] = (uint8_t)(i0 + (int32_t)j);
+        f->z[n] = zs[j];
+        f->u[n] = us[j];
+        f->v[n] = vs[j];
+        f->rho[n] = qs[j];
+        n++;
+      }
+    }
+  }
+  if (n == 0) return;
+
+  // FontFs: texel times colour (zeros without constants: no texels, colour 0).
+  const FontFsConstants* fk = static_cast<const FontFsConstants*>(ps->fragmentConstants.data);
+  if (fk && fk->texture && fk->sampler) SelectSampleBatch(fk->texture, fk->sampler)(fk->texture, fk->sampler, f->u, f->v, f->rho, n, f->texel);
+  else memset(f->texel, 0, sizeof(float) * 4 * n);
+  const __m128 colour = fk ? _mm_loadu_ps(fk->colour) : _mm_setzero_ps();
+
+  // AlphaBlendBs, then the depth write of the fragments it kept.
+  const AlphaTestConstants* ak = static_cast<const AlphaTestConstants*>(ps->blendConstants.data);
+  const int32_t compare = ak ? ak->compare : Always;
+  const float reference = ak ? ak->reference : 0.0f;
+  const __m128 keepRgb = _mm_castsi128_ps(_mm_set_epi32(0, -1, -1, -1));
+  int32_t kept = 0, sawNaN = 0, written = 0;
+  float lo = t->tmin, hi = t->tmax;
+  for (uint32_t k = 0; k < n; k++) {
+    const __m128 src = _mm_mul_ps(_mm_load_ps(f->texel + 4 * k), colour);
+    const float a = _mm_cvtss_f32(_mm_shuffle_ps(src, src, _MM_SHUFFLE(3, 3, 3, 3)));
+    if (!AlphaPasses(compare, a, reference)) continue;
+    float* d = &tt->color[4 * f->index[k]];
+    const __m128 va = _mm_set1_ps(a);
+    const __m128 blended = _mm_add_ps(_mm_mul_ps(_mm_sub_ps(one, va), _mm_load_ps(d)), _mm_mul_ps(va, src));
+    _mm_store_ps(d, Select(keepRgb, blended, va));
+    kept++;
+    if (depthOn) {
+      const uint32_t i = f->index[k];
+      const float z = f->z[k];
+      tt->depth[i] = z;
+      if (z < lo) lo = z;
+      if (z > hi) hi = z;
+      sawNaN |= z != z;
+      written += tt->unwritten[i];
+      tt->unwritten[i] = 0;
+    }
+  }
+  if (!depthOn || kept == 0) return;
+  if (kept == 256) {
+    t->unwritten = 0;
+    t->tmin = te->zmin;
+    t->tmax = te->zmax;
+  } else {
+    t->unwritten -= written;
+    t->tmin = lo;
+    t->tmax = hi;
+  }
+  // A NaN in the buffer defeats every bound: no more tile-level decisions.
+  if (sawNaN) {
+    t->tmin = -INFINITY;
+    t->tmax = INFINITY;
+  }
+}
+
+} // namespace
+
+int32_t TextPathFits(const TileContext* t, const TileBin* bin) {
+  const TargetSlot* c = &t->color[0];
+  if (t->layoutCount != 1 || !c->surface || c->floatOffset != 0 || c->floatCount != 4) return 0;
+  const PipelineState* last = nullptr;
+  for (const TileNode* node = bin->sentinel.next; node; node = node->next) {
+    const BinnedTriangle* bt = node->entry->triangle;
+    if (bt->attributeCount < 4) return 0;
+    if (bt->pipeline == last) continue;
+    last = bt->pipeline;
+    if (last->fragmentStage != &FontFs || last->blendStage != &AlphaBlendBs) return 0;
+  }
+  return 1;
+}
+
+void RunTextTile(TileContext* t, const RenderState* s, TileBin* bin) {
+  TextTile tt;
+  Fragments fragments;
+  LoadTextTile(t, s, &tt);
+  for (const TileNode* node = bin->sentinel.next; node; node = node->next)
+    DrawTextEntry(t, &tt, &fragments, node->entry);
+  StoreTextTile(t, &tt);
+}
