@@ -17,6 +17,9 @@
 #if defined(__SSE__)
 #include <xmmintrin.h>
 #endif
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "format/format.h"
 #include "format/surface_internal.h"
@@ -265,6 +268,60 @@ void RunPointBatch(const Surface* s, const Sampler* sampler, const float* u, con
   }
 }
 
+#if defined(__SSE2__)
+// Point sampling of a single-level, linear, four-float surface (the text
+// atlas), four pixels per step. With one level the level of detail always
+// selects level 0, so rho is not read. Wrap needs a power-of-two size
+// (a mask); clamp works for any size. Same steps as AddPoint and Axis.
+template <int CLAMP>
+void RunPointFloat4(const Surface* s, const Sampler*, const float* u, const float* v, const float*, uint32_t count,
+                    float* out) {
+  constexpr uint32_t kChunk = 256;
+  const SurfaceLevel& l = s->levels[0];
+  const __m128 scaleX = _mm_set1_ps(s->scaleX), scaleY = _mm_set1_ps(s->scaleY);
+  const __m128i offsetX = _mm_set1_epi32(s->offsetX + 128), offsetY = _mm_set1_epi32(s->offsetY + 128);
+  const __m128i maxX = _mm_set1_epi32(s->levelMaxX[0]), maxY = _mm_set1_epi32(s->levelMaxY[0]);
+  const __m128i zero = _mm_setzero_si128();
+  alignas(16) uint32_t ax[kChunk], ay[kChunk];
+  for (uint32_t first = 0; first < count; first += kChunk) {
+    const uint32_t n = count - first < kChunk ? count - first : kChunk;
+    for (uint32_t i = 0; i < n; i += 4) {
+      __m128 fu, fv;
+      if (n - i >= 4) {
+        fu = _mm_loadu_ps(u + first + i);
+        fv = _mm_loadu_ps(v + first + i);
+      } else {
+        alignas(16) float tu[4] = {0, 0, 0, 0}, tv[4] = {0, 0, 0, 0};
+        for (uint32_t k = 0; k < n - i; ++k) tu[k] = u[first + i + k], tv[k] = v[first + i + k];
+        fu = _mm_load_ps(tu);
+        fv = _mm_load_ps(tv);
+      }
+      // (X + offset) + 128 wraps like the two WrapAdds; cvttps gives
+      // 0x80000000 for NaN and out-of-range values, like cvttss2si.
+      __m128i x = _mm_srai_epi32(_mm_add_epi32(_mm_cvttps_epi32(_mm_mul_ps(scaleX, fu)), offsetX), 8);
+      __m128i y = _mm_srai_epi32(_mm_add_epi32(_mm_cvttps_epi32(_mm_mul_ps(scaleY, fv)), offsetY), 8);
+      if (CLAMP) {
+        x = _mm_andnot_si128(_mm_cmplt_epi32(x, zero), x);
+        y = _mm_andnot_si128(_mm_cmplt_epi32(y, zero), y);
+        const __m128i overX = _mm_cmpgt_epi32(x, maxX), overY = _mm_cmpgt_epi32(y, maxY);
+        x = _mm_or_si128(_mm_and_si128(overX, maxX), _mm_andnot_si128(overX, x));
+        y = _mm_or_si128(_mm_and_si128(overY, maxY), _mm_andnot_si128(overY, y));
+      } else {
+        x = _mm_and_si128(x, maxX);
+        y = _mm_and_si128(y, maxY);
+      }
+      _mm_store_si128(reinterpret_cast<__m128i*>(ax + i), x);
+      _mm_store_si128(reinterpret_cast<__m128i*>(ay + i), y);
+      for (uint32_t k = 0; k < 4; ++k)
+        _mm_prefetch(reinterpret_cast<const char*>(l.start + uint64_t(ax[i + k]) * 16 + uint64_t(ay[i + k]) * l.pitch),
+                     _MM_HINT_T0);
+    }
+    for (uint32_t i = 0; i < n; ++i)
+      memcpy(out + 4 * (first + i), l.start + uint64_t(ax[i]) * 16 + uint64_t(ay[i]) * l.pitch, 16);
+  }
+}
+#endif
+
 void ZeroBatch(const Surface*, const Sampler*, const float*, const float*, const float*, uint32_t count, float* out) {
   memset(out, 0, sizeof(float) * 4 * count);
 }
@@ -336,6 +393,13 @@ SampleKernelFn SelectSampleKernel(const Surface* surface, const Sampler* sampler
 
 SampleBatchFn SelectSampleBatch(const Surface* surface, const Sampler* sampler) {
   if (!SelectSampleKernel(surface, sampler)) return &ZeroBatch;
+#if defined(__SSE2__)
+  const uint32_t k = sampler->kernel;
+  if (surface->isFp32 && surface->elementSize == 16 && surface->layout == 1 && surface->lodLimit == 0 && k < 2) {
+    if (k == 0) return &RunPointFloat4<1>;
+    if (surface->isPow2) return &RunPointFloat4<0>;
+  }
+#endif
   return kSampleBatches[surface->kernelRow + sampler->kernel];
 }
 

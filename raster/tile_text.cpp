@@ -18,7 +18,7 @@ namespace {
 struct TextTile {
   alignas(16) float color[256 * 4]; // row-major, 4 floats per pixel
   alignas(16) float depth[256];
-  uint8_t unwritten[256];
+  uint32_t unwritten[16]; // per row: pixels whose depth this pass has not written
 };
 
 // Coverage as one 16-bit mask per row. Along a row an edge value changes
@@ -32,24 +32,30 @@ void CoverRows(TileContext* t, const BinnedTriangle* bt, EdgeList edges, uint32_
     if (k == 0 || (int32_t)k > bt->edgeCount) break;
     const EdgeStep e = EdgeSteps(bt->renderState, bt->edges[k - 1]);
     int64_t rowStart = EdgeAt(e, t->tileX, t->tileY);
-    int32_t j = 8;
-    for (uint32_t y = 0; y < 16; y++, rowStart += e.B) {
-      if (e.A == 0) {
+    if (e.A == 0) {
+      for (uint32_t y = 0; y < 16; y++, rowStart += e.B)
         if (rowStart < 0) rows[y] = 0;
-        continue;
-      }
+      continue;
+    }
+    // A vertical edge (B = 0) leaves the same run in every row.
+    const uint32_t rowCount = e.B == 0 ? 1 : 16;
+    uint32_t run = 0;
+    int32_t j = 8;
+    for (uint32_t y = 0; y < rowCount; y++, rowStart += e.B) {
       if (e.A > 0) {
         // First inside pixel: value at j >= 0 and at j - 1 < 0.
         while (j > 0 && rowStart + e.A * (j - 1) >= 0) j--;
         while (j < 16 && rowStart + e.A * j < 0) j++;
-        rows[y] &= (0xFFFFu << j) & 0xFFFFu;
+        run = (0xFFFFu << j) & 0xFFFFu;
       } else {
         // First outside pixel: value at j < 0 and at j - 1 >= 0.
         while (j > 0 && rowStart + e.A * (j - 1) < 0) j--;
         while (j < 16 && rowStart + e.A * j >= 0) j++;
-        rows[y] &= (1u << j) - 1;
+        run = (1u << j) - 1;
       }
+      rows[y] &= run;
     }
+    for (uint32_t y = rowCount; y < 16; y++) rows[y] &= run;
   }
 }
 
@@ -59,7 +65,7 @@ void LoadTextTile(TileContext* t, const RenderState* s, TextTile* tt) {
   float initialDepth = 0;
   if (d->surface && d->loadState == kClearPending) initialDepth = ClearedDepthValue(s, d);
   for (uint32_t i = 0; i < 256; i++) tt->depth[i] = initialDepth;
-  memset(tt->unwritten, whole, sizeof(tt->unwritten));
+  for (uint32_t y = 0; y < 16; y++) tt->unwritten[y] = whole ? 0xFFFF : 0;
   if (d->surface) {
     if (d->loadState == kClearPending) {
       t->clearedDepth = initialDepth;
@@ -82,12 +88,11 @@ void LoadTextTile(TileContext* t, const RenderState* s, TextTile* tt) {
     t->depthTouched = 1;
   }
   t->unwritten = whole ? 256 : 0;
-  if (!whole)
-    for (int32_t y = t->ry0; y < t->ry1; y++)
-      for (int32_t x = t->rx0; x < t->rx1; x++) {
-        tt->unwritten[16 * (y - t->tileY) + (x - t->tileX)] = 1;
-        t->unwritten++;
-      }
+  if (!whole && t->rx1 > t->rx0)
+    for (int32_t y = t->ry0; y < t->ry1; y++) {
+      tt->unwritten[y - t->tileY] = ((1u << (t->rx1 - t->rx0)) - 1) << (t->rx0 - t->tileX);
+      t->unwritten += t->rx1 - t->rx0;
+    }
 
   // Slot 0 carries the blend's four floats; the other targets are not
   // written by the stages, so only their pending clears happen.
@@ -164,18 +169,31 @@ inline __m128 PlaneRow(const Plane& p, __m128 px, __m128 by) {
   return _mm_add_ps(_mm_add_ps(_mm_mul_ps(_mm_set1_ps(p.a), px), by), _mm_set1_ps(p.c));
 }
 
-// Fragments of one triangle that passed the depth test, in row order.
-struct Fragments {
-  uint32_t count;
-  uint8_t index[256];
-  alignas(16) float z[256];
-  alignas(16) float u[256];
-  alignas(16) float v[256];
-  alignas(16) float rho[256];
-  alignas(16) float texel[256 * 4];
-};
+// Alpha test of four fragments, as AlphaPasses: an unordered comparison
+// counts as below and equal.
+inline __m128 AlphaPassMask(int32_t compare, __m128 a, __m128 reference) {
+  switch (compare) {
+  case Never: return _mm_setzero_ps();
+  case Less: return _mm_cmpnge_ps(a, reference);
+  case LessEqual: return _mm_cmpngt_ps(a, reference);
+  case Equal: return _mm_or_ps(_mm_cmpunord_ps(a, reference), _mm_cmpeq_ps(a, reference));
+  case Greater: return _mm_cmpgt_ps(a, reference);
+  case GreaterEqual: return _mm_cmpge_ps(a, reference);
+  case NotEqual: return _mm_and_ps(_mm_cmpord_ps(a, reference), _mm_cmpneq_ps(a, reference));
+  default: return _mm_castsi128_ps(_mm_set1_epi32(-1));
+  }
+}
 
-void DrawTextEntry(TileContext* t, TextTile* tt, Fragments* f, const TileEntry* te) {
+// Lanes of a 4-bit mask as a vector mask.
+inline __m128 LaneMask(uint32_t bits) {
+  const __m128i lanes = _mm_set_epi32(8, 4, 2, 1);
+  return _mm_castsi128_ps(_mm_cmpeq_epi32(_mm_and_si128(_mm_set1_epi32((int32_t)bits), lanes), lanes));
+}
+
+// Every pixel of a row is computed four at a time; lanes outside the
+// coverage are computed too (their values are finite or not, never used)
+// and masked out before anything is written.
+void DrawTextEntry(TileContext* t, TextTile* tt, const TileEntry* te) {
   const BinnedTriangle* bt = te->triangle;
   const PipelineState* ps = bt->pipeline;
   const int32_t depthOn = t->depth.surface != nullptr && ps->depthTestEnable != 0;
@@ -186,86 +204,99 @@ void DrawTextEntry(TileContext* t, TextTile* tt, Fragments* f, const TileEntry* 
   uint32_t rows[16];
   CoverRows(t, bt, te->edges, rows);
 
-  // Depth test, 1/w and the perspective-correct coordinates, four pixels at
-  // a time; the third interpolated value is not read by the sampler.
   const int32_t test = depthOn && !accept && func != Always;
   const Plane invWPlane = bt->fixedPlanes[0], depthPlane = bt->fixedPlanes[1];
   const Plane pu = bt->attributePlanes[0], pv = bt->attributePlanes[1], pq = bt->attributePlanes[3];
   const __m128 zlo = _mm_set1_ps(bt->zmin), zhi = _mm_set1_ps(bt->zmax), one = _mm_set1_ps(1.0f);
   const __m128i lanes = _mm_set_epi32(3, 2, 1, 0);
-  uint32_t n = 0;
+
+  // FontFs: texel times colour (zeros without constants: no texels, colour 0).
+  const FontFsConstants* fk = static_cast<const FontFsConstants*>(ps->fragmentConstants.data);
+  const SampleBatchFn sample = (fk && fk->texture && fk->sampler) ? SelectSampleBatch(fk->texture, fk->sampler) : nullptr;
+  const __m128 colour = fk ? _mm_loadu_ps(fk->colour) : _mm_setzero_ps();
+  // AlphaBlendBs.
+  const AlphaTestConstants* ak = static_cast<const AlphaTestConstants*>(ps->blendConstants.data);
+  const int32_t compare = ak ? ak->compare : Always;
+  const __m128 reference = _mm_set1_ps(ak ? ak->reference : 0.0f);
+  const __m128 keepRgb = _mm_castsi128_ps(_mm_set_epi32(0, -1, -1, -1));
+
+  uint32_t kept = 0, written = 0;
+  __m128 lo = _mm_set1_ps(t->tmin), hi = _mm_set1_ps(t->tmax), nan = _mm_setzero_ps();
   for (int32_t y = 0; y < 16; y++) {
     const uint32_t bits = rows[y];
     if (!bits) continue;
     const float py = (float)(t->tileY + y);
     const __m128 byZ = _mm_set1_ps(depthPlane.b * py), byW = _mm_set1_ps(invWPlane.b * py);
     const __m128 byU = _mm_set1_ps(pu.b * py), byV = _mm_set1_ps(pv.b * py), byQ = _mm_set1_ps(pq.b * py);
-    for (int32_t x0 = 0; x0 < 16; x0 += 4) {
-      uint32_t mask = (bits >> x0) & 15;
-      if (!mask) continue;
-      const int32_t i0 = 16 * y + x0;
-      const __m128 px = _mm_cvtepi32_ps(_mm_add_epi32(_mm_set1_epi32(t->tileX + x0), lanes));
-      __m128 z = _mm_setzero_ps();
-      if (depthOn) {
-        z = PlaneRow(depthPlane, px, byZ);
-        z = Select(_mm_cmplt_ps(z, zlo), zlo, z);
-        z = Select(_mm_cmpgt_ps(z, zhi), zhi, z);
-        if (test) {
-          mask &= (uint32_t)_mm_movemask_ps(DepthPassMask(func, z, _mm_load_ps(tt->depth + i0)));
-          if (!mask) continue;
-        }
+
+    // Depth test, 1/w and the perspective-correct coordinates (the third
+    // interpolated value is not read by the sampler).
+    alignas(16) float u[16], v[16], rho[16], texel[64];
+    __m128 z[4];
+    uint32_t live[4] = {0, 0, 0, 0};
+    int32_t gFirst = 4, gLast = -1;
+    for (int32_t g = 0; g < 4; g++) {
+      uint32_t mask = (bits >> (4 * g)) & 15;
+      const __m128 px = _mm_cvtepi32_ps(_mm_add_epi32(_mm_set1_epi32(t->tileX + 4 * g), lanes));
+      z[g] = _mm_setzero_ps();
+      if (mask && depthOn) {
+        __m128 zg = PlaneRow(depthPlane, px, byZ);
+        zg = Select(_mm_cmplt_ps(zg, zlo), zlo, zg);
+        zg = Select(_mm_cmpgt_ps(zg, zhi), zhi, zg);
+        if (test) mask &= (uint32_t)_mm_movemask_ps(DepthPassMask(func, zg, _mm_load_ps(tt->depth + 16 * y + 4 * g)));
+        z[g] = zg;
       }
+      live[g] = mask;
+      if (!mask) {
+        _mm_store_ps(u + 4 * g, _mm_setzero_ps());
+        _mm_store_ps(v + 4 * g, _mm_setzero_ps());
+        _mm_store_ps(rho + 4 * g, _mm_setzero_ps());
+        continue;
+      }
+      if (gFirst == 4) gFirst = g;
+      gLast = g;
       const __m128 w = _mm_div_ps(one, PlaneRow(invWPlane, px, byW));
-      alignas(16) float zs[4], us[4], vs[4], qs[4];
-      _mm_store_ps(zs, z);
-      _mm_store_ps(us, _mm_mul_ps(PlaneRow(pu, px, byU), w));
-      _mm_store_ps(vs, _mm_mul_ps(PlaneRow(pv, px, byV), w));
-      _mm_store_ps(qs, _mm_mul_ps(PlaneRow(pq, px, byQ), w));
-      while (mask) {
-        const uint32_t j = (uint32_t)__builtin_ctz(mask);
-        mask &= mask - 1;
-        f->index[n] = (uint8_t)(i0 + (int32_t)j);
-        f->z[n] = zs[j];
-        f->u[n] = us[j];
-        f->v[n] = vs[j];
-        f->rho[n] = qs[j];
-        n++;
-      }
+      _mm_store_ps(u + 4 * g, _mm_mul_ps(PlaneRow(pu, px, byU), w));
+      _mm_store_ps(v + 4 * g, _mm_mul_ps(PlaneRow(pv, px, byV), w));
+      _mm_store_ps(rho + 4 * g, _mm_mul_ps(PlaneRow(pq, px, byQ), w));
     }
-  }
-  if (n == 0) return;
+    if (gLast < 0) continue;
+    const uint32_t first = 4 * (uint32_t)gFirst, count = 4 * (uint32_t)(gLast - gFirst + 1);
+    if (sample) sample(fk->texture, fk->sampler, u + first, v + first, rho + first, count, texel + 4 * first);
+    else memset(texel + 4 * first, 0, sizeof(float) * 4 * count);
 
-  // FontFs: texel times colour (zeros without constants: no texels, colour 0).
-  const FontFsConstants* fk = static_cast<const FontFsConstants*>(ps->fragmentConstants.data);
-  if (fk && fk->texture && fk->sampler) SelectSampleBatch(fk->texture, fk->sampler)(fk->texture, fk->sampler, f->u, f->v, f->rho, n, f->texel);
-  else memset(f->texel, 0, sizeof(float) * 4 * n);
-  const __m128 colour = fk ? _mm_loadu_ps(fk->colour) : _mm_setzero_ps();
-
-  // AlphaBlendBs, then the depth write of the fragments it kept.
-  const AlphaTestConstants* ak = static_cast<const AlphaTestConstants*>(ps->blendConstants.data);
-  const int32_t compare = ak ? ak->compare : Always;
-  const float reference = ak ? ak->reference : 0.0f;
-  const __m128 keepRgb = _mm_castsi128_ps(_mm_set_epi32(0, -1, -1, -1));
-  int32_t kept = 0, sawNaN = 0, written = 0;
-  float lo = t->tmin, hi = t->tmax;
-  for (uint32_t k = 0; k < n; k++) {
-    const __m128 src = _mm_mul_ps(_mm_load_ps(f->texel + 4 * k), colour);
-    const float a = _mm_cvtss_f32(_mm_shuffle_ps(src, src, _MM_SHUFFLE(3, 3, 3, 3)));
-    if (!AlphaPasses(compare, a, reference)) continue;
-    float* d = &tt->color[4 * f->index[k]];
-    const __m128 va = _mm_set1_ps(a);
-    const __m128 blended = _mm_add_ps(_mm_mul_ps(_mm_sub_ps(one, va), _mm_load_ps(d)), _mm_mul_ps(va, src));
-    _mm_store_ps(d, Select(keepRgb, blended, va));
-    kept++;
-    if (depthOn) {
-      const uint32_t i = f->index[k];
-      const float z = f->z[k];
-      tt->depth[i] = z;
-      if (z < lo) lo = z;
-      if (z > hi) hi = z;
-      sawNaN |= z != z;
-      written += tt->unwritten[i];
-      tt->unwritten[i] = 0;
+    for (int32_t g = gFirst; g <= gLast; g++) {
+      uint32_t mask = live[g];
+      if (!mask) continue;
+      const float* tg = texel + 16 * g;
+      __m128 src[4];
+      for (int32_t k = 0; k < 4; k++) src[k] = _mm_mul_ps(_mm_load_ps(tg + 4 * k), colour);
+      // (a0, a1, a2, a3) from the four sources' fourth lanes.
+      const __m128 a = _mm_movehl_ps(_mm_unpackhi_ps(src[2], src[3]), _mm_unpackhi_ps(src[0], src[1]));
+      mask &= (uint32_t)_mm_movemask_ps(AlphaPassMask(compare, a, reference));
+      if (!mask) continue;
+      alignas(16) float as[4];
+      _mm_store_ps(as, a);
+      float* row = tt->color + 4 * (16 * y + 4 * g);
+      for (uint32_t m = mask; m; m &= m - 1) {
+        const uint32_t k = (uint32_t)__builtin_ctz(m);
+        const __m128 va = _mm_set1_ps(as[k]);
+        float* d = row + 4 * k;
+        const __m128 blended = _mm_add_ps(_mm_mul_ps(_mm_sub_ps(one, va), _mm_load_ps(d)), _mm_mul_ps(va, src[k]));
+        _mm_store_ps(d, Select(keepRgb, blended, va));
+      }
+      kept += (uint32_t)__builtin_popcount(mask);
+      if (depthOn) {
+        const __m128 keep = LaneMask(mask);
+        float* dz = tt->depth + 16 * y + 4 * g;
+        _mm_store_ps(dz, Select(keep, z[g], _mm_load_ps(dz)));
+        lo = Select(_mm_and_ps(keep, _mm_cmplt_ps(z[g], lo)), z[g], lo);
+        hi = Select(_mm_and_ps(keep, _mm_cmpgt_ps(z[g], hi)), z[g], hi);
+        nan = _mm_or_ps(nan, _mm_and_ps(keep, _mm_cmpunord_ps(z[g], z[g])));
+        const uint32_t bitsWritten = mask << (4 * g);
+        written += (uint32_t)__builtin_popcount(tt->unwritten[y] & bitsWritten);
+        tt->unwritten[y] &= ~bitsWritten;
+      }
     }
   }
   if (!depthOn || kept == 0) return;
@@ -274,12 +305,22 @@ void DrawTextEntry(TileContext* t, TextTile* tt, Fragments* f, const TileEntry* 
     t->tmin = te->zmin;
     t->tmax = te->zmax;
   } else {
-    t->unwritten -= written;
-    t->tmin = lo;
-    t->tmax = hi;
+    // Lane by lane, like one pixel after the other (only the sign of a zero
+    // can depend on the order, and the tile decisions do not see it).
+    alignas(16) float l4[4], h4[4];
+    _mm_store_ps(l4, lo);
+    _mm_store_ps(h4, hi);
+    float tmin = l4[0], tmax = h4[0];
+    for (int k = 1; k < 4; k++) {
+      if (l4[k] < tmin) tmin = l4[k];
+      if (h4[k] > tmax) tmax = h4[k];
+    }
+    t->unwritten -= (int32_t)written;
+    t->tmin = tmin;
+    t->tmax = tmax;
   }
   // A NaN in the buffer defeats every bound: no more tile-level decisions.
-  if (sawNaN) {
+  if (_mm_movemask_ps(nan)) {
     t->tmin = -INFINITY;
     t->tmax = INFINITY;
   }
@@ -303,9 +344,7 @@ int32_t TextPathFits(const TileContext* t, const TileBin* bin) {
 
 void RunTextTile(TileContext* t, const RenderState* s, TileBin* bin) {
   TextTile tt;
-  Fragments fragments;
   LoadTextTile(t, s, &tt);
-  for (const TileNode* node = bin->sentinel.next; node; node = node->next)
-    DrawTextEntry(t, &tt, &fragments, node->entry);
+  for (const TileNode* node = bin->sentinel.next; node; node = node->next) DrawTextEntry(t, &tt, node->entry);
   StoreTextTile(t, &tt);
 }

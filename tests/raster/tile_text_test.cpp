@@ -118,6 +118,28 @@ void MakeTextScene(TriangleGen& g, const TextTextures& tex, uint32_t count, int3
     }
     d->triangles.push_back(TestTriangle{{3 * i, 3 * i + 1, 3 * i + 2}, (uint32_t)g.Int(0, 7)});
   }
+  // Axis-aligned quads as text draws them (two triangles sharing a diagonal),
+  // anywhere on the pixel grid.
+  for (uint32_t q = 0; q < count / 3; q++) {
+    const float x0 = (float)g.Uniform(-1.1, 0.9), y0 = (float)g.Uniform(-1.1, 0.9);
+    const float x1 = x0 + (float)g.Uniform(0.02, 0.5), y1 = y0 + (float)g.Uniform(0.02, 0.5);
+    const uint32_t base = (uint32_t)d->vertices.size(), pipeline = (uint32_t)g.Int(0, 7);
+    const float corners[4][2] = {{x0, y0}, {x1, y0}, {x0, y1}, {x1, y1}};
+    for (const auto& c : corners) {
+      TestVertex tv;
+      memset(&tv, 0, sizeof(tv));
+      tv.x = c[0];
+      tv.y = c[1];
+      tv.z = (float)g.Uniform(0, 1);
+      tv.w = 1.0f;
+      tv.out[0] = (float)g.Uniform(-1.5, 1.5);
+      tv.out[1] = (float)g.Uniform(-1.5, 1.5);
+      tv.out[3] = 1.0f;
+      d->vertices.push_back(tv);
+    }
+    d->triangles.push_back(TestTriangle{{base, base + 2, base + 1}, pipeline});
+    d->triangles.push_back(TestTriangle{{base + 1, base + 2, base + 3}, pipeline});
+  }
 }
 
 struct Config {
