@@ -3,10 +3,6 @@
 // render thread; no locks.
 #pragma once
 
-// Methods returning a struct (descriptor handles, resource descriptions)
-// take a hidden result pointer in the COM ABI; without this MinGW's headers
-// declare them as plain returns and read a garbage register.
-#define WIDL_EXPLICIT_AGGREGATE_RETURNS
 #include <windows.h>
 #include <d3d12.h>
 #include <dxgi1_6.h>

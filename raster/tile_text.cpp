@@ -190,10 +190,26 @@ inline __m128 LaneMask(uint32_t bits) {
   return _mm_castsi128_ps(_mm_cmpeq_epi32(_mm_and_si128(_mm_set1_epi32((int32_t)bits), lanes), lanes));
 }
 
-// Every pixel of a row is computed four at a time; lanes outside the
-// coverage are computed too (their values are finite or not, never used)
-// and masked out before anything is written.
-void DrawTextEntry(TileContext* t, TextTile* tt, const TileEntry* te) {
+// Groups of four pixels of a row that have covered pixels, kept for the
+// three steps of a triangle (the texel reads of all of them are issued
+// together, so their cache misses overlap).
+struct Groups {
+  uint32_t count;
+  uint8_t index[64]; // first pixel of the group, row-major
+  uint8_t live[64];  // lanes still drawn
+  alignas(16) float z[256];
+  alignas(16) float u[256];
+  alignas(16) float v[256];
+  alignas(16) float rho[256];
+  alignas(16) float texel[1024];
+};
+
+constexpr uint8_t kBitCount[16] = {0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4};
+
+// Pixels four at a time; lanes outside the coverage are computed too (their
+// values may be anything, they are never used) and masked out before
+// anything is written.
+void DrawTextEntry(TileContext* t, TextTile* tt, Groups* gs, const TileEntry* te) {
   const BinnedTriangle* bt = te->triangle;
   const PipelineState* ps = bt->pipeline;
   const int32_t depthOn = t->depth.surface != nullptr && ps->depthTestEnable != 0;
@@ -204,99 +220,94 @@ void DrawTextEntry(TileContext* t, TextTile* tt, const TileEntry* te) {
   uint32_t rows[16];
   CoverRows(t, bt, te->edges, rows);
 
+  // Depth test, 1/w and the perspective-correct coordinates (the third
+  // interpolated value is not read by the sampler).
   const int32_t test = depthOn && !accept && func != Always;
   const Plane invWPlane = bt->fixedPlanes[0], depthPlane = bt->fixedPlanes[1];
   const Plane pu = bt->attributePlanes[0], pv = bt->attributePlanes[1], pq = bt->attributePlanes[3];
   const __m128 zlo = _mm_set1_ps(bt->zmin), zhi = _mm_set1_ps(bt->zmax), one = _mm_set1_ps(1.0f);
   const __m128i lanes = _mm_set_epi32(3, 2, 1, 0);
-
-  // FontFs: texel times colour (zeros without constants: no texels, colour 0).
-  const FontFsConstants* fk = static_cast<const FontFsConstants*>(ps->fragmentConstants.data);
-  const SampleBatchFn sample = (fk && fk->texture && fk->sampler) ? SelectSampleBatch(fk->texture, fk->sampler) : nullptr;
-  const __m128 colour = fk ? _mm_loadu_ps(fk->colour) : _mm_setzero_ps();
-  // AlphaBlendBs.
-  const AlphaTestConstants* ak = static_cast<const AlphaTestConstants*>(ps->blendConstants.data);
-  const int32_t compare = ak ? ak->compare : Always;
-  const __m128 reference = _mm_set1_ps(ak ? ak->reference : 0.0f);
-  const __m128 keepRgb = _mm_castsi128_ps(_mm_set_epi32(0, -1, -1, -1));
-
-  uint32_t kept = 0, written = 0;
-  __m128 lo = _mm_set1_ps(t->tmin), hi = _mm_set1_ps(t->tmax), nan = _mm_setzero_ps();
+  uint32_t n = 0;
   for (int32_t y = 0; y < 16; y++) {
     const uint32_t bits = rows[y];
     if (!bits) continue;
     const float py = (float)(t->tileY + y);
     const __m128 byZ = _mm_set1_ps(depthPlane.b * py), byW = _mm_set1_ps(invWPlane.b * py);
     const __m128 byU = _mm_set1_ps(pu.b * py), byV = _mm_set1_ps(pv.b * py), byQ = _mm_set1_ps(pq.b * py);
-
-    // Depth test, 1/w and the perspective-correct coordinates (the third
-    // interpolated value is not read by the sampler).
-    alignas(16) float u[16], v[16], rho[16], texel[64];
-    __m128 z[4];
-    uint32_t live[4] = {0, 0, 0, 0};
-    int32_t gFirst = 4, gLast = -1;
     for (int32_t g = 0; g < 4; g++) {
       uint32_t mask = (bits >> (4 * g)) & 15;
+      if (!mask) continue;
+      const int32_t i0 = 16 * y + 4 * g;
       const __m128 px = _mm_cvtepi32_ps(_mm_add_epi32(_mm_set1_epi32(t->tileX + 4 * g), lanes));
-      z[g] = _mm_setzero_ps();
-      if (mask && depthOn) {
-        __m128 zg = PlaneRow(depthPlane, px, byZ);
-        zg = Select(_mm_cmplt_ps(zg, zlo), zlo, zg);
-        zg = Select(_mm_cmpgt_ps(zg, zhi), zhi, zg);
-        if (test) mask &= (uint32_t)_mm_movemask_ps(DepthPassMask(func, zg, _mm_load_ps(tt->depth + 16 * y + 4 * g)));
-        z[g] = zg;
-      }
-      live[g] = mask;
-      if (!mask) {
-        _mm_store_ps(u + 4 * g, _mm_setzero_ps());
-        _mm_store_ps(v + 4 * g, _mm_setzero_ps());
-        _mm_store_ps(rho + 4 * g, _mm_setzero_ps());
-        continue;
-      }
-      if (gFirst == 4) gFirst = g;
-      gLast = g;
-      const __m128 w = _mm_div_ps(one, PlaneRow(invWPlane, px, byW));
-      _mm_store_ps(u + 4 * g, _mm_mul_ps(PlaneRow(pu, px, byU), w));
-      _mm_store_ps(v + 4 * g, _mm_mul_ps(PlaneRow(pv, px, byV), w));
-      _mm_store_ps(rho + 4 * g, _mm_mul_ps(PlaneRow(pq, px, byQ), w));
-    }
-    if (gLast < 0) continue;
-    const uint32_t first = 4 * (uint32_t)gFirst, count = 4 * (uint32_t)(gLast - gFirst + 1);
-    if (sample) sample(fk->texture, fk->sampler, u + first, v + first, rho + first, count, texel + 4 * first);
-    else memset(texel + 4 * first, 0, sizeof(float) * 4 * count);
-
-    for (int32_t g = gFirst; g <= gLast; g++) {
-      uint32_t mask = live[g];
-      if (!mask) continue;
-      const float* tg = texel + 16 * g;
-      __m128 src[4];
-      for (int32_t k = 0; k < 4; k++) src[k] = _mm_mul_ps(_mm_load_ps(tg + 4 * k), colour);
-      // (a0, a1, a2, a3) from the four sources' fourth lanes.
-      const __m128 a = _mm_movehl_ps(_mm_unpackhi_ps(src[2], src[3]), _mm_unpackhi_ps(src[0], src[1]));
-      mask &= (uint32_t)_mm_movemask_ps(AlphaPassMask(compare, a, reference));
-      if (!mask) continue;
-      alignas(16) float as[4];
-      _mm_store_ps(as, a);
-      float* row = tt->color + 4 * (16 * y + 4 * g);
-      for (uint32_t m = mask; m; m &= m - 1) {
-        const uint32_t k = (uint32_t)__builtin_ctz(m);
-        const __m128 va = _mm_set1_ps(as[k]);
-        float* d = row + 4 * k;
-        const __m128 blended = _mm_add_ps(_mm_mul_ps(_mm_sub_ps(one, va), _mm_load_ps(d)), _mm_mul_ps(va, src[k]));
-        _mm_store_ps(d, Select(keepRgb, blended, va));
-      }
-      kept += (uint32_t)__builtin_popcount(mask);
+      __m128 z = _mm_setzero_ps();
       if (depthOn) {
-        const __m128 keep = LaneMask(mask);
-        float* dz = tt->depth + 16 * y + 4 * g;
-        _mm_store_ps(dz, Select(keep, z[g], _mm_load_ps(dz)));
-        lo = Select(_mm_and_ps(keep, _mm_cmplt_ps(z[g], lo)), z[g], lo);
-        hi = Select(_mm_and_ps(keep, _mm_cmpgt_ps(z[g], hi)), z[g], hi);
-        nan = _mm_or_ps(nan, _mm_and_ps(keep, _mm_cmpunord_ps(z[g], z[g])));
-        const uint32_t bitsWritten = mask << (4 * g);
-        written += (uint32_t)__builtin_popcount(tt->unwritten[y] & bitsWritten);
-        tt->unwritten[y] &= ~bitsWritten;
+        z = PlaneRow(depthPlane, px, byZ);
+        z = Select(_mm_cmplt_ps(z, zlo), zlo, z);
+        z = Select(_mm_cmpgt_ps(z, zhi), zhi, z);
+        if (test) {
+          mask &= (uint32_t)_mm_movemask_ps(DepthPassMask(func, z, _mm_load_ps(tt->depth + i0)));
+          if (!mask) continue;
+        }
       }
+      const __m128 w = _mm_div_ps(one, PlaneRow(invWPlane, px, byW));
+      gs->index[n] = (uint8_t)i0;
+      gs->live[n] = (uint8_t)mask;
+      _mm_store_ps(gs->z + 4 * n, z);
+      _mm_store_ps(gs->u + 4 * n, _mm_mul_ps(PlaneRow(pu, px, byU), w));
+      _mm_store_ps(gs->v + 4 * n, _mm_mul_ps(PlaneRow(pv, px, byV), w));
+      _mm_store_ps(gs->rho + 4 * n, _mm_mul_ps(PlaneRow(pq, px, byQ), w));
+      n++;
+    }
+  }
+  if (n == 0) return;
+
+  // FontFs: texel times colour (zeros without constants: no texels, colour 0).
+  const FontFsConstants* fk = static_cast<const FontFsConstants*>(ps->fragmentConstants.data);
+  if (fk && fk->texture && fk->sampler)
+    SelectSampleBatch(fk->texture, fk->sampler)(fk->texture, fk->sampler, gs->u, gs->v, gs->rho, 4 * n, gs->texel);
+  else
+    memset(gs->texel, 0, sizeof(float) * 16 * n);
+  const __m128 colour = fk ? _mm_loadu_ps(fk->colour) : _mm_setzero_ps();
+
+  // AlphaBlendBs, then the depth write of the fragments it kept.
+  const AlphaTestConstants* ak = static_cast<const AlphaTestConstants*>(ps->blendConstants.data);
+  const int32_t compare = ak ? ak->compare : Always;
+  const __m128 reference = _mm_set1_ps(ak ? ak->reference : 0.0f);
+  const __m128 keepRgb = _mm_castsi128_ps(_mm_set_epi32(0, -1, -1, -1));
+  uint32_t kept = 0, written = 0;
+  __m128 lo = _mm_set1_ps(t->tmin), hi = _mm_set1_ps(t->tmax), nan = _mm_setzero_ps();
+  for (uint32_t k = 0; k < n; k++) {
+    const float* tg = gs->texel + 16 * k;
+    __m128 src[4];
+    for (int32_t j = 0; j < 4; j++) src[j] = _mm_mul_ps(_mm_load_ps(tg + 4 * j), colour);
+    // (a0, a1, a2, a3) from the four sources' fourth lanes.
+    const __m128 a = _mm_movehl_ps(_mm_unpackhi_ps(src[2], src[3]), _mm_unpackhi_ps(src[0], src[1]));
+    const uint32_t mask = gs->live[k] & (uint32_t)_mm_movemask_ps(AlphaPassMask(compare, a, reference));
+    if (!mask) continue;
+    alignas(16) float as[4];
+    _mm_store_ps(as, a);
+    const uint32_t i0 = gs->index[k];
+    float* row = tt->color + 4 * i0;
+    for (uint32_t m = mask; m; m &= m - 1) {
+      const uint32_t j = (uint32_t)__builtin_ctz(m);
+      const __m128 va = _mm_set1_ps(as[j]);
+      float* d = row + 4 * j;
+      const __m128 blended = _mm_add_ps(_mm_mul_ps(_mm_sub_ps(one, va), _mm_load_ps(d)), _mm_mul_ps(va, src[j]));
+      _mm_store_ps(d, Select(keepRgb, blended, va));
+    }
+    kept += kBitCount[mask];
+    if (depthOn) {
+      const __m128 keep = LaneMask(mask);
+      const __m128 z = _mm_load_ps(gs->z + 4 * k);
+      float* dz = tt->depth + i0;
+      _mm_store_ps(dz, Select(keep, z, _mm_load_ps(dz)));
+      lo = Select(_mm_and_ps(keep, _mm_cmplt_ps(z, lo)), z, lo);
+      hi = Select(_mm_and_ps(keep, _mm_cmpgt_ps(z, hi)), z, hi);
+      nan = _mm_or_ps(nan, _mm_and_ps(keep, _mm_cmpunord_ps(z, z)));
+      uint32_t& unwritten = tt->unwritten[i0 >> 4];
+      const uint32_t shift = i0 & 15;
+      written += kBitCount[(unwritten >> shift) & mask];
+      unwritten &= ~(mask << shift);
     }
   }
   if (!depthOn || kept == 0) return;
@@ -311,9 +322,9 @@ void DrawTextEntry(TileContext* t, TextTile* tt, const TileEntry* te) {
     _mm_store_ps(l4, lo);
     _mm_store_ps(h4, hi);
     float tmin = l4[0], tmax = h4[0];
-    for (int k = 1; k < 4; k++) {
-      if (l4[k] < tmin) tmin = l4[k];
-      if (h4[k] > tmax) tmax = h4[k];
+    for (int j = 1; j < 4; j++) {
+      if (l4[j] < tmin) tmin = l4[j];
+      if (h4[j] > tmax) tmax = h4[j];
     }
     t->unwritten -= (int32_t)written;
     t->tmin = tmin;
@@ -344,7 +355,8 @@ int32_t TextPathFits(const TileContext* t, const TileBin* bin) {
 
 void RunTextTile(TileContext* t, const RenderState* s, TileBin* bin) {
   TextTile tt;
+  Groups groups;
   LoadTextTile(t, s, &tt);
-  for (const TileNode* node = bin->sentinel.next; node; node = node->next) DrawTextEntry(t, &tt, node->entry);
+  for (const TileNode* node = bin->sentinel.next; node; node = node->next) DrawTextEntry(t, &tt, &groups, node->entry);
   StoreTextTile(t, &tt);
 }
