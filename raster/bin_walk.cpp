@@ -47,6 +47,10 @@ void WalkBlock(Walk* w, uint32_t code, int64_t bx, int64_t by, uint32_t m, EdgeL
   WalkBlock(w, code + 3 * quarter, bx + half, by + half, m - 1, kept);
 }
 
+// Floor and ceiling of n / d for d > 0.
+inline int64_t FloorDiv(int64_t n, int64_t d) { return n >= 0 ? n / d : -((-n + d - 1) / d); }
+inline int64_t CeilDiv(int64_t n, int64_t d) { return -FloorDiv(-n, d); }
+
 } // namespace
 
 uint32_t WalkTiles(const RenderState* s, const EdgeEquation* edges, EdgeList list, TileEmitFn emit, void* user) {
@@ -63,6 +67,40 @@ uint32_t WalkTiles(const RenderState* s, const EdgeEquation* edges, EdgeList lis
   w.emit = emit;
   w.user = user;
   w.count = 0;
-  WalkBlock(&w, s->tileFirst, s->blockX, s->blockY, s->blockLevel, list);
+
+  // A tile wholly outside one edge is never emitted, so the axis-aligned
+  // edges (a triangle's bounds) limit the tiles to a rectangle; the walk can
+  // start from the smallest aligned block around it and gives the same tiles
+  // with the same edge lists, without descending from the whole viewport.
+  const int64_t side = (int64_t)1 << s->blockLevel;
+  const int64_t usedRows = (int64_t)(s->tileEnd - s->tileFirst) >> s->blockLevel;
+  int64_t x0 = s->blockX, x1 = s->blockX + side - 1, y0 = s->blockY, y1 = s->blockY + usedRows - 1;
+  for (EdgeList l = list; l != 0; l >>= 4) {
+    const uint32_t k = (uint32_t)(l & 15);
+    if (k == 0) break;
+    const EdgeStep& e = w.steps[k - 1];
+    int64_t bound;
+    if (e.B == 0 && e.A > 0) {
+      if ((bound = CeilDiv(-e.C, e.A)) > x0) x0 = bound;
+    } else if (e.B == 0 && e.A < 0) {
+      if ((bound = FloorDiv(e.C, -e.A)) < x1) x1 = bound;
+    } else if (e.A == 0 && e.B > 0) {
+      if ((bound = CeilDiv(-e.C, e.B)) > y0) y0 = bound;
+    } else if (e.A == 0 && e.B < 0) {
+      if ((bound = FloorDiv(e.C, -e.B)) < y1) y1 = bound;
+    }
+  }
+  // Whole tiles holding a pixel on the inside of every such edge.
+  x0 &= ~(int64_t)15, y0 &= ~(int64_t)15;
+  x1 |= 15, y1 |= 15;
+  if (x0 > x1 || y0 > y1) return 0;
+  uint32_t m = 4;
+  while (m < s->blockLevel && ((x0 >> m) != (x1 >> m) || (y0 >> m) != (y1 >> m))) m++;
+  if (m < s->blockLevel) {
+    const int64_t bx = (x0 >> m) << m, by = (y0 >> m) << m;
+    WalkBlock(&w, MortonOf((uint32_t)bx, (uint32_t)by), bx, by, m, list);
+  } else {
+    WalkBlock(&w, s->tileFirst, s->blockX, s->blockY, s->blockLevel, list);
+  }
   return w.count;
 }
