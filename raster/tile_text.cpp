@@ -96,13 +96,14 @@ void LoadTextTile(TileContext* t, const RenderState* s, TextTile* tt) {
 
   // Slot 0 carries the blend's four floats; the other targets are not
   // written by the stages, so only their pending clears happen.
-  memset(tt->color, 0, sizeof(tt->color));
   TargetSlot* c = &t->color[0];
+  if (!WholeTile(t, c->x0, c->y0, c->x1, c->y1)) memset(tt->color, 0, sizeof(tt->color));
   if (c->loadState == kClearPending) {
     float v[4];
     c->load.convertOne(&c->load, v, c->clearValue);
+    const __m128 value = _mm_loadu_ps(v);
     for (int32_t y = c->y0; y < c->y1; y++)
-      for (int32_t x = c->x0; x < c->x1; x++) memcpy(&tt->color[4 * (16 * (y - t->tileY) + (x - t->tileX))], v, 16);
+      for (int32_t x = c->x0; x < c->x1; x++) _mm_store_ps(&tt->color[4 * (16 * (y - t->tileY) + (x - t->tileX))], value);
   } else {
     for (int32_t y = c->y0; y < c->y1; y++) {
       float* row = tt->color + 4 * (16 * (y - t->tileY) - t->tileX);
@@ -288,12 +289,21 @@ void DrawTextEntry(TileContext* t, TextTile* tt, Groups* gs, const TileEntry* te
     _mm_store_ps(as, a);
     const uint32_t i0 = gs->index[k];
     float* row = tt->color + 4 * i0;
-    for (uint32_t m = mask; m; m &= m - 1) {
-      const uint32_t j = (uint32_t)__builtin_ctz(m);
-      const __m128 va = _mm_set1_ps(as[j]);
-      float* d = row + 4 * j;
-      const __m128 blended = _mm_add_ps(_mm_mul_ps(_mm_sub_ps(one, va), _mm_load_ps(d)), _mm_mul_ps(va, src[j]));
-      _mm_store_ps(d, Select(keepRgb, blended, va));
+    if (mask == 15) {
+      for (uint32_t j = 0; j < 4; j++) {
+        const __m128 va = _mm_set1_ps(as[j]);
+        float* d = row + 4 * j;
+        const __m128 blended = _mm_add_ps(_mm_mul_ps(_mm_sub_ps(one, va), _mm_load_ps(d)), _mm_mul_ps(va, src[j]));
+        _mm_store_ps(d, Select(keepRgb, blended, va));
+      }
+    } else {
+      for (uint32_t m = mask; m; m &= m - 1) {
+        const uint32_t j = (uint32_t)__builtin_ctz(m);
+        const __m128 va = _mm_set1_ps(as[j]);
+        float* d = row + 4 * j;
+        const __m128 blended = _mm_add_ps(_mm_mul_ps(_mm_sub_ps(one, va), _mm_load_ps(d)), _mm_mul_ps(va, src[j]));
+        _mm_store_ps(d, Select(keepRgb, blended, va));
+      }
     }
     kept += kBitCount[mask];
     if (depthOn) {
