@@ -283,6 +283,7 @@ void RunPointFloat4(const Surface* s, const Sampler*, const float* u, const floa
   const __m128i maxX = _mm_set1_epi32(s->levelMaxX[0]), maxY = _mm_set1_epi32(s->levelMaxY[0]);
   const __m128i zero = _mm_setzero_si128();
   alignas(16) uint32_t ax[kChunk], ay[kChunk];
+  uint64_t offset[kChunk];
   for (uint32_t first = 0; first < count; first += kChunk) {
     const uint32_t n = count - first < kChunk ? count - first : kChunk;
     for (uint32_t i = 0; i < n; i += 4) {
@@ -312,12 +313,12 @@ void RunPointFloat4(const Surface* s, const Sampler*, const float* u, const floa
       }
       _mm_store_si128(reinterpret_cast<__m128i*>(ax + i), x);
       _mm_store_si128(reinterpret_cast<__m128i*>(ay + i), y);
-      for (uint32_t k = 0; k < 4; ++k)
-        _mm_prefetch(reinterpret_cast<const char*>(l.start + uint64_t(ax[i + k]) * 16 + uint64_t(ay[i + k]) * l.pitch),
-                     _MM_HINT_T0);
+      for (uint32_t k = 0; k < 4; ++k) {
+        offset[i + k] = uint64_t(ax[i + k]) * 16 + uint64_t(ay[i + k]) * l.pitch;
+        _mm_prefetch(reinterpret_cast<const char*>(l.start + offset[i + k]), _MM_HINT_T0);
+      }
     }
-    for (uint32_t i = 0; i < n; ++i)
-      memcpy(out + 4 * (first + i), l.start + uint64_t(ax[i]) * 16 + uint64_t(ay[i]) * l.pitch, 16);
+    for (uint32_t i = 0; i < n; ++i) memcpy(out + 4 * (first + i), l.start + offset[i], 16);
   }
 }
 #endif
