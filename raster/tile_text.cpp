@@ -191,6 +191,26 @@ inline __m128 LaneMask(uint32_t bits) {
   return _mm_castsi128_ps(_mm_cmpeq_epi32(_mm_and_si128(_mm_set1_epi32((int32_t)bits), lanes), lanes));
 }
 
+// (1 - a) * target + a * source in the first three channels and a in the
+// fourth, for pixel J of a group, written where its lane of keep is set.
+template <int J>
+inline void BlendPixel(float* row, const __m128* src, __m128 a, __m128 keep) {
+  const __m128 one = _mm_set1_ps(1.0f), keepRgb = _mm_castsi128_ps(_mm_set_epi32(0, -1, -1, -1));
+  const __m128 va = _mm_shuffle_ps(a, a, _MM_SHUFFLE(J, J, J, J));
+  float* d = row + 4 * J;
+  const __m128 old = _mm_load_ps(d);
+  const __m128 blended = _mm_add_ps(_mm_mul_ps(_mm_sub_ps(one, va), old), _mm_mul_ps(va, src[J]));
+  _mm_store_ps(d, Select(_mm_shuffle_ps(keep, keep, _MM_SHUFFLE(J, J, J, J)), Select(keepRgb, blended, va), old));
+}
+
+// The four pixels of a group without branches on the lanes.
+inline void BlendGroup(float* row, const __m128* src, __m128 a, __m128 keep) {
+  BlendPixel<0>(row, src, a, keep);
+  BlendPixel<1>(row, src, a, keep);
+  BlendPixel<2>(row, src, a, keep);
+  BlendPixel<3>(row, src, a, keep);
+}
+
 // Groups of four pixels of a row that have covered pixels, kept for the
 // three steps of a triangle (the texel reads of all of them are issued
 // together, so their cache misses overlap).
@@ -274,7 +294,6 @@ void DrawTextEntry(TileContext* t, TextTile* tt, Groups* gs, const TileEntry* te
   const AlphaTestConstants* ak = static_cast<const AlphaTestConstants*>(ps->blendConstants.data);
   const int32_t compare = ak ? ak->compare : Always;
   const __m128 reference = _mm_set1_ps(ak ? ak->reference : 0.0f);
-  const __m128 keepRgb = _mm_castsi128_ps(_mm_set_epi32(0, -1, -1, -1));
   uint32_t kept = 0, written = 0;
   __m128 lo = _mm_set1_ps(t->tmin), hi = _mm_set1_ps(t->tmax), nan = _mm_setzero_ps();
   for (uint32_t k = 0; k < n; k++) {
@@ -285,26 +304,8 @@ void DrawTextEntry(TileContext* t, TextTile* tt, Groups* gs, const TileEntry* te
     const __m128 a = _mm_movehl_ps(_mm_unpackhi_ps(src[2], src[3]), _mm_unpackhi_ps(src[0], src[1]));
     const uint32_t mask = gs->live[k] & (uint32_t)_mm_movemask_ps(AlphaPassMask(compare, a, reference));
     if (!mask) continue;
-    alignas(16) float as[4];
-    _mm_store_ps(as, a);
     const uint32_t i0 = gs->index[k];
-    float* row = tt->color + 4 * i0;
-    if (mask == 15) {
-      for (uint32_t j = 0; j < 4; j++) {
-        const __m128 va = _mm_set1_ps(as[j]);
-        float* d = row + 4 * j;
-        const __m128 blended = _mm_add_ps(_mm_mul_ps(_mm_sub_ps(one, va), _mm_load_ps(d)), _mm_mul_ps(va, src[j]));
-        _mm_store_ps(d, Select(keepRgb, blended, va));
-      }
-    } else {
-      for (uint32_t m = mask; m; m &= m - 1) {
-        const uint32_t j = (uint32_t)__builtin_ctz(m);
-        const __m128 va = _mm_set1_ps(as[j]);
-        float* d = row + 4 * j;
-        const __m128 blended = _mm_add_ps(_mm_mul_ps(_mm_sub_ps(one, va), _mm_load_ps(d)), _mm_mul_ps(va, src[j]));
-        _mm_store_ps(d, Select(keepRgb, blended, va));
-      }
-    }
+    BlendGroup(tt->color + 4 * i0, src, a, LaneMask(mask));
     kept += kBitCount[mask];
     if (depthOn) {
       const __m128 keep = LaneMask(mask);
