@@ -1,10 +1,10 @@
 // Text path of the tile stage. When every triangle of a bin runs FontFs and
 // AlphaBlendBs into one four-float colour target (all debug text does), the
-// tile keeps its colour and depth in compact row-major arrays and each pixel
-// goes through depth test, interpolation, sampling, blend and depth write in
-// one step, instead of five passes over 800-byte pixel records. Every value
-// is computed with the same operations in the same order as the general
-// path, so the pictures are identical.
+// tile keeps its colour and depth in compact row-major arrays and works on
+// four pixels at a time: depth test and interpolation, one sampling batch,
+// then alpha test, blend and depth write, instead of five passes over
+// 800-byte pixel records. Every value is computed with the same operations
+// in the same order as the general path, so the pictures are identical.
 #include <cmath>
 #include <cstring>
 
