@@ -25,6 +25,11 @@ struct ProbeLog {
   uint64_t expected = 0;        // render thread only
   uint8_t* lastAddress = nullptr; // render thread only
   uint32_t slowEvery = 0;
+  // The consumer holds the record with this sequence number until the
+  // producer has nearly filled the ring, so back-pressure happens whatever
+  // the machine's timing.
+  uint64_t stallAt = ~0ull;
+  const QvGfxContext* context = nullptr;
 };
 
 ProbeLog* g_log = nullptr;
@@ -60,6 +65,9 @@ GfxCommand* ExecuteProbe(QvGfxContext*, GfxCommand* command) {
   if (!ok) log->failures.fetch_add(1);
   log->expected = k->sequence + 1;
   if (log->slowEvery && k->sequence % log->slowEvery == 0) std::this_thread::sleep_for(std::chrono::microseconds(200));
+  if (k->sequence == log->stallAt)
+    for (int i = 0; i < 5000 && log->context->stream.writable.count.load() >= 32768; i++)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
   log->executed.fetch_add(1);
   return NextCommand(command);
 }
@@ -190,6 +198,8 @@ constexpr uint64_t kStressRecords = 1000000;
 
 TEST_F(StreamTest, StressSlowConsumerKeepsOrderAndIntegrity) {
   log.slowEvery = 4096;
+  log.stallAt = 1000;
+  log.context = context;
   uint64_t state = 12345;
   uint64_t minWritable = ~0ull;
   for (uint64_t sequence = 0; sequence < kStressRecords; sequence++) {
