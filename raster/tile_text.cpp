@@ -165,11 +165,6 @@ inline __m128 DepthPassMask(int32_t func, __m128 z, __m128 stored) {
 
 inline __m128 Select(__m128 mask, __m128 a, __m128 b) { return _mm_or_ps(_mm_and_ps(mask, a), _mm_andnot_ps(mask, b)); }
 
-// a*x + b*y + c of a plane for four pixels of a row, b*y given.
-inline __m128 PlaneRow(const Plane& p, __m128 px, __m128 by) {
-  return _mm_add_ps(_mm_add_ps(_mm_mul_ps(_mm_set1_ps(p.a), px), by), _mm_set1_ps(p.c));
-}
-
 // Alpha test of four fragments, as AlphaPasses: an unordered comparison
 // counts as below and equal.
 inline __m128 AlphaPassMask(int32_t compare, __m128 a, __m128 reference) {
@@ -227,56 +222,126 @@ struct Groups {
 
 constexpr uint8_t kBitCount[16] = {0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4};
 
+// A triangle's planes spread over four lanes once per batch: depth, 1/w
+// and the three coordinates the sampler reads (the third interpolated value
+// is not read).
+struct LanePlanes {
+  __m128 a[5], c[5];
+  float b[5];
+  __m128 zlo, zhi;
+};
+
+void SpreadPlanes(const BinnedTriangle* bt, LanePlanes* lp) {
+  const Plane* planes[5] = {&bt->fixedPlanes[1], &bt->fixedPlanes[0], &bt->attributePlanes[0],
+                            &bt->attributePlanes[1], &bt->attributePlanes[3]};
+  for (int32_t i = 0; i < 5; i++) {
+    lp->a[i] = _mm_set1_ps(planes[i]->a);
+    lp->c[i] = _mm_set1_ps(planes[i]->c);
+    lp->b[i] = planes[i]->b;
+  }
+  lp->zlo = _mm_set1_ps(bt->zmin);
+  lp->zhi = _mm_set1_ps(bt->zmax);
+}
+
+// a*x + b*y + c of plane i for four pixels of a row (the scalar path's
+// order of operations).
+inline __m128 LanePlane(const LanePlanes* lp, int32_t i, __m128 px, float py) {
+  return _mm_add_ps(_mm_add_ps(_mm_mul_ps(lp->a[i], px), _mm_set1_ps(lp->b[i] * py)), lp->c[i]);
+}
+
+struct GroupValues {
+  __m128 z, u, v, rho;
+};
+
+// One triangle's values for a group of four pixels; the lanes of `mask`
+// that fail the depth test are cleared.
+inline uint32_t TriangleGroup(const TextTile* tt, const LanePlanes* lp, int32_t depthOn, int32_t func, int32_t test,
+                              int32_t i0, __m128 px, float py, uint32_t mask, GroupValues* out) {
+  __m128 z = _mm_setzero_ps();
+  if (depthOn) {
+    z = LanePlane(lp, 0, px, py);
+    z = Select(_mm_cmplt_ps(z, lp->zlo), lp->zlo, z);
+    z = Select(_mm_cmpgt_ps(z, lp->zhi), lp->zhi, z);
+    if (test) {
+      mask &= (uint32_t)_mm_movemask_ps(DepthPassMask(func, z, _mm_load_ps(tt->depth + i0)));
+      if (!mask) return 0;
+    }
+  }
+  const __m128 w = _mm_div_ps(_mm_set1_ps(1.0f), LanePlane(lp, 1, px, py));
+  out->z = z;
+  out->u = _mm_mul_ps(LanePlane(lp, 2, px, py), w);
+  out->v = _mm_mul_ps(LanePlane(lp, 3, px, py), w);
+  out->rho = _mm_mul_ps(LanePlane(lp, 4, px, py), w);
+  return mask;
+}
+
+// One triangle of a batch: its coverage rows and its tile-level depth
+// decision.
+struct BatchEntry {
+  const TileEntry* te;
+  int32_t test; // per-pixel depth test needed
+  uint32_t rows[16];
+  LanePlanes planes;
+};
+
+// Consecutive triangles of a bin with the same pipeline whose coverage in
+// the tile does not overlap are drawn as one batch: each pixel is touched by
+// at most one of them, so doing their pixels together leaves what doing
+// them one after the other would, and the groups along a shared edge (the
+// diagonal of a glyph quad, the seam between two glyphs) are worked once.
+// A depth decision made before the batch holds for each of them: the
+// pixels under one are not changed by the others.
+constexpr uint32_t kBatchCapacity = 16;
+
+struct Batch {
+  uint32_t count;
+  BatchEntry entry[kBatchCapacity];
+  uint32_t covered[16]; // union of the rows
+};
+
 // Pixels four at a time; lanes outside the coverage are computed too (their
 // values may be anything, they are never used) and masked out before
 // anything is written.
-void DrawTextEntry(TileContext* t, TextTile* tt, Groups* gs, const TileEntry* te) {
-  const BinnedTriangle* bt = te->triangle;
-  const PipelineState* ps = bt->pipeline;
+void DrawTextBatch(TileContext* t, TextTile* tt, Groups* gs, const Batch* b) {
+  const PipelineState* ps = b->entry[0].te->triangle->pipeline;
   const int32_t depthOn = t->depth.surface != nullptr && ps->depthTestEnable != 0;
   const int32_t func = ps->depthCompare;
-  int32_t accept = 0;
-  if (depthOn && !TileDepthDecision(t, te, func, &accept)) return;
-
-  uint32_t rows[16];
-  CoverRows(t, bt, te->edges, rows);
-
-  // Depth test, 1/w and the perspective-correct coordinates (the third
-  // interpolated value is not read by the sampler).
-  const int32_t test = depthOn && !accept && func != Always;
-  const Plane invWPlane = bt->fixedPlanes[0], depthPlane = bt->fixedPlanes[1];
-  const Plane pu = bt->attributePlanes[0], pv = bt->attributePlanes[1], pq = bt->attributePlanes[3];
-  const __m128 zlo = _mm_set1_ps(bt->zmin), zhi = _mm_set1_ps(bt->zmax), one = _mm_set1_ps(1.0f);
   const __m128i lanes = _mm_set_epi32(3, 2, 1, 0);
   uint32_t n = 0;
   for (int32_t y = 0; y < 16; y++) {
-    const uint32_t bits = rows[y];
+    const uint32_t bits = b->covered[y];
     if (!bits) continue;
     const float py = (float)(t->tileY + y);
-    const __m128 byZ = _mm_set1_ps(depthPlane.b * py), byW = _mm_set1_ps(invWPlane.b * py);
-    const __m128 byU = _mm_set1_ps(pu.b * py), byV = _mm_set1_ps(pv.b * py), byQ = _mm_set1_ps(pq.b * py);
     for (int32_t g = 0; g < 4; g++) {
-      uint32_t mask = (bits >> (4 * g)) & 15;
-      if (!mask) continue;
+      if (!((bits >> (4 * g)) & 15)) continue;
       const int32_t i0 = 16 * y + 4 * g;
       const __m128 px = _mm_cvtepi32_ps(_mm_add_epi32(_mm_set1_epi32(t->tileX + 4 * g), lanes));
-      __m128 z = _mm_setzero_ps();
-      if (depthOn) {
-        z = PlaneRow(depthPlane, px, byZ);
-        z = Select(_mm_cmplt_ps(z, zlo), zlo, z);
-        z = Select(_mm_cmpgt_ps(z, zhi), zhi, z);
-        if (test) {
-          mask &= (uint32_t)_mm_movemask_ps(DepthPassMask(func, z, _mm_load_ps(tt->depth + i0)));
-          if (!mask) continue;
+      GroupValues all = {}, one;
+      uint32_t live = 0;
+      for (uint32_t k = 0; k < b->count; k++) {
+        const BatchEntry* e = &b->entry[k];
+        const uint32_t mask = (e->rows[y] >> (4 * g)) & 15;
+        if (!mask) continue;
+        const uint32_t passed = TriangleGroup(tt, &e->planes, depthOn, func, e->test, i0, px, py, mask, &one);
+        if (!passed) continue;
+        if (!live) {
+          all = one;
+        } else {
+          const __m128 take = LaneMask(passed);
+          all.z = Select(take, one.z, all.z);
+          all.u = Select(take, one.u, all.u);
+          all.v = Select(take, one.v, all.v);
+          all.rho = Select(take, one.rho, all.rho);
         }
+        live |= passed;
       }
-      const __m128 w = _mm_div_ps(one, PlaneRow(invWPlane, px, byW));
+      if (!live) continue;
       gs->index[n] = (uint8_t)i0;
-      gs->live[n] = (uint8_t)mask;
-      _mm_store_ps(gs->z + 4 * n, z);
-      _mm_store_ps(gs->u + 4 * n, _mm_mul_ps(PlaneRow(pu, px, byU), w));
-      _mm_store_ps(gs->v + 4 * n, _mm_mul_ps(PlaneRow(pv, px, byV), w));
-      _mm_store_ps(gs->rho + 4 * n, _mm_mul_ps(PlaneRow(pq, px, byQ), w));
+      gs->live[n] = (uint8_t)live;
+      _mm_store_ps(gs->z + 4 * n, all.z);
+      _mm_store_ps(gs->u + 4 * n, all.u);
+      _mm_store_ps(gs->v + 4 * n, all.v);
+      _mm_store_ps(gs->rho + 4 * n, all.rho);
       n++;
     }
   }
@@ -322,10 +387,19 @@ void DrawTextEntry(TileContext* t, TextTile* tt, Groups* gs, const TileEntry* te
     }
   }
   if (!depthOn || kept == 0) return;
-  if (kept == 256) {
+  // A triangle that kept every pixel of the tile (the others of its batch
+  // then cover none) leaves exactly its own depths.
+  const TileEntry* whole = nullptr;
+  if (kept == 256)
+    for (uint32_t k = 0; k < b->count && !whole; k++) {
+      uint32_t all = 0xFFFF;
+      for (uint32_t y = 0; y < 16; y++) all &= b->entry[k].rows[y];
+      if (all == 0xFFFF) whole = b->entry[k].te;
+    }
+  if (whole) {
     t->unwritten = 0;
-    t->tmin = te->zmin;
-    t->tmax = te->zmax;
+    t->tmin = whole->zmin;
+    t->tmax = whole->zmax;
   } else {
     // Lane by lane, like one pixel after the other (only the sign of a zero
     // can depend on the order, and the tile decisions do not see it).
@@ -348,6 +422,19 @@ void DrawTextEntry(TileContext* t, TextTile* tt, Groups* gs, const TileEntry* te
   }
 }
 
+// The tile-level depth decision of a batch entry, on what the tile holds
+// now: 0 when none of its pixels can pass.
+int32_t DecideEntry(const TileContext* t, BatchEntry* e) {
+  const PipelineState* ps = e->te->triangle->pipeline;
+  const int32_t depthOn = t->depth.surface != nullptr && ps->depthTestEnable != 0;
+  const int32_t func = ps->depthCompare;
+  int32_t accept = 0;
+  if (depthOn && !TileDepthDecision(t, e->te, func, &accept)) return 0;
+  e->test = depthOn && !accept && func != Always;
+  SpreadPlanes(e->te->triangle, &e->planes);
+  return 1;
+}
+
 } // namespace
 
 int32_t TextPathFits(const TileContext* t, const TileBin* bin) {
@@ -367,7 +454,43 @@ int32_t TextPathFits(const TileContext* t, const TileBin* bin) {
 void RunTextTile(TileContext* t, const RenderState* s, TileBin* bin) {
   TextTile tt;
   Groups groups;
+  Batch batch;
   LoadTextTile(t, s, &tt);
-  for (const TileNode* node = bin->sentinel.next; node; node = node->next) DrawTextEntry(t, &tt, &groups, node->entry);
+  // `pending` is a triangle whose rows are known but that did not fit the
+  // batch before; it opens the next one.
+  const TileNode* node = bin->sentinel.next;
+  BatchEntry pending;
+  int32_t havePending = 0;
+  while (node || havePending) {
+    batch.count = 0;
+    for (uint32_t y = 0; y < 16; y++) batch.covered[y] = 0;
+    const PipelineState* pipeline = nullptr;
+    for (;;) {
+      BatchEntry* e = &batch.entry[batch.count];
+      if (havePending) {
+        *e = pending;
+        havePending = 0;
+      } else {
+        if (!node || batch.count == kBatchCapacity) break;
+        const TileEntry* te = node->entry;
+        if (pipeline && te->triangle->pipeline != pipeline) break;
+        e->te = te;
+        CoverRows(t, te->triangle, te->edges, e->rows);
+        node = node->next;
+        uint32_t overlap = 0;
+        for (uint32_t y = 0; y < 16; y++) overlap |= e->rows[y] & batch.covered[y];
+        if (overlap) {
+          pending = *e;
+          havePending = 1;
+          break;
+        }
+      }
+      pipeline = e->te->triangle->pipeline;
+      for (uint32_t y = 0; y < 16; y++) batch.covered[y] |= e->rows[y];
+      if (!DecideEntry(t, e)) for (uint32_t y = 0; y < 16; y++) e->rows[y] = 0;
+      batch.count++;
+    }
+    if (batch.count) DrawTextBatch(t, &tt, &groups, &batch);
+  }
   StoreTextTile(t, &tt);
 }

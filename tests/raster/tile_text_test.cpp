@@ -5,7 +5,9 @@
 // perspective triangles, every depth function, loaded or cleared targets,
 // odd viewports, textures that wrap by mask or by remainder or need
 // conversion, every sampler kernel, odd constants (NaN, infinities, none)
-// and bins that mix text triangles with other stages.
+// and bins that mix text triangles with other stages; and rows of glyph
+// quads side by side, drawn over each other, where consecutive triangles of
+// one pipeline that do not overlap in a tile are worked together.
 #include <cmath>
 #include <limits>
 
@@ -59,7 +61,59 @@ struct TextScene {
 
 // Pipelines first (their constants must not move), then triangles, a few of
 // them covering the whole screen so that whole tiles are written.
-void MakeTextScene(TriangleGen& g, const TextTextures& tex, uint32_t count, int32_t func, int32_t mixed, TextScene* d) {
+// Adds the quad (x0, y0)-(x1, y1) as text draws it: two triangles sharing
+// a diagonal; z < 0 gives each corner its own depth.
+void AddQuad(TextScene* d, TriangleGen& g, float x0, float y0, float x1, float y1, float z, uint32_t pipeline) {
+  const uint32_t base = (uint32_t)d->vertices.size();
+  const float corners[4][2] = {{x0, y0}, {x1, y0}, {x0, y1}, {x1, y1}};
+  for (const auto& c : corners) {
+    TestVertex tv;
+    memset(&tv, 0, sizeof(tv));
+    tv.x = c[0];
+    tv.y = c[1];
+    tv.z = z < 0 ? (float)g.Uniform(0, 1) : z;
+    tv.w = 1.0f;
+    tv.out[0] = (float)g.Uniform(-1.5, 1.5);
+    tv.out[1] = (float)g.Uniform(-1.5, 1.5);
+    tv.out[3] = 1.0f;
+    d->vertices.push_back(tv);
+  }
+  d->triangles.push_back(TestTriangle{{base, base + 2, base + 1}, pipeline});
+  d->triangles.push_back(TestTriangle{{base + 1, base + 2, base + 3}, pipeline});
+}
+
+// Lines of glyph quads, 6 or 12 pixels wide and 13 high on a 100 x 72
+// screen, in runs of one pipeline, written three times over with shifted
+// origins; depths per pass, per line or per quad. Every few lines a sloped
+// quad large enough that its two triangles share whole tiles.
+void AddTextRows(TriangleGen& g, TextScene* d) {
+  for (int32_t pass = 0; pass < 3; pass++) {
+    const float ox = (float)g.Uniform(-0.1, 0.1), oy = (float)g.Uniform(-0.2, 0.2);
+    const int32_t depthMode = (int32_t)g.Int(0, 2);
+    float z = (float)g.Uniform(0, 1);
+    uint32_t pipeline = 0, run = 0;
+    for (float y = -1.0f + oy; y < 1.0f; y += 0.36f) {
+      if (depthMode == 1) z = (float)g.Uniform(0, 1);
+      for (float x = -1.0f + ox; x < 1.0f;) {
+        if (run == 0) {
+          pipeline = (uint32_t)g.Int(0, 7);
+          run = (uint32_t)g.Int(1, 8);
+        }
+        run--;
+        const float w = g.Int(0, 4) == 0 ? 0.24f : 0.12f;
+        AddQuad(d, g, x, y, x + w, y + 0.36f, depthMode == 2 ? (float)g.Uniform(0, 1) : z, pipeline);
+        x += w;
+      }
+      if (g.Int(0, 3) == 0) {
+        const float bx = (float)g.Uniform(-1, 0.2), by = (float)g.Uniform(-1, 0.2);
+        AddQuad(d, g, bx, by, bx + (float)g.Uniform(0.6, 1.2), by + (float)g.Uniform(0.8, 1.5), -1.0f, pipeline);
+      }
+    }
+  }
+}
+
+void MakeTextScene(TriangleGen& g, const TextTextures& tex, uint32_t count, int32_t func, int32_t mixed, int32_t rows,
+                   TextScene* d) {
   const uint32_t pipelineCount = 8;
   d->fragment.resize(pipelineCount);
   d->blend.resize(pipelineCount);
@@ -99,6 +153,10 @@ void MakeTextScene(TriangleGen& g, const TextTextures& tex, uint32_t count, int3
     }
     d->pipelines.push_back(ps);
   }
+  if (rows) {
+    AddTextRows(g, d);
+    return;
+  }
   for (uint32_t i = 0; i < count; i++) {
     const double size = i < 6 ? 4.0 : std::pow(10.0, g.Uniform(-1.5, 0.5));
     const double cx = i < 6 ? 0.0 : g.Uniform(-1, 1), cy = i < 6 ? 0.0 : g.Uniform(-1, 1);
@@ -118,27 +176,12 @@ void MakeTextScene(TriangleGen& g, const TextTextures& tex, uint32_t count, int3
     }
     d->triangles.push_back(TestTriangle{{3 * i, 3 * i + 1, 3 * i + 2}, (uint32_t)g.Int(0, 7)});
   }
-  // Axis-aligned quads as text draws them (two triangles sharing a diagonal),
-  // anywhere on the pixel grid.
+  // Axis-aligned quads as text draws them, anywhere on the pixel grid.
   for (uint32_t q = 0; q < count / 3; q++) {
     const float x0 = (float)g.Uniform(-1.1, 0.9), y0 = (float)g.Uniform(-1.1, 0.9);
     const float x1 = x0 + (float)g.Uniform(0.02, 0.5), y1 = y0 + (float)g.Uniform(0.02, 0.5);
-    const uint32_t base = (uint32_t)d->vertices.size(), pipeline = (uint32_t)g.Int(0, 7);
-    const float corners[4][2] = {{x0, y0}, {x1, y0}, {x0, y1}, {x1, y1}};
-    for (const auto& c : corners) {
-      TestVertex tv;
-      memset(&tv, 0, sizeof(tv));
-      tv.x = c[0];
-      tv.y = c[1];
-      tv.z = (float)g.Uniform(0, 1);
-      tv.w = 1.0f;
-      tv.out[0] = (float)g.Uniform(-1.5, 1.5);
-      tv.out[1] = (float)g.Uniform(-1.5, 1.5);
-      tv.out[3] = 1.0f;
-      d->vertices.push_back(tv);
-    }
-    d->triangles.push_back(TestTriangle{{base, base + 2, base + 1}, pipeline});
-    d->triangles.push_back(TestTriangle{{base + 1, base + 2, base + 3}, pipeline});
+    const uint32_t pipeline = (uint32_t)g.Int(0, 7);
+    AddQuad(d, g, x0, y0, x1, y1, -1.0f, pipeline);
   }
 }
 
@@ -149,8 +192,8 @@ struct Config {
 };
 
 // Renders one scene into fresh targets and returns their bytes.
-void Render(const Config& cfg, uint64_t seed, int32_t func, int32_t mixed, int32_t fast, std::vector<uint8_t>* color,
-            std::vector<uint8_t>* depth) {
+void Render(const Config& cfg, uint64_t seed, int32_t func, int32_t mixed, int32_t rows, int32_t fast,
+            std::vector<uint8_t>* color, std::vector<uint8_t>* depth) {
   const int32_t W = 100, H = 72;
   TextTextures tex;
   TargetScene t(2, W, H, cfg.colorFormat);
@@ -195,7 +238,7 @@ void Render(const Config& cfg, uint64_t seed, int32_t func, int32_t mixed, int32
   }
 
   TextScene d;
-  MakeTextScene(g, tex, 120, func, mixed, &d);
+  MakeTextScene(g, tex, 120, func, mixed, rows, &d);
   SetTileFastPathsForTest(fast);
   // One set-up job per pass keeps the bin order the same in both runs; two
   // passes so the second loads what the first stored.
@@ -243,20 +286,66 @@ TEST(TileText, FusedTextPathLeavesTheSameBytesAsTheStageFunctions) {
   uint32_t scenes = 0;
   for (const Config& cfg : configs) {
     for (int32_t func : funcs) {
-      for (int32_t mixed = 0; mixed < 2; mixed++) {
+      for (int32_t kind = 0; kind < 4; kind++) {
+        const int32_t mixed = kind & 1, rows = kind >> 1;
         const uint64_t seed = seeds.rng();
         std::vector<uint8_t> color[2], depth[2];
-        for (int32_t fast = 0; fast < 2; fast++) Render(cfg, seed, func, mixed, fast, &color[fast], &depth[fast]);
+        for (int32_t fast = 0; fast < 2; fast++) Render(cfg, seed, func, mixed, rows, fast, &color[fast], &depth[fast]);
         ASSERT_FALSE(color[0].empty());
-        EXPECT_TRUE(SameTarget(color[0], color[1], cfg.colorFormat != Unorm8BGRA)) << "colour: format " << cfg.colorFormat << " function " << func
-                                          << " mixed " << mixed << " seed " << seed;
-        EXPECT_TRUE(SameTarget(depth[0], depth[1], cfg.depthFormat == Fp32)) << "depth: format " << cfg.depthFormat << " function " << func
-                                          << " mixed " << mixed << " seed " << seed;
+        EXPECT_TRUE(SameTarget(color[0], color[1], cfg.colorFormat != Unorm8BGRA))
+            << "colour: format " << cfg.colorFormat << " function " << func << " kind " << kind << " seed " << seed;
+        EXPECT_TRUE(SameTarget(depth[0], depth[1], cfg.depthFormat == Fp32))
+            << "depth: format " << cfg.depthFormat << " function " << func << " kind " << kind << " seed " << seed;
         scenes++;
       }
     }
   }
-  EXPECT_EQ(scenes, 120u);
+  EXPECT_EQ(scenes, 240u);
+}
+
+// A sloped quad whose two triangles share every tile along its diagonal,
+// then a flat quad just above the first triangle's depths: the tile's depth
+// bounds after the sloped quad must span both triangles, or the flat quad
+// would be taken whole over pixels of the second that are in front of it.
+TEST(TileText, TrianglesSharingATileKeepBothDepthRanges) {
+  TextTextures tex;
+  Sampler sampler;
+  memset(&sampler, 0, sizeof(sampler));
+  sampler.coarseFilter = sampler.fineFilter = sampler.mipFilter = 1;
+  sampler.addressU = sampler.addressV = 1;
+  sampler.maxLod = 4000;
+  FontFsConstants fragment = {&tex.pow2, &sampler, {1.0f, 1.0f, 1.0f, 1.0f}};
+  AlphaTestConstants blend = {Always, 0.0f};
+  PipelineState ps = DefaultPipeline();
+  ps.depthCompare = GreaterEqual;
+  ps.depthTestEnable = 1;
+  ps.fragmentStage = &FontFs;
+  ps.fragmentConstants.data = &fragment;
+  ps.blendStage = &AlphaBlendBs;
+  ps.blendConstants.data = &blend;
+  const std::vector<PipelineState> pipelines = {ps};
+
+  std::vector<uint8_t> depth[2];
+  for (int32_t fast = 0; fast < 2; fast++) {
+    TextScene d;
+    TriangleGen g(7);
+    AddQuad(&d, g, -1.0f, -1.0f, 1.0f, 1.0f, -1.0f, 0);
+    const float corner[4] = {0.1f, 0.5f, 0.5f, 0.9f};
+    for (int32_t i = 0; i < 4; i++) d.vertices[(size_t)i].z = corner[i];
+    AddQuad(&d, g, -1.0f, -1.0f, 1.0f, 1.0f, 0.52f, 0);
+    TargetScene t(2, 64, 64, Fp32Vec4);
+    t.ClearDepth(0.0f);
+    SetTileFastPathsForTest(fast);
+    SceneDraw(&t.scene, d.vertices, d.triangles, pipelines);
+    SetTileFastPathsForTest(1);
+    depth[fast] = t.Bytes(t.depth);
+    // Both halves of the sloped quad: behind the flat one near its first
+    // corner, in front of it near the last (window depth is (z + 1) / 2, so
+    // the flat quad lands at 0.76).
+    EXPECT_NEAR(t.DepthAt(2, 2), 0.76f, 1e-6f);
+    EXPECT_GT(t.DepthAt(61, 61), 0.9f);
+  }
+  EXPECT_EQ(depth[0], depth[1]);
 }
 
 } // namespace
