@@ -330,38 +330,45 @@ void ZeroBatch(const Surface*, const Sampler*, const float*, const float*, const
 constexpr uint32_t kBlockElementSize[6] = {1, 2, 4, 8, 16, 0};
 
 // Table index = size block (96 entries) + kind (24) + layout (12) + kernel.
+// Kinds: Fp32 power-of-two, Fp32 other, converted power-of-two, converted
+// other. Kernels: four filters (k / 3) by three columns (k % 3): clamp,
+// wrap, and the general kernel.
+template <uint32_t I>
+struct EntryOf {
+  static constexpr uint32_t block = I / 96, kind = (I / 24) % 4, k = I % 12;
+  static constexpr int size = static_cast<int>(kBlockElementSize[block]);
+  static constexpr int fp32 = kind < 2 ? 1 : 0;
+  static constexpr int pow2 = kind % 2 == 0 ? 1 : 0;
+  static constexpr int morton = static_cast<int>((I / 12) % 2);
+  static constexpr int filter = static_cast<int>(k / 3), address = static_cast<int>(k % 3);
+  static constexpr bool empty = (fp32 && block < 2) || (morton && !pow2);
+  static constexpr bool general = address == 2;
+};
+
 template <uint32_t I>
 constexpr SampleKernelFn KernelAt() {
-  constexpr uint32_t block = I / 96, kind = (I / 24) % 4, morton = (I / 12) % 2, k = I % 12;
-  constexpr int fp32 = kind < 2 ? 1 : 0;
-  constexpr int pow2 = kind % 2 == 0 ? 1 : 0;
-  if constexpr ((fp32 && block < 2) || (morton && !pow2)) {
+  using E = EntryOf<I>;
+  if constexpr (E::empty) {
     return nullptr;
-  } else if constexpr (k % 3 == 2) {
+  } else if constexpr (E::general) {
     return &GeneralKernel::Run;
   } else {
-    return &Kernel<static_cast<int>(kBlockElementSize[block]), fp32, pow2, static_cast<int>(morton),
-                   static_cast<int>(k / 3), static_cast<int>(k % 3)>::Run;
+    return &Kernel<E::size, E::fp32, E::pow2, E::morton, E::filter, E::address>::Run;
   }
 }
 
 // Same layout as the kernel table, each entry looping over its kernel.
 template <uint32_t I>
 constexpr SampleBatchFn BatchAt() {
-  constexpr uint32_t block = I / 96, kind = (I / 24) % 4, morton = (I / 12) % 2, k = I % 12;
-  constexpr int fp32 = kind < 2 ? 1 : 0;
-  constexpr int pow2 = kind % 2 == 0 ? 1 : 0;
-  if constexpr ((fp32 && block < 2) || (morton && !pow2)) {
+  using E = EntryOf<I>;
+  if constexpr (E::empty) {
     return nullptr;
-  } else if constexpr (k % 3 == 2) {
+  } else if constexpr (E::general) {
     return &RunBatch<GeneralKernel>;
-  } else if constexpr (fp32 && block >= 2 && block <= 4 && k / 3 == 0) {
-    using K = Kernel<static_cast<int>(kBlockElementSize[block]), 1, pow2, static_cast<int>(morton), 0,
-                     static_cast<int>(k % 3)>;
-    return &RunPointBatch<K, static_cast<int>(kBlockElementSize[block]), static_cast<int>(k % 3)>;
+  } else if constexpr (E::fp32 && E::block >= 2 && E::block <= 4 && E::filter == 0) {
+    return &RunPointBatch<Kernel<E::size, 1, E::pow2, E::morton, 0, E::address>, E::size, E::address>;
   } else {
-    return &RunBatch<Kernel<static_cast<int>(kBlockElementSize[block]), fp32, pow2, static_cast<int>(morton),
-                            static_cast<int>(k / 3), static_cast<int>(k % 3)>>;
+    return &RunBatch<Kernel<E::size, E::fp32, E::pow2, E::morton, E::filter, E::address>>;
   }
 }
 

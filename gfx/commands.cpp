@@ -445,22 +445,35 @@ int32_t RecordSetFragmentConstants(QvGfxContext* c, const void* data, uint64_t s
   return RecordConstants(c, ExecuteSetFragmentConstants, data, size, alignment);
 }
 
-int32_t RecordSetVertexStream(QvGfxContext* c, uint32_t slot, const void* data, uint64_t size) {
+namespace {
+
+// The copying commands carry their data inline behind the record; the
+// record's source points at that copy. `fill` sets the command's own word.
+template <typename T, typename Fill>
+int32_t RecordCopying(QvGfxContext* c, GfxExecuteFn execute, const char* name, const void* data, uint64_t size,
+                      Fill fill) {
   if (size > kMaxInlineBytes) {
-    LogPrintf("SetVertexStream ... failed. size=%llu\n", static_cast<unsigned long long>(size));
+    LogPrintf("%s ... failed. size=%llu\n", name, static_cast<unsigned long long>(size));
     return 1;
   }
   uint64_t n = kCommandInlineOffset + size;
-  StreamCommand* k = Begin<StreamCommand>(c, n, ExecuteSetVertexStream);
+  T* k = Begin<T>(c, n, execute);
   if (!k) return 1;
   uint8_t* inlineData = reinterpret_cast<uint8_t*>(k) + kCommandInlineOffset;
   if (size) memcpy(inlineData, data, size);
-  k->slot = slot;
+  fill(k);
   k->pad = 0;
   k->source = inlineData;
   k->size = size;
   SubmitCommand(c, n);
   return 0;
+}
+
+} // namespace
+
+int32_t RecordSetVertexStream(QvGfxContext* c, uint32_t slot, const void* data, uint64_t size) {
+  return RecordCopying<StreamCommand>(c, ExecuteSetVertexStream, "SetVertexStream", data, size,
+                                      [slot](StreamCommand* k) { k->slot = slot; });
 }
 
 int32_t RecordSetVertexElement(QvGfxContext* c, uint32_t element, const VertexElement* value) {
@@ -473,21 +486,8 @@ int32_t RecordSetVertexElement(QvGfxContext* c, uint32_t element, const VertexEl
 }
 
 int32_t RecordSetIndexData(QvGfxContext* c, int32_t indexFormat, const void* data, uint64_t size) {
-  if (size > kMaxInlineBytes) {
-    LogPrintf("SetIndexData ... failed. size=%llu\n", static_cast<unsigned long long>(size));
-    return 1;
-  }
-  uint64_t n = kCommandInlineOffset + size;
-  IndexCommand* k = Begin<IndexCommand>(c, n, ExecuteSetIndexData);
-  if (!k) return 1;
-  uint8_t* inlineData = reinterpret_cast<uint8_t*>(k) + kCommandInlineOffset;
-  if (size) memcpy(inlineData, data, size);
-  k->indexFormat = indexFormat;
-  k->pad = 0;
-  k->source = inlineData;
-  k->size = size;
-  SubmitCommand(c, n);
-  return 0;
+  return RecordCopying<IndexCommand>(c, ExecuteSetIndexData, "SetIndexData", data, size,
+                                     [indexFormat](IndexCommand* k) { k->indexFormat = indexFormat; });
 }
 
 int32_t RecordPresent(QvGfxContext* c, Presenter* presenter, uint32_t mode) {

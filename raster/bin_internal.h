@@ -66,6 +66,35 @@ inline EdgeStep EdgeSteps(const RenderState* s, const EdgeEquation& e) {
   return r;
 }
 
+inline int64_t EdgeAt(const EdgeStep& e, int64_t x, int64_t y) { return e.A * x + e.B * y + e.C; }
+
+// Edge list of four-bit edge numbers (1-based, lowest first): the edges of
+// `list` that cross the 2^m square of pixels at (bx, by), judged at its
+// corners. False when the square lies wholly outside one of them.
+inline bool CrossingEdges(const EdgeStep* steps, int64_t bx, int64_t by, uint32_t m, EdgeList list,
+                          EdgeList* crossing) {
+  const int64_t span = ((int64_t)1 << m) - 1;
+  EdgeList kept = 0;
+  uint32_t shift = 0;
+  for (EdgeList l = list; l != 0; l >>= 4) {
+    const uint32_t k = (uint32_t)(l & 15);
+    if (k == 0) break;
+    const EdgeStep& e = steps[k - 1];
+    const int64_t e00 = EdgeAt(e, bx, by);
+    const int64_t e10 = e00 + e.A * span;
+    const int64_t e01 = e00 + e.B * span;
+    const int64_t e11 = e10 + e.B * span;
+    const int32_t negatives = (e00 < 0) + (e10 < 0) + (e01 < 0) + (e11 < 0);
+    if (negatives == 4) return false;
+    if (negatives != 0) {
+      kept |= (EdgeList)k << shift;
+      shift += 4;
+    }
+  }
+  *crossing = kept;
+  return true;
+}
+
 inline uint32_t SpreadBits(uint32_t v) {
   v &= 0xFFFF;
   v = (v | (v << 8)) & 0x00FF00FF;

@@ -13,24 +13,8 @@ struct Walk {
 
 void WalkBlock(Walk* w, uint32_t code, int64_t bx, int64_t by, uint32_t m, EdgeList list) {
   if (code >= w->end) return;
-  int64_t span = ((int64_t)1 << m) - 1;
-  EdgeList kept = 0;
-  uint32_t shift = 0;
-  for (EdgeList l = list; l != 0; l >>= 4) {
-    uint32_t k = (uint32_t)(l & 15);
-    if (k == 0) break;
-    const EdgeStep& e = w->steps[k - 1];
-    int64_t e00 = e.A * bx + e.B * by + e.C;
-    int64_t e10 = e00 + e.A * span;
-    int64_t e01 = e00 + e.B * span;
-    int64_t e11 = e10 + e.B * span;
-    int32_t negatives = (e00 < 0) + (e10 < 0) + (e01 < 0) + (e11 < 0);
-    if (negatives == 4) return;
-    if (negatives != 0) {
-      kept |= (EdgeList)k << shift;
-      shift += 4;
-    }
-  }
+  EdgeList kept;
+  if (!CrossingEdges(w->steps, bx, by, m, list, &kept)) return;
   if (kept == 0 || m == 4) {
     uint32_t codes = 1u << (2 * m);
     for (uint32_t c = code; c < code + codes && c < w->end; c += 256) {

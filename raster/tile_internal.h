@@ -96,32 +96,14 @@ inline int32_t TileDepthDecision(const TileContext* t, const TileEntry* te, int3
   return 1;
 }
 
-inline int64_t EdgeAt(const EdgeStep& e, int64_t x, int64_t y) { return e.A * x + e.B * y + e.C; }
-
 // Hierarchical coverage of the 2^m square at pixel (bx, by), Morton code
 // `code` within the tile: the sink gets whole blocks inside every edge and
 // single covered pixels, in Morton order.
 template <class Sink>
 void CoverBlock(const EdgeStep* steps, Sink* sink, uint32_t code, int32_t bx, int32_t by, uint32_t m,
                 EdgeList list) {
-  int64_t span = ((int64_t)1 << m) - 1;
-  EdgeList kept = 0;
-  uint32_t shift = 0;
-  for (EdgeList l = list; l != 0; l >>= 4) {
-    uint32_t k = (uint32_t)(l & 15);
-    if (k == 0) break;
-    const EdgeStep& e = steps[k - 1];
-    int64_t e00 = EdgeAt(e, bx, by);
-    int64_t e10 = e00 + e.A * span;
-    int64_t e01 = e00 + e.B * span;
-    int64_t e11 = e10 + e.B * span;
-    int32_t negatives = (e00 < 0) + (e10 < 0) + (e01 < 0) + (e11 < 0);
-    if (negatives == 4) return;
-    if (negatives != 0) {
-      kept |= (EdgeList)k << shift;
-      shift += 4;
-    }
-  }
+  EdgeList kept;
+  if (!CrossingEdges(steps, bx, by, m, list, &kept)) return;
   if (kept == 0) {
     sink->Block(code, bx, by, m);
     return;

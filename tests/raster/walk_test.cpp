@@ -22,7 +22,8 @@ void Collect(void* user, uint32_t code, EdgeList edges) {
   static_cast<std::vector<Hit>*>(user)->push_back(Hit{code, edges});
 }
 
-inline int64_t EdgeAt(const EdgeStep& e, int64_t x, int64_t y) { return e.A * x + e.B * y + e.C; }
+// The edge function evaluated directly, as the reference sees it.
+inline int64_t EdgeValue(const EdgeStep& e, int64_t x, int64_t y) { return e.A * x + e.B * y + e.C; }
 
 std::vector<Hit> Reference(const RenderState* s, const EdgeEquation* edges, EdgeList list) {
   std::vector<Hit> hits;
@@ -35,7 +36,7 @@ std::vector<Hit> Reference(const RenderState* s, const EdgeEquation* edges, Edge
       const uint32_t k = (uint32_t)(l & 15);
       const EdgeStep e = EdgeSteps(s, edges[k - 1]);
       int negatives = 0;
-      for (int c = 0; c < 4; c++) negatives += EdgeAt(e, tx + 15 * (c & 1), ty + 15 * (c >> 1)) < 0;
+      for (int c = 0; c < 4; c++) negatives += EdgeValue(e, tx + 15 * (c & 1), ty + 15 * (c >> 1)) < 0;
       if (negatives == 4) out = true;
       if (negatives > 0 && negatives < 4) {
         kept |= (EdgeList)k << shift;
