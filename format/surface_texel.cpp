@@ -5,6 +5,8 @@
 // storage need not be aligned.
 #include <cstring>
 
+#include <emmintrin.h>
+
 #include "format/format.h"
 #include "format/surface_internal.h"
 
@@ -29,9 +31,16 @@ inline void FillElements(uint8_t* p, const void* element, uint64_t count, uint32
   } else if constexpr (ES == 4 || ES == 8 || ES == 16) {
     // Clears fill whole tiles of frame memory: 16-byte stores of a
     // repeated pattern, then the elements left over.
+    // Aligned runs use streaming stores: a cleared frame is not read back
+    // by this thread, and they skip the read of every line they replace.
+    // The fill's caller fences them (see LinearFill).
     uint8_t pattern[16];
     for (uint32_t i = 0; i < 16; i += ES) memcpy(pattern + i, element, ES);
     uint64_t bytes = count * ES, i = 0;
+    if ((reinterpret_cast<uintptr_t>(p) & 15) == 0) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pattern));
+      for (; i + 16 <= bytes; i += 16) _mm_stream_si128(reinterpret_cast<__m128i*>(p + i), v);
+    }
     for (; i + 16 <= bytes; i += 16) memcpy(p + i, pattern, 16);
     for (; i < bytes; i += ES) memcpy(p + i, pattern, ES);
   } else {
@@ -53,6 +62,9 @@ void LinearFill(Surface* s, uint32_t level, const Region* r, const void* element
   if (r->width == 0) return;
   for (uint32_t j = 0; j < r->height; ++j)
     FillElements<ES>(LinearAddress<ES>(s, level, r->x, r->y + j), element, r->width, es);
+  // Streaming stores are weakly ordered: make them visible before whatever
+  // tells another thread the fill is done.
+  if constexpr (ES == 4 || ES == 8 || ES == 16) _mm_sfence();
 }
 
 template <uint32_t ES>
@@ -100,6 +112,7 @@ void MortonFill(Surface* s, uint32_t level, const Region* r, const void* element
       (static_cast<uint64_t>(MortonCode(r->width - 1, r->height - 1)) + 1) * es >= levelBytes) {
     // The region covers every code up to the level's end: one linear fill.
     if (es) FillElements<ES>(l.start, element, levelBytes / es, es);
+    if constexpr (ES == 4 || ES == 8 || ES == 16) _mm_sfence();
     return;
   }
   uint32_t x0 = SpreadBits16(r->x);
