@@ -271,6 +271,12 @@ int32_t SdlPresenterInitialize(Presenter** presenter) {
   // No vsync: the frame limiter sets the pace.
   SDL_SetHint(SDL_HINT_RENDER_VSYNC, "0");
   SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "nearest");
+  // OpenGL ES 2 first: it uploads the BGRA frame as it is and swizzles in
+  // its shader, where the desktop GL renderer converts every texel on the
+  // CPU (under Mesa 0.86 ms of each frame against 0.39). SDL falls back to
+  // its other renderers when ES 2 cannot be had, and SDL_RENDER_DRIVER in
+  // the environment still decides.
+  SDL_SetHint(SDL_HINT_RENDER_DRIVER, "opengles2");
   LogPrintf("SDL_CreateRenderer ... ");
   m.renderer = SDL_CreateRenderer(m.window, -1, 0);
   if (!m.renderer) {
