@@ -42,7 +42,7 @@ void FrameLimiterHold(FrameLimiter* limiter, uint32_t* mark, int32_t period) {
       if (limiter->yield != nullptr) {
         limiter->yield(limiter->user);
       } else {
-        YieldProcessor();
+        YieldThread();
       }
       ++limiter->waitCount;
       now = FrameLimiterNow(limiter);

@@ -97,7 +97,7 @@ uint8_t* BinAllocate(TileBinner* b, uint64_t size) {
     if (old <= end) {
       // This block straddles the end: once every block below it is written,
       // draw what is binned and start the region again.
-      while (b->committed.load(std::memory_order_acquire) != old) YieldProcessor();
+      while (b->committed.load(std::memory_order_acquire) != old) YieldThread();
       RunTilePass(b);
       OsEnterCriticalSection(&b->lock);
       ResetBins(b);

@@ -18,11 +18,6 @@
 #define QV_PRINTF(f, a) __attribute__((format(printf, f, a)))
 #endif
 
-// <winnt.h> defines YieldProcessor as a macro for the pause instruction.
-#ifdef YieldProcessor
-#undef YieldProcessor
-#endif
-
 // ---- Global allocation routine -------------------------------------------
 // Every heap block of the program goes through here, under one process-wide
 // lock. n bytes take n + 12 from the C heap; the returned address is
@@ -128,7 +123,7 @@ constexpr uint32_t kThreadStackBytes = 1u << 20;
 int32_t StartThread(Thread** out, ThreadEntry entry, void* argument, const char* name);
 void JoinThread(Thread* thread);
 uint32_t ProcessorCount();
-void YieldProcessor(); // SleepEx(0) on Windows, sched_yield elsewhere
+void YieldThread(); // SleepEx(0) on Windows, sched_yield elsewhere
 
 typedef void (*JobFunction)(void* user, uint32_t index, uint32_t count);
 

@@ -14,6 +14,6 @@ inline void SpinBackOff(uint32_t* spins) {
     __builtin_ia32_pause();
 #endif
   } else {
-    YieldProcessor();
+    YieldThread();
   }
 }

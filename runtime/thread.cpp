@@ -41,4 +41,4 @@ void JoinThread(Thread* thread) {
 
 uint32_t ProcessorCount() { return OsProcessorCount(); }
 
-void YieldProcessor() { OsYield(); }
+void YieldThread() { OsYield(); }

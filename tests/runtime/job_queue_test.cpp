@@ -112,7 +112,7 @@ void CountJob(void* user, uint32_t index, uint32_t count) {
   if (count != t->expectedCount || index >= count) t->badCount.fetch_add(1);
   if (index < t->parkBelow) {
     t->gate->parked.fetch_add(1);
-    while (!t->gate->open.load()) YieldProcessor();
+    while (!t->gate->open.load()) YieldThread();
   }
   t->ranOn[index % 512].store(std::this_thread::get_id());
   t->runs[index % 512].fetch_add(1);
