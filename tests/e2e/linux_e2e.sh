@@ -17,13 +17,8 @@ headless=$2
 wm=$3
 preload=$4
 here=$(cd "$(dirname "$0")" && pwd)
-
-for tool in Xvfb xdotool import compare convert python3; do
-  if ! command -v "$tool" >/dev/null 2>&1; then
-    echo "SKIP: $tool is not installed (bash tools/install_deps.sh test)"
-    exit 77
-  fi
-done
+source "$here/e2e_common.sh"
+need_tools Xvfb xdotool import compare convert python3
 
 work=$(mktemp -d /tmp/qvdelay-e2e.XXXXXX)
 xvfb_pid=""
@@ -37,32 +32,13 @@ cleanup() {
 }
 trap cleanup EXIT
 
-failures=0
-fail() {
-  echo "FAIL: $*"
-  failures=$((failures + 1))
-}
-pass() { echo "ok: $*"; }
-
 # The program writes app_log.txt beside itself: run a private copy.
 mkdir -p "$work/app"
 cp "$qvdelay" "$work/app/qvdelay"
 log="$work/app/app_log.txt"
 
 # ---- Display and window manager ------------------------------------------------
-exec 5>"$work/display"
-Xvfb -displayfd 5 -screen 0 1280x1024x24 -nolisten tcp >"$work/xvfb.txt" 2>&1 &
-xvfb_pid=$!
-for _ in $(seq 100); do
-  [ -s "$work/display" ] && break
-  sleep 0.05
-done
-exec 5>&-
-if [ ! -s "$work/display" ]; then
-  echo "SKIP: Xvfb did not start: $(cat "$work/xvfb.txt")"
-  exit 77
-fi
-export DISPLAY=":$(head -n 1 "$work/display")"
+start_display
 "$wm" >"$work/wm.txt" 2>&1 &
 wm_pid=$!
 for _ in $(seq 100); do
@@ -78,23 +54,6 @@ start_app() {
   rm -f "$log"
   env "$@" LD_PRELOAD="$preload" QV_E2E_TRACE="$work/$name.trace" "$work/app/qvdelay" >"$work/$name.console" 2>&1 &
   app_pid=$!
-}
-# wait_app <seconds>: exit code of the program, 124 when it did not end.
-wait_app() {
-  local limit=$1 i
-  for i in $(seq $((limit * 20))); do
-    if ! kill -0 "$app_pid" 2>/dev/null; then
-      wait "$app_pid"
-      local rc=$?
-      app_pid=""
-      return $rc
-    fi
-    sleep 0.05
-  done
-  kill "$app_pid" 2>/dev/null
-  wait "$app_pid" 2>/dev/null
-  app_pid=""
-  return 124
 }
 # wait_ready: the window exists, has the focus and has shown a few frames.
 window=""
@@ -121,36 +80,6 @@ press() {
   xdotool keyup "$1"
   sleep 0.1
 }
-# same_picture <name> <screenshot> <reference ppm> <frame rows>: the top rows
-# of the frame, doubled, equal the letterbox area of the screenshot.
-same_picture() {
-  local name=$1 shot=$2 ref=$3 rows=$4
-  convert "$shot" -crop "1280x$((rows * 2))+0+32" +repage "$work/$name.shot.png"
-  convert "$ref" -crop "640x${rows}+0+0" +repage -scale 200% "$work/$name.ref.png"
-  local diff lit
-  diff=$(compare -metric AE -fuzz 3% "$work/$name.shot.png" "$work/$name.ref.png" "$work/$name.diff.png" 2>&1)
-  lit=$(convert "$work/$name.ref.png" -format "%[fx:maxima]" info:)
-  if [ "$lit" = "0" ]; then
-    fail "$name: the reference frame is empty"
-  elif [ "$diff" = "0" ]; then
-    pass "$name: screen equals the headless frame in the letterbox"
-  else
-    fail "$name: $diff pixels differ from the headless frame (see $work/$name.diff.png)"
-  fi
-}
-
-# bars_black <name> <screenshot>: outside the letterbox the screen is black.
-bars_black() {
-  local top bottom
-  top=$(convert "$2" -crop 1280x32+0+0 +repage -format "%[fx:maxima]" info:)
-  bottom=$(convert "$2" -crop 1280x32+0+992 +repage -format "%[fx:maxima]" info:)
-  if [ "$top" = "0" ] && [ "$bottom" = "0" ]; then
-    pass "$1: black bars above and below the picture"
-  else
-    fail "$1: bars not black (top $top, bottom $bottom)"
-  fi
-}
-
 # ---- 1 and 2: start-up, 20 steps, pictures, pacing, Escape -----------------------------
 start_app run
 if ! wait_ready; then
@@ -158,34 +87,15 @@ if ! wait_ready; then
   cat "$work/run.console"
   exit 1
 fi
-python3 - "$log" <<'EOF' || failures=$((failures + 1))
-import sys
-text = open(sys.argv[1]).read()
-want = [
-    "--------------- AppInitialize ... ---------------\n",
-    "SDL_InitSubSystem (SDL_INIT_VIDEO) ... OK.\n",
-    "SDL_CreateWindow() ... OK.\n",
-    "SDL_CreateRenderer ... OK.\n",
-    "SDL_CreateTexture ... OK.\n",
-    "SDL_SetWindowFullscreen ... OK.\n",
-    "SDL_LockTexture ... OK.\n",
-    "FollowUpCurrentWindowState\n\tbCurrentFullScreen = 1\n\tm.bFullScreen = 0\n"
-    "\tcurrentOutputSurfaceWidth = 1280\n\tcurrentOutputSurfaceHeight = 1024\n"
-    "\tm.outputSurface.width = 0\n\tm.outputSurface.height = 0\n\tm.bDirty = 1\n",
-]
-at = 0
-for w in want:
-    i = text.find(w, at)
-    if i < 0:
-        print("FAIL: start-up log lacks, in order: %r" % w)
-        print(text)
-        sys.exit(1)
-    at = i + len(w)
-if "failed" in text:
-    print("FAIL: start-up log reports a failure")
-    sys.exit(1)
-print("ok: start-up log in order, fullscreen 1280x1024")
-EOF
+e2e_check order "$log" "start-up log in order, fullscreen 1280x1024" \
+  "--------------- AppInitialize ... ---------------"$'\n' \
+  "SDL_InitSubSystem (SDL_INIT_VIDEO) ... OK."$'\n' \
+  "SDL_CreateWindow() ... OK."$'\n' \
+  "SDL_CreateRenderer ... OK."$'\n' \
+  "SDL_CreateTexture ... OK."$'\n' \
+  "SDL_SetWindowFullscreen ... OK."$'\n' \
+  "SDL_LockTexture ... OK."$'\n' \
+  "FollowUpCurrentWindowState"$'\n\t'"bCurrentFullScreen = 1"$'\n\t'"m.bFullScreen = 0"$'\n\t'"currentOutputSurfaceWidth = 1280"$'\n\t'"currentOutputSurfaceHeight = 1024"$'\n\t'"m.outputSurface.width = 0"$'\n\t'"m.outputSurface.height = 0"$'\n\t'"m.bDirty = 1"$'\n'
 
 import -window root "$work/select.png"
 press 2 0.1
@@ -224,26 +134,13 @@ rc=$?
 [ "$rc" -eq 0 ] && pass "Escape: exit code 0" || fail "Escape: exit code $rc"
 cp "$log" "$work/run.log"
 
+e2e_check steps "$work/run.log"
 python3 - "$work/run.log" "$work/run.console" <<'EOF' || failures=$((failures + 1))
-import re, sys
+import sys
 log = open(sys.argv[1]).read()
 console = open(sys.argv[2]).read()
 ok = True
-steps = re.findall(r"^(\d\d)/20 : (\(\^-\^\)|orz)$", log, re.M)
-if [int(s[0]) for s in steps] != list(range(20)):
-    print("FAIL: step lines %s" % steps); ok = False
-m = re.findall(r"^delay = (\d+), result = ([0-9.]+)%$", log, re.M)
-if len(m) != 1 or m[0][0] != "2":
-    print("FAIL: result line %s" % m); ok = False
-else:
-    right = sum(1 for s in steps if s[1] == "(^-^)")
-    expected = "%f" % (right * 100.0 / 20)
-    if m[0][1] != expected:
-        print("FAIL: result %s%%, but %d of 20 right is %s%%" % (m[0][1], right, expected)); ok = False
-    else:
-        print("ok: 20 step lines, result %s%% = %d right of 20" % (expected, right))
-tail = log[log.find("--------------- AppFinalize ... ---------------"):]
-if not tail.startswith("--------------- AppFinalize"):
+if "--------------- AppFinalize ... ---------------" not in log:
     print("FAIL: no AppFinalize banner"); ok = False
 for line in ["SDL_SetWindowFullscreen (0) ... OK.\n", "SDL_QuitSubSystem (SDL_INIT_JOYSTICK);\n", "SDL_Quit();\n"]:
     if line not in console[console.find("AppFinalize"):]:
@@ -270,30 +167,7 @@ EOF
 # Headless references: the same states from the same program without a window.
 # Select and trial screens: any seed. Result screen: a seed and flips chosen so
 # that the 20 outcomes equal the ones of the run.
-python3 - "$work/run.log" "$work" <<'EOF' || failures=$((failures + 1))
-import re, sys
-log, work = sys.argv[1], sys.argv[2]
-outcomes = [s == "(^-^)" for s in re.findall(r"^\d\d/20 : (\(\^-\^\)|orz)$", open(log).read(), re.M)]
-seed = 12345
-x, y, z, w = seed, 362436069, 521288629, 88675123
-def step():
-    global x, y, z, w
-    t = (x ^ (x << 11)) & 0xFFFFFFFF
-    x, y, z = y, z, w
-    w = (w ^ (w >> 19) ^ t ^ (t >> 8)) & 0xFFFFFFFF
-    return w & 1
-lines = ["seed %d" % seed, "unpaced", "5 dump", "2 2", "12", "1 dump"]
-candidate = 0
-for right in outcomes:
-    delayed = step()
-    want = delayed if right else 1 - delayed
-    if want != candidate:
-        lines += ["1 space", "6"]
-        candidate = want
-    lines += ["1 enter", "6"]
-lines += ["4 dump"]
-open(work + "/reference.script", "w").write("\n".join(lines) + "\n")
-EOF
+e2e_check reference "$work/run.log" "$work/reference.script"
 mkdir -p "$work/ref"
 "$headless" "$work/reference.script" "$work/ref" >"$work/ref.console" 2>&1 || fail "headless reference run failed"
 frames=$(ls "$work/ref" | sort)

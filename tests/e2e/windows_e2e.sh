@@ -21,13 +21,8 @@ exe=$1
 headless=${2:-}
 wine=${WINE:-/usr/lib/wine/wine64}
 wineserver=${WINESERVER:-/usr/lib/wine/wineserver}
-
-for tool in Xvfb xdotool import compare convert python3; do
-  if ! command -v "$tool" >/dev/null 2>&1; then
-    echo "SKIP: $tool is not installed (bash tools/install_deps.sh test)"
-    exit 77
-  fi
-done
+source "$(cd "$(dirname "$0")" && pwd)/e2e_common.sh"
+need_tools Xvfb xdotool import compare convert python3
 if [ ! -x "$wine" ]; then
   echo "SKIP: no wine64 at $wine"
   exit 77
@@ -38,7 +33,6 @@ export WINEPREFIX="$work/prefix"
 export WINEDEBUG=-all
 xvfb_pid=""
 app_pid=""
-failures=0
 cleanup() {
   [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null
   WINEPREFIX="$work/prefix" "$wineserver" -k 2>/dev/null
@@ -46,11 +40,6 @@ cleanup() {
   if [ "$failures" -eq 0 ]; then rm -rf "$work"; else echo "files kept in $work"; fi
 }
 trap cleanup EXIT
-fail() {
-  echo "FAIL: $*"
-  failures=$((failures + 1))
-}
-pass() { echo "ok: $*"; }
 started=$(date +%s)
 
 # The program writes app_log.txt beside itself: run a private copy.
@@ -59,19 +48,7 @@ cp "$exe" "$work/app/qvdelay.exe"
 log="$work/app/app_log.txt"
 
 # ---- Display and Wine ------------------------------------------------------------
-exec 5>"$work/display"
-Xvfb -displayfd 5 -screen 0 1280x1024x24 -nolisten tcp >"$work/xvfb.txt" 2>&1 &
-xvfb_pid=$!
-for _ in $(seq 100); do
-  [ -s "$work/display" ] && break
-  sleep 0.05
-done
-exec 5>&-
-if [ ! -s "$work/display" ]; then
-  echo "SKIP: Xvfb did not start: $(cat "$work/xvfb.txt")"
-  exit 77
-fi
-export DISPLAY=":$(head -n 1 "$work/display")"
+start_display
 # A first start occasionally fails on a busy machine; a second one decides.
 if ! timeout 120 "$wine" wineboot -i >"$work/wineboot.txt" 2>&1 &&
   ! { "$wineserver" -k 2>/dev/null; rm -rf "$WINEPREFIX"; timeout 120 "$wine" wineboot -i >"$work/wineboot.txt" 2>&1; }; then
@@ -231,23 +208,6 @@ start_app() {
      "$wine" ./qvdelay.exe >"$work/$name.console" 2>"$work/$name.trace") &
   app_pid=$!
 }
-# wait_app <seconds>: exit code of the program, 124 when it did not end.
-wait_app() {
-  local limit=$1 i
-  for i in $(seq $((limit * 20))); do
-    if ! kill -0 "$app_pid" 2>/dev/null; then
-      wait "$app_pid"
-      local rc=$?
-      app_pid=""
-      return $rc
-    fi
-    sleep 0.05
-  done
-  kill "$app_pid" 2>/dev/null
-  wait "$app_pid" 2>/dev/null
-  app_pid=""
-  return 124
-}
 # wait_ready: AppInitialize has finished (keyboard set up), the window exists
 # and has the focus; DirectInput reads the keyboard only in the foreground.
 window=""
@@ -285,31 +245,6 @@ presents() {
 # program does all it should: picture checks need the frame texture bound.
 texture_bound() {
   ! grep -q "Invalid heap for base descriptor" "$1"
-}
-# same_picture <name> <screenshot> <reference ppm> <frame rows>: the top rows
-# of the frame, doubled, equal the letterbox area of the screenshot.
-same_picture() {
-  local name=$1 shot=$2 ref=$3 rows=$4
-  convert "$shot" -crop "1280x$((rows * 2))+0+32" +repage "$work/$name.shot.png"
-  convert "$ref" -crop "640x${rows}+0+0" +repage -scale 200% "$work/$name.ref.png"
-  local diff
-  diff=$(compare -metric AE -fuzz 3% "$work/$name.shot.png" "$work/$name.ref.png" "$work/$name.diff.png" 2>&1)
-  if [ "$diff" = "0" ]; then
-    pass "$name: screen equals the headless frame in the letterbox"
-  else
-    fail "$name: $diff pixels differ from the headless frame (see $work/$name.diff.png)"
-  fi
-}
-# bars_black <name> <screenshot>: above and below the letterbox the screen is black.
-bars_black() {
-  local top bottom
-  top=$(convert "$2" -crop 1280x32+0+0 +repage -format "%[fx:maxima]" info:)
-  bottom=$(convert "$2" -crop 1280x32+0+992 +repage -format "%[fx:maxima]" info:)
-  if [ "$top" = "0" ] && [ "$bottom" = "0" ]; then
-    pass "$1: black bars above and below the picture"
-  else
-    fail "$1: bars not black (top $top, bottom $bottom)"
-  fi
 }
 # close_window <X window>: the window manager's close request (WM_DELETE_WINDOW),
 # which Wine turns into WM_CLOSE.
@@ -366,9 +301,10 @@ if ! wait_ready; then
   cat "$log" 2>/dev/null
   exit 1
 fi
-python3 - "$log" <<'PYEOF' || failures=$((failures + 1))
+python3 - "$log" "$e2e_here" <<'PYEOF' || failures=$((failures + 1))
 import sys
-text = open(sys.argv[1]).read()
+sys.path.insert(0, sys.argv[2])
+import e2e_checks
 want = [
     "--------------- AppInitialize ... ---------------\n",
     "CreateDXGIFactory2 ... Ok.\n",
@@ -415,18 +351,7 @@ want = [
     "m.pDirectInputKeyboard->SetProperty ... OK.\n",
     "m.pDirectInputKeyboard->Acquire ... ",
 ]
-at = 0
-for w in want:
-    i = text.find(w, at)
-    if i < 0:
-        print("FAIL: start-up log lacks, in order: %r" % w)
-        print(text)
-        sys.exit(1)
-    at = i + len(w)
-if "failed" in text:
-    print("FAIL: start-up log reports a failure")
-    sys.exit(1)
-print("ok: start-up log in order, fullscreen 1280x1024 followed up before the first frame")
+sys.exit(e2e_checks.order(sys.argv[1], "start-up log in order, fullscreen 1280x1024 followed up before the first frame", want))
 PYEOF
 
 import -window root "$work/select.png"
@@ -457,23 +382,11 @@ cp "$log" "$work/run.log"
 # The later runs use Wine's own d3d12.dll.
 rm -f "$work/app/d3d12.dll"
 
+e2e_check steps "$work/run.log"
 python3 - "$work/run.log" <<'PYEOF' || failures=$((failures + 1))
-import re, sys
+import sys
 log = open(sys.argv[1]).read()
 ok = True
-steps = re.findall(r"^(\d\d)/20 : (\(\^-\^\)|orz)$", log, re.M)
-if [int(s[0]) for s in steps] != list(range(20)):
-    print("FAIL: step lines %s" % steps); ok = False
-m = re.findall(r"^delay = (\d+), result = ([0-9.]+)%$", log, re.M)
-if len(m) != 1 or m[0][0] != "2":
-    print("FAIL: result line %s" % m); ok = False
-elif steps:
-    right = sum(1 for s in steps if s[1] == "(^-^)")
-    expected = "%f" % (right * 100.0 / 20)
-    if m[0][1] != expected:
-        print("FAIL: result %s%%, but %d of 20 right is %s%%" % (m[0][1], right, expected)); ok = False
-    else:
-        print("ok: 20 step lines, result %s%% = %d right of 20" % (expected, right))
 banner = "--------------- AppFinalize ... ---------------\n"
 tail = log[log.find(banner):] if banner in log else ""
 if not tail:
@@ -503,30 +416,7 @@ elif [ -z "$headless" ]; then
 else
   # Headless references for the same states: select and trial screens with
   # any seed; the result screen with a seed and flips giving the run's outcomes.
-  python3 - "$work/run.log" "$work" <<'PYEOF' || failures=$((failures + 1))
-import re, sys
-log, work = sys.argv[1], sys.argv[2]
-outcomes = [s == "(^-^)" for s in re.findall(r"^\d\d/20 : (\(\^-\^\)|orz)$", open(log).read(), re.M)]
-seed = 12345
-x, y, z, w = seed, 362436069, 521288629, 88675123
-def step():
-    global x, y, z, w
-    t = (x ^ (x << 11)) & 0xFFFFFFFF
-    x, y, z = y, z, w
-    w = (w ^ (w >> 19) ^ t ^ (t >> 8)) & 0xFFFFFFFF
-    return w & 1
-lines = ["seed %d" % seed, "unpaced", "5 dump", "2 2", "12", "1 dump"]
-candidate = 0
-for right in outcomes:
-    delayed = step()
-    want = delayed if right else 1 - delayed
-    if want != candidate:
-        lines += ["1 space", "6"]
-        candidate = want
-    lines += ["1 enter", "6"]
-lines += ["4 dump"]
-open(work + "/reference.script", "w").write("\n".join(lines) + "\n")
-PYEOF
+  e2e_check reference "$work/run.log" "$work/reference.script"
   mkdir -p "$work/ref"
   (cd "$work/ref" && "$wine" "$headless" ../reference.script . >"$work/ref.console" 2>&1) || fail "headless reference run failed"
   frames=$(ls "$work/ref" | grep ppm | sort)
