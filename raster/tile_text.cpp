@@ -456,20 +456,24 @@ void RunTextTile(TileContext* t, const RenderState* s, TileBin* bin) {
   Groups groups;
   Batch batch;
   LoadTextTile(t, s, &tt);
-  // `pending` is a triangle whose rows are known but that did not fit the
-  // batch before; it opens the next one.
+  // A triangle that overlapped the batch is left, with its rows, in the
+  // slot after the batch's last one (`carried`); it opens the next batch.
   const TileNode* node = bin->sentinel.next;
-  BatchEntry pending;
-  int32_t havePending = 0;
-  while (node || havePending) {
+  int32_t carried = 0;
+  batch.count = 0;
+  while (node || carried) {
+    if (carried) {
+      const BatchEntry* c = &batch.entry[batch.count];
+      batch.entry[0].te = c->te;
+      memcpy(batch.entry[0].rows, c->rows, sizeof(c->rows));
+    }
     batch.count = 0;
     for (uint32_t y = 0; y < 16; y++) batch.covered[y] = 0;
     const PipelineState* pipeline = nullptr;
     for (;;) {
       BatchEntry* e = &batch.entry[batch.count];
-      if (havePending) {
-        *e = pending;
-        havePending = 0;
+      if (carried) {
+        carried = 0;
       } else {
         if (!node || batch.count == kBatchCapacity) break;
         const TileEntry* te = node->entry;
@@ -480,8 +484,7 @@ void RunTextTile(TileContext* t, const RenderState* s, TileBin* bin) {
         uint32_t overlap = 0;
         for (uint32_t y = 0; y < 16; y++) overlap |= e->rows[y] & batch.covered[y];
         if (overlap) {
-          pending = *e;
-          havePending = 1;
+          carried = 1;
           break;
         }
       }
