@@ -219,6 +219,9 @@ SampleKernelFn SelectSampleKernel(const Surface* surface, const Sampler* sampler
 typedef void (*SampleBatchFn)(const Surface* surface, const Sampler* sampler, const float* u, const float* v,
                               const float* rho, uint32_t count, float* out);
 SampleBatchFn SelectSampleBatch(const Surface* surface, const Sampler* sampler);
+// 0 when the batch never reads rho (one level, one filter, or no kernel):
+// the caller may leave it unset.
+int32_t SampleBatchReadsRho(SampleBatchFn batch);
 
 constexpr uint32_t kSampleKernelCount = 576;
 // Test hook: the kernel table (empty entries are null).

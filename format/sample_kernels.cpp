@@ -411,6 +411,13 @@ SampleBatchFn SelectSampleBatch(const Surface* surface, const Sampler* sampler) 
   return kSampleBatches[surface->kernelRow + sampler->kernel];
 }
 
+int32_t SampleBatchReadsRho(SampleBatchFn batch) {
+#if defined(__SSE2__)
+  if (batch == &RunPointFloat4<0> || batch == &RunPointFloat4<1>) return 0;
+#endif
+  return batch != &ZeroBatch;
+}
+
 void SampleSurface(const Surface* surface, const Sampler* sampler, const float* pixel, float* result) {
   float local[4] = {0.0f, 0.0f, 0.0f, 0.0f};
   SampleKernelFn kernel = SelectSampleKernel(surface, sampler);

@@ -369,6 +369,10 @@ void RestoreQueueOrder(TileNode* sentinel);
 // empty-edge-list coverage, full-tile depth write) so they can be compared
 // with the per-pixel path. Set only while no tile pass runs.
 void SetTileFastPathsForTest(int32_t enabled);
+// Text path group width: 4 forces the four-lane drawing, 0 (the default)
+// takes the widest the processor runs; TextLanesAvailable says which that is.
+void SetTextLanesForTest(uint32_t lanes);
+int32_t TextLanesAvailable();
 
 // ---- Front end (raster/frontend*.cpp) -------------------------------------
 struct QvGfxContext;

@@ -175,7 +175,7 @@ TEST(TextRenderTest, TrialScreen) {
 TEST(TextRenderTest, ResultScreen) {
   std::vector<std::string> cells;
   for (int i = 0; i < 20; ++i) {
-    char cell[16];
+    char cell[24]; // room for any int, so the compiler sees no truncation
     std::snprintf(cell, sizeof(cell), "%02d:%s", i, (i % 3 == 1) ? "NG  " : "good");
     cells.push_back(cell);
   }

@@ -63,16 +63,21 @@ struct TextScene {
 // them covering the whole screen so that whole tiles are written.
 // Adds the quad (x0, y0)-(x1, y1) as text draws it: two triangles sharing
 // a diagonal; z < 0 gives each corner its own depth.
-void AddQuad(TextScene* d, TriangleGen& g, float x0, float y0, float x1, float y1, float z, uint32_t pipeline) {
+void AddQuad(TextScene* d, TriangleGen& g, float x0, float y0, float x1, float y1, float z, uint32_t pipeline,
+             int32_t anyW = 1) {
   const uint32_t base = (uint32_t)d->vertices.size();
   const float corners[4][2] = {{x0, y0}, {x1, y0}, {x0, y1}, {x1, y1}};
+  // Mostly w = 1 (1/w is then exactly 1 at every pixel); now and then the
+  // same quad with one w that is not 1 for all four corners.
+  const float scales[4] = {1.0f, 1.0f, 0.5f, 3.0f};
+  const float w = anyW ? scales[(size_t)g.Int(0, 3)] : 1.0f;
   for (const auto& c : corners) {
     TestVertex tv;
     memset(&tv, 0, sizeof(tv));
-    tv.x = c[0];
-    tv.y = c[1];
-    tv.z = z < 0 ? (float)g.Uniform(0, 1) : z;
-    tv.w = 1.0f;
+    tv.x = c[0] * w;
+    tv.y = c[1] * w;
+    tv.z = (z < 0 ? (float)g.Uniform(0, 1) : z) * w;
+    tv.w = w;
     tv.out[0] = (float)g.Uniform(-1.5, 1.5);
     tv.out[1] = (float)g.Uniform(-1.5, 1.5);
     tv.out[3] = 1.0f;
@@ -289,13 +294,22 @@ TEST(TileText, FusedTextPathLeavesTheSameBytesAsTheStageFunctions) {
       for (int32_t kind = 0; kind < 4; kind++) {
         const int32_t mixed = kind & 1, rows = kind >> 1;
         const uint64_t seed = seeds.rng();
+        // The general path, then the text path at each group width this
+        // processor runs.
         std::vector<uint8_t> color[2], depth[2];
-        for (int32_t fast = 0; fast < 2; fast++) Render(cfg, seed, func, mixed, rows, fast, &color[fast], &depth[fast]);
+        Render(cfg, seed, func, mixed, rows, 0, &color[0], &depth[0]);
         ASSERT_FALSE(color[0].empty());
-        EXPECT_TRUE(SameTarget(color[0], color[1], cfg.colorFormat != Unorm8BGRA))
-            << "colour: format " << cfg.colorFormat << " function " << func << " kind " << kind << " seed " << seed;
-        EXPECT_TRUE(SameTarget(depth[0], depth[1], cfg.depthFormat == Fp32))
-            << "depth: format " << cfg.depthFormat << " function " << func << " kind " << kind << " seed " << seed;
+        for (int32_t lanes = 4; lanes <= TextLanesAvailable(); lanes *= 2) {
+          SetTextLanesForTest((uint32_t)lanes);
+          Render(cfg, seed, func, mixed, rows, 1, &color[1], &depth[1]);
+          SetTextLanesForTest(0);
+          EXPECT_TRUE(SameTarget(color[0], color[1], cfg.colorFormat != Unorm8BGRA))
+              << "colour: format " << cfg.colorFormat << " function " << func << " kind " << kind << " seed " << seed
+              << " lanes " << lanes;
+          EXPECT_TRUE(SameTarget(depth[0], depth[1], cfg.depthFormat == Fp32))
+              << "depth: format " << cfg.depthFormat << " function " << func << " kind " << kind << " seed " << seed
+              << " lanes " << lanes;
+        }
         scenes++;
       }
     }
@@ -325,20 +339,25 @@ TEST(TileText, TrianglesSharingATileKeepBothDepthRanges) {
   ps.blendConstants.data = &blend;
   const std::vector<PipelineState> pipelines = {ps};
 
-  std::vector<uint8_t> depth[2];
-  for (int32_t fast = 0; fast < 2; fast++) {
+  // The general path, then the text path at each group width.
+  std::vector<uint8_t> depth[3];
+  for (int32_t run = 0; run < 3; run++) {
+    const int32_t fast = run > 0, lanes = 4 * run;
+    if (lanes > TextLanesAvailable()) continue;
+    SetTextLanesForTest((uint32_t)lanes);
     TextScene d;
     TriangleGen g(7);
-    AddQuad(&d, g, -1.0f, -1.0f, 1.0f, 1.0f, -1.0f, 0);
+    AddQuad(&d, g, -1.0f, -1.0f, 1.0f, 1.0f, -1.0f, 0, 0);
     const float corner[4] = {0.1f, 0.5f, 0.5f, 0.9f};
     for (int32_t i = 0; i < 4; i++) d.vertices[(size_t)i].z = corner[i];
-    AddQuad(&d, g, -1.0f, -1.0f, 1.0f, 1.0f, 0.52f, 0);
+    AddQuad(&d, g, -1.0f, -1.0f, 1.0f, 1.0f, 0.52f, 0, 0);
     TargetScene t(2, 64, 64, Fp32Vec4);
     t.ClearDepth(0.0f);
     SetTileFastPathsForTest(fast);
     SceneDraw(&t.scene, d.vertices, d.triangles, pipelines);
     SetTileFastPathsForTest(1);
-    depth[fast] = t.Bytes(t.depth);
+    SetTextLanesForTest(0);
+    depth[run] = t.Bytes(t.depth);
     // Both halves of the sloped quad: behind the flat one near its first
     // corner, in front of it near the last (window depth is (z + 1) / 2, so
     // the flat quad lands at 0.76).
@@ -346,6 +365,9 @@ TEST(TileText, TrianglesSharingATileKeepBothDepthRanges) {
     EXPECT_GT(t.DepthAt(61, 61), 0.9f);
   }
   EXPECT_EQ(depth[0], depth[1]);
+  if (TextLanesAvailable() == 8) {
+    EXPECT_EQ(depth[0], depth[2]);
+  }
 }
 
 } // namespace
