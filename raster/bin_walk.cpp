@@ -31,6 +31,8 @@ void WalkBlock(Walk* w, uint32_t code, int64_t bx, int64_t by, uint32_t m, EdgeL
   WalkBlock(w, code + 3 * quarter, bx + half, by + half, m - 1, kept);
 }
 
+constexpr int64_t kDirectTiles = 16;
+
 // Floor and ceiling of n / d for d > 0.
 inline int64_t FloorDiv(int64_t n, int64_t d) { return n >= 0 ? n / d : -((-n + d - 1) / d); }
 inline int64_t CeilDiv(int64_t n, int64_t d) { return -FloorDiv(-n, d); }
@@ -78,6 +80,31 @@ uint32_t WalkTiles(const RenderState* s, const EdgeEquation* edges, EdgeList lis
   x0 &= ~(int64_t)15, y0 &= ~(int64_t)15;
   x1 |= 15, y1 |= 15;
   if (x0 > x1 || y0 > y1) return 0;
+  // A few tiles (a glyph's triangle covers two to nine): each tested on its
+  // own against every edge, then emitted in code order. A tile's crossing
+  // edges are the same whether found from the top or on their own: an edge
+  // that leaves a block wholly inside or outside does so for its tiles.
+  const int64_t tilesX = (x1 - x0 + 1) >> 4, tilesY = (y1 - y0 + 1) >> 4;
+  if (tilesX * tilesY <= kDirectTiles) {
+    uint32_t codes[kDirectTiles];
+    EdgeList kept[kDirectTiles];
+    uint32_t n = 0;
+    for (int64_t by = y0; by <= y1; by += 16)
+      for (int64_t bx = x0; bx <= x1; bx += 16) {
+        const uint32_t code = MortonOf((uint32_t)bx, (uint32_t)by);
+        EdgeList crossing;
+        if (code >= w.end || !CrossingEdges(w.steps, bx, by, 4, list, &crossing)) continue;
+        uint32_t i = n++;
+        for (; i > 0 && codes[i - 1] > code; i--) {
+          codes[i] = codes[i - 1];
+          kept[i] = kept[i - 1];
+        }
+        codes[i] = code;
+        kept[i] = crossing;
+      }
+    for (uint32_t i = 0; i < n; i++) emit(user, codes[i], kept[i]);
+    return n;
+  }
   uint32_t m = 4;
   while (m < s->blockLevel && ((x0 >> m) != (x1 >> m) || (y0 >> m) != (y1 >> m))) m++;
   if (m < s->blockLevel) {
