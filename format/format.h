@@ -219,9 +219,11 @@ SampleKernelFn SelectSampleKernel(const Surface* surface, const Sampler* sampler
 typedef void (*SampleBatchFn)(const Surface* surface, const Sampler* sampler, const float* u, const float* v,
                               const float* rho, uint32_t count, float* out);
 SampleBatchFn SelectSampleBatch(const Surface* surface, const Sampler* sampler);
-// 0 when the batch never reads rho (one level, one filter, or no kernel):
-// the caller may leave it unset.
-int32_t SampleBatchReadsRho(SampleBatchFn batch);
+// 0 when the batch SelectSampleBatch picks never reads rho (no kernel, or
+// the single-level point routines): the caller may leave it unset.
+int32_t SampleBatchReadsRho(const Surface* surface, const Sampler* sampler);
+// Test hook: 0 keeps SelectSampleBatch to the four-lane routines.
+void SetWideSamplingForTest(int32_t enabled);
 
 constexpr uint32_t kSampleKernelCount = 576;
 // Test hook: the kernel table (empty entries are null).

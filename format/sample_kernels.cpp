@@ -11,6 +11,7 @@
 // wrapped into the level before it is turned into an address, so no input
 // reads outside the level's texels.
 #include <array>
+#include <atomic>
 #include <cstring>
 #include <utility>
 
@@ -399,23 +400,42 @@ SampleKernelFn SelectSampleKernel(const Surface* surface, const Sampler* sampler
   return nullptr;
 }
 
+namespace {
+
+std::atomic<int32_t> s_wideSamplingOff{0};
+
+// Point sampling of a single-level, linear, four-float surface, clamped
+// (kernel 0) or wrapped by mask (kernel 1 on a power-of-two size): the text
+// atlas. One level means level 0 whatever rho says.
+int32_t IsPointFloat4(const Surface* surface, const Sampler* sampler) {
+  const uint32_t k = sampler->kernel;
+  return surface->isFp32 && surface->elementSize == 16 && surface->layout == 1 && surface->lodLimit == 0 &&
+         (k == 0 || (k == 1 && surface->isPow2));
+}
+
+} // namespace
+
+void SetWideSamplingForTest(int32_t enabled) { s_wideSamplingOff.store(enabled ? 0 : 1); }
+
 SampleBatchFn SelectSampleBatch(const Surface* surface, const Sampler* sampler) {
   if (!SelectSampleKernel(surface, sampler)) return &ZeroBatch;
 #if defined(__SSE2__)
-  const uint32_t k = sampler->kernel;
-  if (surface->isFp32 && surface->elementSize == 16 && surface->layout == 1 && surface->lodLimit == 0 && k < 2) {
-    if (k == 0) return &RunPointFloat4<1>;
-    if (surface->isPow2) return &RunPointFloat4<0>;
+  if (IsPointFloat4(surface, sampler)) {
+    const int32_t clamp = sampler->kernel == 0;
+    if (s_wideSamplingOff.load(std::memory_order_relaxed) == 0)
+      if (const SampleBatchFn wide = WidePointBatch(surface, clamp)) return wide;
+    return clamp ? &RunPointFloat4<1> : &RunPointFloat4<0>;
   }
 #endif
   return kSampleBatches[surface->kernelRow + sampler->kernel];
 }
 
-int32_t SampleBatchReadsRho(SampleBatchFn batch) {
+int32_t SampleBatchReadsRho(const Surface* surface, const Sampler* sampler) {
+  if (!SelectSampleKernel(surface, sampler)) return 0;
 #if defined(__SSE2__)
-  if (batch == &RunPointFloat4<0> || batch == &RunPointFloat4<1>) return 0;
+  if (IsPointFloat4(surface, sampler)) return 0;
 #endif
-  return batch != &ZeroBatch;
+  return 1;
 }
 
 void SampleSurface(const Surface* surface, const Sampler* sampler, const float* pixel, float* result) {

@@ -28,3 +28,8 @@ void SelectTexelFunctions(Surface* surface);
 // a few texels per row, and small pages make nearly every row a TLB miss.
 // Only a hint; nothing changes when the system declines.
 void HintLargePages(void* block, uint64_t size);
+
+// Eight-lane point sampling of a single-level, linear, four-float surface
+// (clamp, or wrap by mask), or null when the processor cannot run it or the
+// level is too large for its 32-bit offsets.
+SampleBatchFn WidePointBatch(const Surface* surface, int32_t clamp);

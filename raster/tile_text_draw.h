@@ -113,7 +113,7 @@ void DrawTextBatchLanes(TileContext* t, TextTile* tt, Groups* gs, const Batch* b
   const FontFsConstants* fk = static_cast<const FontFsConstants*>(ps->fragmentConstants.data);
   const SampleBatchFn sample =
       fk && fk->texture && fk->sampler ? SelectSampleBatch(fk->texture, fk->sampler) : nullptr;
-  const int32_t readsRho = sample && SampleBatchReadsRho(sample);
+  const int32_t readsRho = sample && SampleBatchReadsRho(fk->texture, fk->sampler);
   uint32_t n = 0;
   for (int32_t y = 0; y < 16; y++) {
     const uint32_t bits = b->covered[y];

@@ -262,22 +262,31 @@ void CompareBatch(int32_t format, int32_t layout, const Shape& shape, uint32_t l
       v[i] = RandomCoordinate(rng, shape.height);
       rho[i] = RandomRho(rng);
     }
-    memset(got, 0xCD, sizeof(got));
-    SampleBatchFn batch = SelectSampleBatch(&t.surface, &sm);
-    ASSERT_NE(batch, nullptr);
-    batch(&t.surface, &sm, u, v, rho, kPixels, got);
-    for (uint32_t i = 0; i < kPixels; ++i) {
-      const float px[4] = {u[i], v[i], 0.0f, rho[i]};
-      float want[4] = {0, 0, 0, 0};
-      SampleSurface(&t.surface, &sm, px, want);
-      for (int c = 0; c < 4; ++c)
-        if (!SameFloat(got[4 * i + c], want[c])) {
-          ADD_FAILURE() << formatInfo(format)->name << " " << shape.width << "x" << shape.height << " layout "
-                        << layout << " kernel " << kernel << " pixel " << i << " channel " << c << ": got "
-                        << got[4 * i + c] << " want " << want[c];
-          FreeTestSurface(&t);
-          return;
-        }
+    // Where the batch is said not to read rho it gets NaNs instead. Each
+    // batch routine is tried with the wide routines allowed and not.
+    const bool readsRho = SampleBatchReadsRho(&t.surface, &sm) != 0;
+    float noRho[kPixels];
+    for (float& r : noRho) r = std::numeric_limits<float>::quiet_NaN();
+    for (int32_t wide = 0; wide < 2; ++wide) {
+      memset(got, 0xCD, sizeof(got));
+      SetWideSamplingForTest(wide);
+      SampleBatchFn batch = SelectSampleBatch(&t.surface, &sm);
+      SetWideSamplingForTest(1);
+      ASSERT_NE(batch, nullptr);
+      batch(&t.surface, &sm, u, v, readsRho ? rho : noRho, kPixels, got);
+      for (uint32_t i = 0; i < kPixels; ++i) {
+        const float px[4] = {u[i], v[i], 0.0f, rho[i]};
+        float want[4] = {0, 0, 0, 0};
+        SampleSurface(&t.surface, &sm, px, want);
+        for (int c = 0; c < 4; ++c)
+          if (!SameFloat(got[4 * i + c], want[c])) {
+            ADD_FAILURE() << formatInfo(format)->name << " " << shape.width << "x" << shape.height << " layout "
+                          << layout << " kernel " << kernel << " wide " << wide << " pixel " << i << " channel " << c
+                          << ": got " << got[4 * i + c] << " want " << want[c];
+            FreeTestSurface(&t);
+            return;
+          }
+      }
     }
   }
   FreeTestSurface(&t);
