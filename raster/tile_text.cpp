@@ -17,41 +17,71 @@
 
 namespace {
 
-// Coverage as one 16-bit mask per row. Along a row an edge value changes
-// by A per pixel, so each crossing edge leaves one run of covered pixels:
-// find where it starts or ends, starting from the previous row's answer, by
-// exact evaluation at the pixel centres (the same test as pixel by pixel).
+// Bits k of [0, 16) where start + step * k >= 0: one run at either end.
+inline uint32_t InsideRun(int64_t start, int64_t step) {
+  if (step == 0) return start >= 0 ? 0xFFFFu : 0u;
+  if (step > 0) {
+    if (start >= 0) return 0xFFFFu;
+    const int64_t first = (-start + step - 1) / step; // ceil(-start / step)
+    return first >= 16 ? 0u : (0xFFFFu << first) & 0xFFFFu;
+  }
+  if (start < 0) return 0u;
+  const int64_t last = start / -step; // floor(start / -step)
+  return last >= 15 ? 0xFFFFu : (1u << (last + 1)) - 1;
+}
+
+// Coverage as one 16-bit mask per row, by exact evaluation at the pixel
+// centres (the same test as pixel by pixel). An edge along a row or a column
+// cuts whole rows or the same columns of every row; along a row a sloped
+// edge's value changes by A per pixel, so it leaves one run of covered
+// pixels: find where it starts or ends, starting from the previous row's
+// answer.
 void CoverRows(TileContext* t, const BinnedTriangle* bt, EdgeList edges, uint32_t rows[16]) {
-  for (uint32_t y = 0; y < 16; y++) rows[y] = 0xFFFF;
+  uint32_t liveRows = 0xFFFF, columns = 0xFFFF, slopedCount = 0;
+  EdgeStep sloped[15];
+  int64_t slopedStart[15];
   for (EdgeList l = edges; l != 0; l >>= 4) {
     const uint32_t k = (uint32_t)(l & 15);
     if (k == 0 || (int32_t)k > bt->edgeCount) break;
     const EdgeStep e = EdgeSteps(bt->renderState, bt->edges[k - 1]);
-    int64_t rowStart = EdgeAt(e, t->tileX, t->tileY);
+    const int64_t start = EdgeAt(e, t->tileX, t->tileY);
     if (e.A == 0) {
-      for (uint32_t y = 0; y < 16; y++, rowStart += e.B)
-        if (rowStart < 0) rows[y] = 0;
-      continue;
+      liveRows &= InsideRun(start, e.B);
+    } else if (e.B == 0) {
+      columns &= InsideRun(start, e.A);
+    } else {
+      sloped[slopedCount] = e;
+      slopedStart[slopedCount++] = start;
     }
-    // A vertical edge (B = 0) leaves the same run in every row.
-    const uint32_t rowCount = e.B == 0 ? 1 : 16;
-    uint32_t run = 0;
+  }
+  // Four rows a step: each row's bit of liveRows chooses columns or none.
+  const __m128i rowBits = _mm_set_epi32(8, 4, 2, 1), all = _mm_set1_epi32((int32_t)columns);
+  for (uint32_t y = 0; y < 16; y += 4) {
+    const __m128i live = _mm_and_si128(_mm_set1_epi32((int32_t)(liveRows >> y)), rowBits);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(rows + y), _mm_and_si128(_mm_cmpeq_epi32(live, rowBits), all));
+  }
+  if (!liveRows || !columns) return;
+  // v is the edge's value at pixel j of the row, kept exact by adding A per
+  // step along the row and B per row.
+  for (uint32_t i = 0; i < slopedCount; i++) {
+    const EdgeStep& e = sloped[i];
     int32_t j = 8;
-    for (uint32_t y = 0; y < rowCount; y++, rowStart += e.B) {
-      if (e.A > 0) {
-        // First inside pixel: value at j >= 0 and at j - 1 < 0.
-        while (j > 0 && rowStart + e.A * (j - 1) >= 0) j--;
-        while (j < 16 && rowStart + e.A * j < 0) j++;
-        run = (0xFFFFu << j) & 0xFFFFu;
-      } else {
-        // First outside pixel: value at j < 0 and at j - 1 >= 0.
-        while (j > 0 && rowStart + e.A * (j - 1) < 0) j--;
-        while (j < 16 && rowStart + e.A * j >= 0) j++;
-        run = (1u << j) - 1;
+    int64_t v = slopedStart[i] + 8 * e.A;
+    if (e.A > 0) {
+      // First inside pixel: value at j >= 0 and at j - 1 < 0.
+      for (uint32_t y = 0; y < 16; y++, v += e.B) {
+        while (j > 0 && v - e.A >= 0) j--, v -= e.A;
+        while (j < 16 && v < 0) j++, v += e.A;
+        rows[y] &= (0xFFFFu << j) & 0xFFFFu;
       }
-      rows[y] &= run;
+    } else {
+      // First outside pixel: value at j < 0 and at j - 1 >= 0.
+      for (uint32_t y = 0; y < 16; y++, v += e.B) {
+        while (j > 0 && v - e.A < 0) j--, v -= e.A;
+        while (j < 16 && v >= 0) j++, v += e.A;
+        rows[y] &= (1u << j) - 1;
+      }
     }
-    for (uint32_t y = rowCount; y < 16; y++) rows[y] &= run;
   }
 }
 
