@@ -71,20 +71,28 @@ struct Lanes8 {
     return _mm256_permutevar8x32_ps(pairs, _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7));
   }
   // (1 - a) * target + a * source in the first three channels and a in the
-  // fourth, two pixels a register, written for the pixels of mask. Each
-  // pixel's alpha is the fourth channel of its own source.
-  static void Blend(float* row, const Src& s, F, uint32_t mask) {
-    const __m256 one = _mm256_set1_ps(1.0f);
+  // fourth for the two pixels at d. Each pixel's alpha is the fourth channel
+  // of its own source.
+  static __m256 Mixed(const float* d, __m256 src) {
     const __m256 keepRgb = _mm256_castsi256_ps(_mm256_setr_epi32(-1, -1, -1, 0, -1, -1, -1, 0));
+    const __m256 va = _mm256_shuffle_ps(src, src, _MM_SHUFFLE(3, 3, 3, 3));
+    const __m256 blended =
+        _mm256_add_ps(_mm256_mul_ps(_mm256_sub_ps(_mm256_set1_ps(1.0f), va), _mm256_load_ps(d)), _mm256_mul_ps(va, src));
+    return Select(keepRgb, blended, va);
+  }
+  // Written for the pixels of mask, two pixels a register.
+  static void Blend(float* row, const Src& s, F, uint32_t mask) {
+    if (mask == 0xFF) {
+      // Every pixel written (the usual case inside a glyph): no keep masks.
+      for (int32_t j = 0; j < 4; j++) _mm256_store_ps(row + 8 * j, Mixed(row + 8 * j, s.p[j]));
+      return;
+    }
     const __m256i pixelBits = _mm256_setr_epi32(1, 1, 1, 1, 2, 2, 2, 2);
     for (int32_t j = 0; j < 4; j++) {
       const __m256i bits = _mm256_set1_epi32((int32_t)((mask >> (2 * j)) & 3));
       const __m256 keep = _mm256_castsi256_ps(_mm256_cmpeq_epi32(_mm256_and_si256(bits, pixelBits), pixelBits));
-      const __m256 va = _mm256_shuffle_ps(s.p[j], s.p[j], _MM_SHUFFLE(3, 3, 3, 3));
       float* d = row + 8 * j;
-      const __m256 old = _mm256_load_ps(d);
-      const __m256 blended = _mm256_add_ps(_mm256_mul_ps(_mm256_sub_ps(one, va), old), _mm256_mul_ps(va, s.p[j]));
-      _mm256_store_ps(d, Select(keep, Select(keepRgb, blended, va), old));
+      _mm256_store_ps(d, Select(keep, Mixed(d, s.p[j]), _mm256_load_ps(d)));
     }
   }
 };
