@@ -5,8 +5,6 @@
 // storage need not be aligned.
 #include <cstring>
 
-#include <emmintrin.h>
-
 #include "format/format.h"
 #include "format/surface_internal.h"
 
@@ -30,17 +28,12 @@ inline void FillElements(uint8_t* p, const void* element, uint64_t count, uint32
     memset(p, *static_cast<const uint8_t*>(element), count);
   } else if constexpr (ES == 4 || ES == 8 || ES == 16) {
     // Clears fill whole tiles of frame memory: 16-byte stores of a
-    // repeated pattern, then the elements left over.
-    // Aligned runs use streaming stores: a cleared frame is not read back
-    // by this thread, and they skip the read of every line they replace.
-    // The fill's caller fences them (see LinearFill).
+    // repeated pattern, then the elements left over. Plain stores: a
+    // streaming store would need a fence after every tile's fill, and those
+    // fences cost several times the fill itself.
     uint8_t pattern[16];
     for (uint32_t i = 0; i < 16; i += ES) memcpy(pattern + i, element, ES);
     uint64_t bytes = count * ES, i = 0;
-    if ((reinterpret_cast<uintptr_t>(p) & 15) == 0) {
-      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pattern));
-      for (; i + 16 <= bytes; i += 16) _mm_stream_si128(reinterpret_cast<__m128i*>(p + i), v);
-    }
     for (; i + 16 <= bytes; i += 16) memcpy(p + i, pattern, 16);
     for (; i < bytes; i += ES) memcpy(p + i, pattern, ES);
   } else {
@@ -60,11 +53,22 @@ template <uint32_t ES>
 void LinearFill(Surface* s, uint32_t level, const Region* r, const void* element) {
   uint32_t es = ElementSize<ES>(s);
   if (r->width == 0) return;
-  for (uint32_t j = 0; j < r->height; ++j)
-    FillElements<ES>(LinearAddress<ES>(s, level, r->x, r->y + j), element, r->width, es);
-  // Streaming stores are weakly ordered: make them visible before whatever
-  // tells another thread the fill is done.
-  if constexpr (ES == 4 || ES == 8 || ES == 16) _mm_sfence();
+  if constexpr (ES == 4 || ES == 8 || ES == 16) {
+    // A clear of a tile is sixteen short rows: the pattern is made once and
+    // each row is a few 16-byte stores.
+    uint8_t pattern[16];
+    for (uint32_t i = 0; i < 16; i += ES) memcpy(pattern + i, element, ES);
+    const uint64_t bytes = static_cast<uint64_t>(r->width) * ES, pitch = s->levels[level].pitch;
+    uint8_t* row = LinearAddress<ES>(s, level, r->x, r->y);
+    for (uint32_t j = 0; j < r->height; ++j, row += pitch) {
+      uint64_t i = 0;
+      for (; i + 16 <= bytes; i += 16) memcpy(row + i, pattern, 16);
+      for (; i < bytes; i += ES) memcpy(row + i, pattern, ES);
+    }
+  } else {
+    for (uint32_t j = 0; j < r->height; ++j)
+      FillElements<ES>(LinearAddress<ES>(s, level, r->x, r->y + j), element, r->width, es);
+  }
 }
 
 template <uint32_t ES>
@@ -112,7 +116,6 @@ void MortonFill(Surface* s, uint32_t level, const Region* r, const void* element
       (static_cast<uint64_t>(MortonCode(r->width - 1, r->height - 1)) + 1) * es >= levelBytes) {
     // The region covers every code up to the level's end: one linear fill.
     if (es) FillElements<ES>(l.start, element, levelBytes / es, es);
-    if constexpr (ES == 4 || ES == 8 || ES == 16) _mm_sfence();
     return;
   }
   uint32_t x0 = SpreadBits16(r->x);
