@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include <emmintrin.h>
+#include <xmmintrin.h>
 
 #include "gfx/gfx.h"
 #include "raster/tile_text.h"
@@ -85,9 +86,24 @@ void CoverRows(TileContext* t, const BinnedTriangle* bt, EdgeList edges, uint32_
   }
 }
 
+// Asks for the cache lines of a linear target's rows in the tile. A target
+// that is cleared in the tile is not read before the tile is stored, and
+// without this every row of the store would wait for its line.
+void PrefetchRows(const TargetSlot* slot) {
+  if (!slot->surface || slot->surface->layout != 1 || slot->x1 <= slot->x0) return;
+  const size_t bytes = (size_t)(slot->x1 - slot->x0) * slot->surface->elementSize;
+  for (int32_t y = slot->y0; y < slot->y1; y++) {
+    const char* row = reinterpret_cast<const char*>(ElementAt(slot->surface, slot->x0, y));
+    for (size_t i = 0; i < bytes; i += 64) _mm_prefetch(row + i, _MM_HINT_T0);
+    _mm_prefetch(row + bytes - 1, _MM_HINT_T0);
+  }
+}
+
 void LoadTextTile(TileContext* t, const RenderState* s, TextTile* tt) {
   const int32_t whole = WholeTile(t, t->rx0, t->ry0, t->rx1, t->ry1);
   TargetSlot* d = &t->depth;
+  if (d->loadState == kClearPending) PrefetchRows(d);
+  if (t->color[0].loadState == kClearPending) PrefetchRows(&t->color[0]);
   float initialDepth = 0;
   if (d->surface && d->loadState == kClearPending) initialDepth = ClearedDepthValue(s, d);
   for (uint32_t i = 0; i < 256; i++) tt->depth[i] = initialDepth;
@@ -128,8 +144,10 @@ void LoadTextTile(TileContext* t, const RenderState* s, TextTile* tt) {
     float v[4];
     c->load.convertOne(&c->load, v, c->clearValue);
     const __m128 value = _mm_loadu_ps(v);
-    for (int32_t y = c->y0; y < c->y1; y++)
-      for (int32_t x = c->x0; x < c->x1; x++) _mm_store_ps(&tt->color[4 * (16 * (y - t->tileY) + (x - t->tileX))], value);
+    for (int32_t y = c->y0; y < c->y1; y++) {
+      float* row = tt->color + 4 * (16 * (y - t->tileY) - t->tileX);
+      for (float *p = row + 4 * c->x0, *end = row + 4 * c->x1; p < end; p += 4) _mm_store_ps(p, value);
+    }
   } else {
     for (int32_t y = c->y0; y < c->y1; y++) {
       float* row = tt->color + 4 * (16 * (y - t->tileY) - t->tileX);
