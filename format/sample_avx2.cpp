@@ -11,8 +11,12 @@
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
 #include <immintrin.h>
 
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("avx2")
+#endif
 
 namespace {
 
@@ -67,7 +71,11 @@ void RunPointFloat8(const Surface* s, const Sampler*, const float* u, const floa
 
 } // namespace
 
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif
 
 SampleBatchFn WidePointBatch(const Surface* surface, int32_t clamp) {
   static const bool available = __builtin_cpu_supports("avx2");

@@ -12,8 +12,12 @@
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
 #include <immintrin.h>
 
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("avx2")
+#endif
 
 namespace {
 
@@ -107,7 +111,11 @@ void DrawTextBatch8(TileContext* t, TextTile* tt, Groups* gs, const Batch* b) { 
 
 } // namespace
 
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif
 
 TextBatchFn TextBatch8() {
   static const bool available = __builtin_cpu_supports("avx2");
