@@ -152,8 +152,9 @@ struct Kernel {
     int32_t X = WrapAdd(TruncToInt32(s->scaleX * pixel[0]), s->offsetX);
     int32_t Y = WrapAdd(TruncToInt32(s->scaleY * pixel[1]), s->offsetY);
 
-    Taps taps;
-    taps.count = 0;
+    // Zeroed so the optimiser can see every tap read below was written (the
+    // paths above always add at least one).
+    Taps taps = {};
     bool nearest, bilinearFine, bilinearCoarse;
     if constexpr (GROUP == 0) {
       nearest = true, bilinearFine = false, bilinearCoarse = false;
