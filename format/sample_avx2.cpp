@@ -1,22 +1,17 @@
 // Point sampling of a single-level, linear, four-float surface (the text
 // atlas) eight pixels at a time, compiled for AVX2 and used only when the
 // processor reports it. The same steps as the four-lane routine; offsets are
-// 32-bit, so it is only chosen for levels under 4 GiB. Shared headers come
-// before the target switch, so nothing of theirs is compiled for AVX2.
+// 32-bit, so it is only chosen for levels under 4 GiB.
 #include <cstring>
 
 #include "format/format.h"
 #include "format/surface_internal.h"
+#include "runtime/avx2.h"
 
-#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#if QV_HAVE_AVX2_CODE
 #include <immintrin.h>
 
-#if defined(__clang__)
-#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
-#else
-#pragma GCC push_options
-#pragma GCC target("avx2")
-#endif
+QV_AVX2_BEGIN
 
 namespace {
 
@@ -71,16 +66,11 @@ void RunPointFloat8(const Surface* s, const Sampler*, const float* u, const floa
 
 } // namespace
 
-#if defined(__clang__)
-#pragma clang attribute pop
-#else
-#pragma GCC pop_options
-#endif
+QV_AVX2_END
 
 SampleBatchFn WidePointBatch(const Surface* surface, int32_t clamp) {
-  static const bool available = __builtin_cpu_supports("avx2");
   const SurfaceLevel& l = surface->levels[0];
-  if (!available || (uint64_t)l.pitch * l.height > 0xFFFFFFFFull) return nullptr;
+  if (!CpuHasAvx2() || (uint64_t)l.pitch * l.height > 0xFFFFFFFFull) return nullptr;
   return clamp ? &RunPointFloat8<1> : &RunPointFloat8<0>;
 }
 

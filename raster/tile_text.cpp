@@ -11,12 +11,74 @@
 #include <cstring>
 
 #include <emmintrin.h>
-#include <xmmintrin.h>
 
 #include "gfx/gfx.h"
 #include "raster/tile_text.h"
 
 namespace {
+
+// Four SSE2 lanes; a group's sources are its four pixels, one register each.
+struct Lanes4 {
+  typedef __m128 F;
+  static constexpr int32_t kLanes = 4;
+  struct Src {
+    __m128 p[4];
+  };
+  static F Zero() { return _mm_setzero_ps(); }
+  static F Ones() { return _mm_castsi128_ps(_mm_set1_epi32(-1)); }
+  static F Set1(float v) { return _mm_set1_ps(v); }
+  static F Load(const float* p) { return _mm_load_ps(p); }
+  static void Store(float* p, F v) { _mm_store_ps(p, v); }
+  static F Add(F a, F b) { return _mm_add_ps(a, b); }
+  static F Sub(F a, F b) { return _mm_sub_ps(a, b); }
+  static F Mul(F a, F b) { return _mm_mul_ps(a, b); }
+  static F Div(F a, F b) { return _mm_div_ps(a, b); }
+  static F And(F a, F b) { return _mm_and_ps(a, b); }
+  static F Or(F a, F b) { return _mm_or_ps(a, b); }
+  static F Select(F mask, F a, F b) { return _mm_or_ps(_mm_and_ps(mask, a), _mm_andnot_ps(mask, b)); }
+  static F Lt(F a, F b) { return _mm_cmplt_ps(a, b); }
+  static F Gt(F a, F b) { return _mm_cmpgt_ps(a, b); }
+  static F Ge(F a, F b) { return _mm_cmpge_ps(a, b); }
+  static F Eq(F a, F b) { return _mm_cmpeq_ps(a, b); }
+  static F Nge(F a, F b) { return _mm_cmpnge_ps(a, b); }
+  static F Ngt(F a, F b) { return _mm_cmpngt_ps(a, b); }
+  static F Nlt(F a, F b) { return _mm_cmpnlt_ps(a, b); }
+  static F Neq(F a, F b) { return _mm_cmpneq_ps(a, b); }
+  static F Ord(F a, F b) { return _mm_cmpord_ps(a, b); }
+  static F Unord(F a, F b) { return _mm_cmpunord_ps(a, b); }
+  static uint32_t MoveMask(F v) { return (uint32_t)_mm_movemask_ps(v); }
+  static F LaneMask(uint32_t bits) {
+    const __m128i lanes = _mm_set_epi32(8, 4, 2, 1);
+    return _mm_castsi128_ps(_mm_cmpeq_epi32(_mm_and_si128(_mm_set1_epi32((int32_t)bits), lanes), lanes));
+  }
+  static F PixelX(int32_t x) { return _mm_cvtepi32_ps(_mm_add_epi32(_mm_set1_epi32(x), _mm_set_epi32(3, 2, 1, 0))); }
+  static uint32_t Count(uint32_t bits) { return kBitCount[bits]; }
+  static F Colour(const float* c) { return _mm_loadu_ps(c); }
+  // Texel times colour for each pixel; returns (a0, a1, a2, a3).
+  static F Sources(const float* texels, F colour, Src* s) {
+    for (int32_t j = 0; j < 4; j++) s->p[j] = _mm_mul_ps(_mm_load_ps(texels + 4 * j), colour);
+    return _mm_movehl_ps(_mm_unpackhi_ps(s->p[2], s->p[3]), _mm_unpackhi_ps(s->p[0], s->p[1]));
+  }
+  // (1 - a) * target + a * source in the first three channels and a in the
+  // fourth, for pixel J, written where its lane of keep is set.
+  template <int J>
+  static void BlendPixel(float* row, const Src& s, F a, F keep) {
+    const __m128 one = _mm_set1_ps(1.0f), keepRgb = _mm_castsi128_ps(_mm_set_epi32(0, -1, -1, -1));
+    const __m128 va = _mm_shuffle_ps(a, a, _MM_SHUFFLE(J, J, J, J));
+    float* d = row + 4 * J;
+    const __m128 old = _mm_load_ps(d);
+    const __m128 blended = _mm_add_ps(_mm_mul_ps(_mm_sub_ps(one, va), old), _mm_mul_ps(va, s.p[J]));
+    _mm_store_ps(d, Select(_mm_shuffle_ps(keep, keep, _MM_SHUFFLE(J, J, J, J)), Select(keepRgb, blended, va), old));
+  }
+  // The pixels of mask, without branches on the lanes.
+  static void Blend(float* row, const Src& s, F a, uint32_t mask) {
+    const F keep = LaneMask(mask);
+    BlendPixel<0>(row, s, a, keep);
+    BlendPixel<1>(row, s, a, keep);
+    BlendPixel<2>(row, s, a, keep);
+    BlendPixel<3>(row, s, a, keep);
+  }
+};
 
 // Bits k of [0, 16) where start + step * k >= 0: one run at either end.
 inline uint32_t InsideRun(int64_t start, int64_t step) {
@@ -56,10 +118,10 @@ void CoverRows(TileContext* t, const BinnedTriangle* bt, EdgeList edges, uint32_
     }
   }
   // Four rows a step: each row's bit of liveRows chooses columns or none.
-  const __m128i rowBits = _mm_set_epi32(8, 4, 2, 1), all = _mm_set1_epi32((int32_t)columns);
+  const __m128i all = _mm_set1_epi32((int32_t)columns);
   for (uint32_t y = 0; y < 16; y += 4) {
-    const __m128i live = _mm_and_si128(_mm_set1_epi32((int32_t)(liveRows >> y)), rowBits);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(rows + y), _mm_and_si128(_mm_cmpeq_epi32(live, rowBits), all));
+    const __m128i live = _mm_castps_si128(Lanes4::LaneMask((liveRows >> y) & 15));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(rows + y), _mm_and_si128(live, all));
   }
   if (!liveRows || !columns) return;
   // v is the edge's value at pixel j of the row, kept exact by adding A per
@@ -191,71 +253,6 @@ void StoreTextTile(TileContext* t, const TextTile* tt) {
     }
   }
 }
-
-constexpr uint8_t kBitCount[16] = {0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4};
-
-// Four SSE2 lanes; a group's sources are its four pixels, one register each.
-struct Lanes4 {
-  typedef __m128 F;
-  static constexpr int32_t kLanes = 4;
-  struct Src {
-    __m128 p[4];
-  };
-  static F Zero() { return _mm_setzero_ps(); }
-  static F Ones() { return _mm_castsi128_ps(_mm_set1_epi32(-1)); }
-  static F Set1(float v) { return _mm_set1_ps(v); }
-  static F Load(const float* p) { return _mm_load_ps(p); }
-  static void Store(float* p, F v) { _mm_store_ps(p, v); }
-  static F Add(F a, F b) { return _mm_add_ps(a, b); }
-  static F Sub(F a, F b) { return _mm_sub_ps(a, b); }
-  static F Mul(F a, F b) { return _mm_mul_ps(a, b); }
-  static F Div(F a, F b) { return _mm_div_ps(a, b); }
-  static F And(F a, F b) { return _mm_and_ps(a, b); }
-  static F Or(F a, F b) { return _mm_or_ps(a, b); }
-  static F Select(F mask, F a, F b) { return _mm_or_ps(_mm_and_ps(mask, a), _mm_andnot_ps(mask, b)); }
-  static F Lt(F a, F b) { return _mm_cmplt_ps(a, b); }
-  static F Gt(F a, F b) { return _mm_cmpgt_ps(a, b); }
-  static F Ge(F a, F b) { return _mm_cmpge_ps(a, b); }
-  static F Eq(F a, F b) { return _mm_cmpeq_ps(a, b); }
-  static F Nge(F a, F b) { return _mm_cmpnge_ps(a, b); }
-  static F Ngt(F a, F b) { return _mm_cmpngt_ps(a, b); }
-  static F Nlt(F a, F b) { return _mm_cmpnlt_ps(a, b); }
-  static F Neq(F a, F b) { return _mm_cmpneq_ps(a, b); }
-  static F Ord(F a, F b) { return _mm_cmpord_ps(a, b); }
-  static F Unord(F a, F b) { return _mm_cmpunord_ps(a, b); }
-  static uint32_t MoveMask(F v) { return (uint32_t)_mm_movemask_ps(v); }
-  static F LaneMask(uint32_t bits) {
-    const __m128i lanes = _mm_set_epi32(8, 4, 2, 1);
-    return _mm_castsi128_ps(_mm_cmpeq_epi32(_mm_and_si128(_mm_set1_epi32((int32_t)bits), lanes), lanes));
-  }
-  static F PixelX(int32_t x) { return _mm_cvtepi32_ps(_mm_add_epi32(_mm_set1_epi32(x), _mm_set_epi32(3, 2, 1, 0))); }
-  static uint32_t Count(uint32_t bits) { return kBitCount[bits]; }
-  static F Colour(const float* c) { return _mm_loadu_ps(c); }
-  // Texel times colour for each pixel; returns (a0, a1, a2, a3).
-  static F Sources(const float* texels, F colour, Src* s) {
-    for (int32_t j = 0; j < 4; j++) s->p[j] = _mm_mul_ps(_mm_load_ps(texels + 4 * j), colour);
-    return _mm_movehl_ps(_mm_unpackhi_ps(s->p[2], s->p[3]), _mm_unpackhi_ps(s->p[0], s->p[1]));
-  }
-  // (1 - a) * target + a * source in the first three channels and a in the
-  // fourth, for pixel J, written where its lane of keep is set.
-  template <int J>
-  static void BlendPixel(float* row, const Src& s, F a, F keep) {
-    const __m128 one = _mm_set1_ps(1.0f), keepRgb = _mm_castsi128_ps(_mm_set_epi32(0, -1, -1, -1));
-    const __m128 va = _mm_shuffle_ps(a, a, _MM_SHUFFLE(J, J, J, J));
-    float* d = row + 4 * J;
-    const __m128 old = _mm_load_ps(d);
-    const __m128 blended = _mm_add_ps(_mm_mul_ps(_mm_sub_ps(one, va), old), _mm_mul_ps(va, s.p[J]));
-    _mm_store_ps(d, Select(_mm_shuffle_ps(keep, keep, _MM_SHUFFLE(J, J, J, J)), Select(keepRgb, blended, va), old));
-  }
-  // The pixels of mask, without branches on the lanes.
-  static void Blend(float* row, const Src& s, F a, uint32_t mask) {
-    const F keep = LaneMask(mask);
-    BlendPixel<0>(row, s, a, keep);
-    BlendPixel<1>(row, s, a, keep);
-    BlendPixel<2>(row, s, a, keep);
-    BlendPixel<3>(row, s, a, keep);
-  }
-};
 
 void SpreadPlanes(const BinnedTriangle* bt, LanePlanes* lp) {
   const Plane* planes[5] = {&bt->fixedPlanes[1], &bt->fixedPlanes[0], &bt->attributePlanes[0],

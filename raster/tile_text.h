@@ -7,6 +7,9 @@
 
 #include "raster/tile_internal.h"
 
+// Set bits of a 4-bit mask.
+constexpr uint8_t kBitCount[16] = {0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4};
+
 struct TextTile {
   alignas(32) float color[256 * 4]; // row-major, 4 floats per pixel
   alignas(32) float depth[256];

@@ -1,27 +1,18 @@
 // Eight-lane drawing of text batches, compiled for AVX2 and used only when
-// the processor reports it. Everything shared is included before the target
-// switch, so no inline function of another header is compiled for AVX2
-// here (the linker could otherwise keep that copy for callers that run
-// anywhere). No FMA: a fused multiply-add would round differently.
+// the processor reports it.
 #include <cmath>
 #include <cstring>
 
 #include "gfx/gfx.h"
 #include "raster/tile_text.h"
+#include "runtime/avx2.h"
 
-#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#if QV_HAVE_AVX2_CODE
 #include <immintrin.h>
 
-#if defined(__clang__)
-#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
-#else
-#pragma GCC push_options
-#pragma GCC target("avx2")
-#endif
+QV_AVX2_BEGIN
 
 namespace {
-
-constexpr uint8_t kBitCount8[16] = {0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4};
 
 // Eight AVX2 lanes: half a tile row. A group's sources are four registers
 // of two pixels each (pixel 2j in the low half of register j, 2j + 1 in the
@@ -63,7 +54,7 @@ struct Lanes8 {
   static F PixelX(int32_t x) {
     return _mm256_cvtepi32_ps(_mm256_add_epi32(_mm256_set1_epi32(x), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7)));
   }
-  static uint32_t Count(uint32_t bits) { return kBitCount8[bits & 15] + kBitCount8[bits >> 4]; }
+  static uint32_t Count(uint32_t bits) { return kBitCount[bits & 15] + kBitCount[bits >> 4]; }
   static F Colour(const float* c) { return _mm256_broadcast_ps(reinterpret_cast<const __m128*>(c)); }
   // Texel times colour for each pixel; returns the eight alphas in pixel
   // order.
@@ -111,16 +102,9 @@ void DrawTextBatch8(TileContext* t, TextTile* tt, Groups* gs, const Batch* b) { 
 
 } // namespace
 
-#if defined(__clang__)
-#pragma clang attribute pop
-#else
-#pragma GCC pop_options
-#endif
+QV_AVX2_END
 
-TextBatchFn TextBatch8() {
-  static const bool available = __builtin_cpu_supports("avx2");
-  return available ? &DrawTextBatch8 : nullptr;
-}
+TextBatchFn TextBatch8() { return CpuHasAvx2() ? &DrawTextBatch8 : nullptr; }
 
 #else
 
