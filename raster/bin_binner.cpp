@@ -12,6 +12,7 @@ void InitTileBinner(TileBinner* b, RenderState* renderState, uint8_t* regionStar
   b->regionEnd = regionEnd;
   b->bump.store((uintptr_t)regionStart);
   b->committed.store((uintptr_t)regionStart);
+  b->queueBase = nullptr;
   OsInitCriticalSection(&b->lock);
   OsInitConditionVariable(&b->condition);
 }

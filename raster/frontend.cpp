@@ -212,6 +212,7 @@ void FlushGeometry(GeometryQueue* q, const InputState* input, const PipelineStat
 
   if (q->triangleMark != q->triangleCursor) {
     OpenBins(q->binner);
+    q->binner->queueBase = reinterpret_cast<TriangleRecord*>(q->geometryBottom);
     TriangleRecord* first = q->triangleMark;
     uint32_t start = q->setupJobCount;
     while (first < q->triangleCursor) {

@@ -296,7 +296,8 @@ struct TileEntry {
 };
 
 struct TileNode {
-  uint32_t key; // order-preserving bits of (tile zmin + tile zmax)
+  uint32_t key;   // order-preserving bits of (tile zmin + tile zmax)
+  uint32_t order; // queue position of the triangle in its flush (fills the padding)
   TileNode* next;
   TileEntry* entry;
 };
@@ -329,6 +330,7 @@ struct TileBinner {
   uint8_t* regionEnd; // tests may lower it while the bins are closed
   std::atomic<uintptr_t> bump;
   std::atomic<uintptr_t> committed;
+  const TriangleRecord* queueBase; // first record of the flush being set up: node order counts from it
   OsCriticalSection lock;
   OsConditionVariable condition;
 };

@@ -286,6 +286,7 @@ void SetupTriangle(TileBinner* binner, const RenderState* s, const TriangleRecor
     else minCorner = 3, maxCorner = 0;
   }
   float tzmin = bt->zmin, tzmax = bt->zmax;
+  const uint32_t order = (uint32_t)(((uintptr_t)t - (uintptr_t)binner->queueBase) / sizeof(TriangleRecord));
   TileBin* bins = binner->bins;
   uint32_t firstTile = s->tileFirst >> 8;
   for (uint32_t i = 0; i < n; i++) {
@@ -303,6 +304,7 @@ void SetupTriangle(TileBinner* binner, const RenderState* s, const TriangleRecor
     entries[i].zmax = hi;
     TileNode* node = &nodes[i];
     node->key = SortKeyOf(lo + hi);
+    node->order = order;
     node->next = nullptr;
     node->entry = &entries[i];
     TileBin* bin = &bins[tile - firstTile];

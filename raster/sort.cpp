@@ -41,12 +41,21 @@ void ExchangeSort(TileNode* sentinel, uint32_t count, int32_t ascending) {
   (void)count;
 }
 
-// LSD radix sort, 4 passes of 8 bits; buckets keep arrival order.
+// LSD radix sort, 4 passes of 8 bits; buckets keep arrival order. A pass
+// over a byte that every key shares would leave the list as it is, so it is
+// skipped (the common case: text drawn at one depth has one key).
 void RadixSort(TileNode* sentinel, int32_t ascending) {
   uint32_t flip = ascending ? 0u : 0xFFFFFFFFu;
+  uint32_t all = 0xFFFFFFFFu, any = 0;
+  for (const TileNode* p = sentinel->next; p; p = p->next) {
+    all &= p->key;
+    any |= p->key;
+  }
+  const uint32_t varying = all ^ any;
   TileNode* head[256];
   TileNode* tail[256];
   for (uint32_t shift = 0; shift < 32; shift += 8) {
+    if (((varying >> shift) & 0xFF) == 0) continue;
     for (uint32_t b = 0; b < 256; b++) head[b] = nullptr;
     for (TileNode* p = sentinel->next; p;) {
       TileNode* next = p->next;
@@ -78,9 +87,7 @@ void ListSort(TileNode* sentinel, int32_t mode) {
 
 namespace {
 
-inline uintptr_t QueuePosition(const TileNode* node) {
-  return (uintptr_t)node->entry->triangle->source;
-}
+inline uint32_t QueuePosition(const TileNode* node) { return node->order; }
 
 // Stable merge of two queue-ordered lists.
 TileNode* MergeByQueue(TileNode* a, TileNode* b) {

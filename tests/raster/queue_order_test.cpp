@@ -23,6 +23,7 @@ struct Fixture {
       triangles[i].source = &records[i];
       entries[i].triangle = &triangles[i];
       nodes[i].entry = &entries[i];
+      nodes[i].order = i;
       nodes[i].key = i % 3; // equal keys keep the restored order when sorted
     }
   }

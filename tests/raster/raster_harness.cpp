@@ -66,6 +66,7 @@ void SceneDraw(TestScene* scene, const std::vector<TestVertex>& vertices, const 
     scene->setupJobs.push_back(SetupJob{&scene->binner, &scene->records[i], scene->records.data() + end});
   }
   OpenBins(&scene->binner);
+  scene->binner.queueBase = scene->records.data();
   if (!scene->setupJobs.empty()) {
     SubmitJobs(&scene->setupQueue, (uint32_t)scene->setupJobs.size(), RunSetupJob, scene->setupJobs.data());
     WaitJobs(&scene->setupQueue);
