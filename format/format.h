@@ -171,6 +171,12 @@ struct SurfaceLevel {
   uint32_t pitch;
 };
 
+constexpr uint64_t kSurfaceAlignment = 64; // CreateSurface's rows start on a cache line
+inline uint8_t* AlignToSurfaceLine(void* p) {
+  return reinterpret_cast<uint8_t*>((reinterpret_cast<uintptr_t>(p) + kSurfaceAlignment - 1) &
+                                    ~static_cast<uintptr_t>(kSurfaceAlignment - 1));
+}
+
 struct Surface {
   int32_t format;
   uint32_t elementSize;
@@ -198,6 +204,7 @@ struct Surface {
   StoreElementFn StoreElement;
   ReadRegionFn ReadRegion;
   WriteRegionFn WriteRegion;
+  void* block; // CreateSurface's allocation, which level 0 starts a little way into
 };
 
 int32_t InitSurface(Surface* surface, const SurfaceDesc* desc, int32_t ownsStorage);

@@ -101,8 +101,12 @@ int32_t CreateSurface(Surface* surface, int32_t format, uint32_t width, uint32_t
   uint64_t pitch = width * elementSize;
   if (pitch > 0xFFFFFFFFu) return 1; // the row pitch would not fit its field
   uint64_t size = pitch * height;
-  void* storage = MemAlloc(size);
-  if (!storage) return 1;
+  // Rows start on a cache line: tiles side by side are drawn by different
+  // threads, and a line shared between two tiles would bounce between them.
+  if (size > UINT64_MAX - kSurfaceAlignment) return 1;
+  void* block = MemAlloc(size + kSurfaceAlignment);
+  if (!block) return 1;
+  void* storage = AlignToSurfaceLine(block);
   HintLargePages(storage, size);
   memset(storage, 0, size);
 
@@ -117,21 +121,26 @@ int32_t CreateSurface(Surface* surface, int32_t format, uint32_t width, uint32_t
   desc.levels[0].size = size;
   desc.levels[0].rowPitch = static_cast<uint32_t>(pitch);
   InitSurface(surface, &desc, 1);
+  surface->block = block;
   if (surface->levelCount == 0) {
     // A zero-sized side describes no level, so nothing would ever free it.
     surface->ownsStorage = 0;
-    MemFree(storage);
+    surface->block = nullptr;
+    MemFree(block);
   }
   return 0;
 }
 
 void ReleaseSurface(Surface* surface) {
   if (surface->ownsStorage != 1) return;
+  // CreateSurface's one level lies inside the block it allocated.
+  MemFree(surface->block);
   for (uint32_t i = surface->levelCount; i-- > 0;) {
-    MemFree(surface->levels[i].start);
+    if (!surface->block) MemFree(surface->levels[i].start);
     surface->levels[i].start = nullptr;
     surface->levels[i].end = nullptr;
   }
   // A second release must not free the storage again.
+  surface->block = nullptr;
   surface->ownsStorage = 0;
 }

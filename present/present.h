@@ -47,6 +47,7 @@ struct MemoryPresenter {
   uint32_t keptCount;
   uint32_t bufferCount; // keptCount + 1
   uint8_t* storage;     // bufferCount * kFrameBytes, zeroed at creation
+  void* block;          // the allocation; storage starts on the first cache line in it
   uint8_t* mapped;      // memory of the frame being drawn
   std::atomic<uint32_t> presentedCount;
   std::atomic<uint32_t> lastMode;

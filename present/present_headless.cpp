@@ -34,8 +34,11 @@ int32_t CreateMemoryPresenter(MemoryPresenter* p, uint32_t keptCount) {
   p->keptCount = keptCount;
   p->bufferCount = keptCount + 1;
   uint64_t bytes = uint64_t(p->bufferCount) * kFrameBytes;
-  p->storage = static_cast<uint8_t*>(MemAlloc(bytes));
-  if (!p->storage) return 1;
+  // Frames start on a cache line, like CreateSurface's rows, so tiles side
+  // by side never share one.
+  p->block = MemAlloc(bytes + kSurfaceAlignment);
+  if (!p->block) return 1;
+  p->storage = AlignToSurfaceLine(p->block);
   memset(p->storage, 0, bytes);
   p->mapped = FrameBuffer(p, 0);
   return 0;
@@ -44,7 +47,8 @@ int32_t CreateMemoryPresenter(MemoryPresenter* p, uint32_t keptCount) {
 void DestroyMemoryPresenter(MemoryPresenter* p) {
   DropFrameSlotSurface(&p->slots[0]);
   DropFrameSlotSurface(&p->slots[1]);
-  MemFree(p->storage);
+  MemFree(p->block);
+  p->block = nullptr;
   p->storage = nullptr;
   p->mapped = nullptr;
 }

@@ -141,7 +141,7 @@ TEST(CreateSurface, OwnedZeroedStorage) {
   EXPECT_EQ(1u, s.levelCount);
   EXPECT_EQ(640u * 4u, s.levels[0].pitch);
   ASSERT_EQ(640u * 480u * 4u, static_cast<uint64_t>(s.levels[0].end - s.levels[0].start));
-  EXPECT_EQ(0u, reinterpret_cast<uintptr_t>(s.levels[0].start) % 4);
+  EXPECT_EQ(0u, reinterpret_cast<uintptr_t>(s.levels[0].start) % kSurfaceAlignment); // rows on cache lines
   for (const uint8_t* p = s.levels[0].start; p != s.levels[0].end; ++p) ASSERT_EQ(0, *p);
   EXPECT_EQ(0u, s.levels[1].width);
 

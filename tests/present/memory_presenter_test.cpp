@@ -42,6 +42,7 @@ TEST(MemoryPresenter, SurfaceDescribesTheFrame) {
   EXPECT_EQ(s->levels[0].height, 480u);
   EXPECT_EQ(s->levels[0].pitch, 2560u);
   EXPECT_EQ(uint64_t(s->levels[0].end - s->levels[0].start), 2560ull * 480);
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(s->levels[0].start) % kSurfaceAlignment, 0u);
   // Made once per frame: a second acquisition returns the same surface.
   EXPECT_EQ(p.base.AcquireFrameSurface(&p.base), s);
   EXPECT_EQ(MemoryPresenterFrame(&p, 0), nullptr); // nothing presented yet
@@ -53,6 +54,7 @@ TEST(MemoryPresenter, SurfaceDescribesTheFrame) {
   EXPECT_NE(t, s);
   EXPECT_EQ(MemoryPresenterFrame(&p, 0), first);
   EXPECT_NE(t->levels[0].start, first);
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(t->levels[0].start) % kSurfaceAlignment, 0u);
   DestroyMemoryPresenter(&p);
 }
 
