@@ -86,22 +86,56 @@ uint32_t WalkTiles(const RenderState* s, const EdgeEquation* edges, EdgeList lis
   // that leaves a block wholly inside or outside does so for its tiles.
   const int64_t tilesX = (x1 - x0 + 1) >> 4, tilesY = (y1 - y0 + 1) >> 4;
   if (tilesX * tilesY <= kDirectTiles) {
+    // Each edge steps across the rectangle tile by tile. A tile is outside
+    // an edge when its largest corner value is negative and crosses it when
+    // its smallest is: the same test as the four corners one by one.
+    struct Stepped {
+      int64_t row, stepX, stepY, lo, hi;
+      EdgeList k;
+    };
+    Stepped e[15];
+    uint32_t edgeCount = 0;
+    for (EdgeList l = list; l != 0 && edgeCount < 15; l >>= 4) {
+      const uint32_t k = (uint32_t)(l & 15);
+      if (k == 0) break;
+      const EdgeStep& st = w.steps[k - 1];
+      Stepped& se = e[edgeCount++];
+      const int64_t ax = st.A * 15, by = st.B * 15;
+      se.row = EdgeAt(st, x0, y0);
+      se.stepX = st.A * 16;
+      se.stepY = st.B * 16;
+      se.lo = (ax < 0 ? ax : 0) + (by < 0 ? by : 0);
+      se.hi = (ax > 0 ? ax : 0) + (by > 0 ? by : 0);
+      se.k = k;
+    }
     uint32_t codes[kDirectTiles];
     EdgeList kept[kDirectTiles];
     uint32_t n = 0;
-    for (int64_t by = y0; by <= y1; by += 16)
-      for (int64_t bx = x0; bx <= x1; bx += 16) {
-        const uint32_t code = MortonOf((uint32_t)bx, (uint32_t)by);
-        EdgeList crossing;
-        if (code >= w.end || !CrossingEdges(w.steps, bx, by, 4, list, &crossing)) continue;
-        uint32_t i = n++;
-        for (; i > 0 && codes[i - 1] > code; i--) {
-          codes[i] = codes[i - 1];
-          kept[i] = kept[i - 1];
+    for (int64_t ty = y0; ty <= y1; ty += 16) {
+      for (int64_t j = 0, tx = x0; tx <= x1; tx += 16, j++) {
+        const uint32_t code = MortonOf((uint32_t)tx, (uint32_t)ty);
+        if (code >= w.end) continue;
+        EdgeList crossing = 0;
+        uint32_t shift = 0, i = 0;
+        for (; i < edgeCount; i++) {
+          const int64_t v = e[i].row + e[i].stepX * j;
+          if (v + e[i].hi < 0) break;
+          if (v + e[i].lo < 0) {
+            crossing |= e[i].k << shift;
+            shift += 4;
+          }
         }
-        codes[i] = code;
-        kept[i] = crossing;
+        if (i < edgeCount) continue;
+        uint32_t at = n++;
+        for (; at > 0 && codes[at - 1] > code; at--) {
+          codes[at] = codes[at - 1];
+          kept[at] = kept[at - 1];
+        }
+        codes[at] = code;
+        kept[at] = crossing;
       }
+      for (uint32_t i = 0; i < edgeCount; i++) e[i].row += e[i].stepY;
+    }
     for (uint32_t i = 0; i < n; i++) emit(user, codes[i], kept[i]);
     return n;
   }

@@ -31,7 +31,10 @@ int32_t LoadVertex(const VertexSlot* slot, SetupVertex* v) {
   v->X = fixed[0];
   v->Y = fixed[1];
   v->W = fixed[2];
-  v->scale = std::ldexp(1.0, 140 - emax);
+  // 2^(140 - emax) made from its bits (emax is 0..254 for finite input, so
+  // the exponent is always a normal double's): the same value ldexp gives.
+  const uint64_t scaleBits = (uint64_t)(1023 + 140 - emax) << 52;
+  memcpy(&v->scale, &scaleBits, 8);
   v->x = v->X / v->scale;
   v->y = v->Y / v->scale;
   v->w = v->W / v->scale;
