@@ -126,20 +126,22 @@ void CoverRows(TileContext* t, const BinnedTriangle* bt, EdgeList edges, uint32_
   if (!liveRows || !columns) return;
   // v is the edge's value at pixel j of the row, kept exact by adding A per
   // step along the row and B per row.
+  // Only the live rows, from the first to the last, are worked.
+  const uint32_t y0 = (uint32_t)__builtin_ctz(liveRows), y1 = 32 - (uint32_t)__builtin_clz(liveRows);
   for (uint32_t i = 0; i < slopedCount; i++) {
     const EdgeStep& e = sloped[i];
     int32_t j = 8;
-    int64_t v = slopedStart[i] + 8 * e.A;
+    int64_t v = slopedStart[i] + 8 * e.A + (int64_t)y0 * e.B;
     if (e.A > 0) {
       // First inside pixel: value at j >= 0 and at j - 1 < 0.
-      for (uint32_t y = 0; y < 16; y++, v += e.B) {
+      for (uint32_t y = y0; y < y1; y++, v += e.B) {
         while (j > 0 && v - e.A >= 0) j--, v -= e.A;
         while (j < 16 && v < 0) j++, v += e.A;
         rows[y] &= (0xFFFFu << j) & 0xFFFFu;
       }
     } else {
       // First outside pixel: value at j < 0 and at j - 1 >= 0.
-      for (uint32_t y = 0; y < 16; y++, v += e.B) {
+      for (uint32_t y = y0; y < y1; y++, v += e.B) {
         while (j > 0 && v - e.A < 0) j--, v -= e.A;
         while (j < 16 && v >= 0) j++, v += e.A;
         rows[y] &= (1u << j) - 1;
@@ -257,17 +259,18 @@ void StoreTextTile(TileContext* t, const TextTile* tt) {
 void SpreadPlanes(const BinnedTriangle* bt, LanePlanes* lp) {
   const Plane* planes[5] = {&bt->fixedPlanes[1], &bt->fixedPlanes[0], &bt->attributePlanes[0],
                             &bt->attributePlanes[1], &bt->attributePlanes[3]};
+  auto spread = [](float* lanes, float value) {
+    const __m128 v = _mm_set1_ps(value);
+    _mm_store_ps(lanes, v);
+    _mm_store_ps(lanes + 4, v);
+  };
   for (int32_t i = 0; i < 5; i++) {
-    for (int32_t j = 0; j < 8; j++) {
-      lp->a[i][j] = planes[i]->a;
-      lp->c[i][j] = planes[i]->c;
-    }
+    spread(lp->a[i], planes[i]->a);
+    spread(lp->c[i], planes[i]->c);
     lp->b[i] = planes[i]->b;
   }
-  for (int32_t j = 0; j < 8; j++) {
-    lp->zlo[j] = bt->zmin;
-    lp->zhi[j] = bt->zmax;
-  }
+  spread(lp->zlo, bt->zmin);
+  spread(lp->zhi, bt->zmax);
   // a*x + b*y + c is then exactly 1 for any pixel: both products are zeros.
   const Plane& w = bt->fixedPlanes[0];
   lp->unitW = w.a == 0.0f && w.b == 0.0f && w.c == 1.0f;
@@ -327,6 +330,19 @@ void SetTextLanesForTest(uint32_t lanes) { s_textLanes.store(lanes); }
 
 int32_t TextLanesAvailable() { return TextBatch8() ? 8 : 4; }
 
+namespace {
+
+// Whether two sets of coverage rows share a pixel, four rows a step.
+inline bool RowsOverlap(const uint32_t a[16], const uint32_t b[16]) {
+  __m128i any = _mm_setzero_si128();
+  for (uint32_t y = 0; y < 16; y += 4)
+    any = _mm_or_si128(any, _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + y)),
+                                          _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + y))));
+  return _mm_movemask_epi8(_mm_cmpeq_epi32(any, _mm_setzero_si128())) != 0xFFFF;
+}
+
+} // namespace
+
 void RunTextTile(TileContext* t, const RenderState* s, TileBin* bin) {
   const TextBatchFn draw = ChooseTextBatch();
   TextTile tt;
@@ -358,9 +374,7 @@ void RunTextTile(TileContext* t, const RenderState* s, TileBin* bin) {
         e->te = te;
         CoverRows(t, te->triangle, te->edges, e->rows);
         node = node->next;
-        uint32_t overlap = 0;
-        for (uint32_t y = 0; y < 16; y++) overlap |= e->rows[y] & batch.covered[y];
-        if (overlap) {
+        if (RowsOverlap(e->rows, batch.covered)) {
           carried = 1;
           break;
         }
