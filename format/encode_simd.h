@@ -13,6 +13,11 @@
 
 #include "format/encode.h"
 
+// Eight-lane version of the four-float to four-byte path where the processor
+// has AVX2: converts a leading multiple of eight elements and returns how
+// many; byte j of an element takes channel (order >> 8j) & 3. 0 without AVX2.
+uint32_t PackFloat4ToUnorm8Wide(uint8_t* dst, const uint8_t* src, uint32_t count, uint32_t order);
+
 namespace qvenc {
 
 // Run(dst, src, count) converts a leading part of the elements and returns
@@ -93,6 +98,15 @@ struct SimdPath<D, S, std::enable_if_t<(kIsF32x4<S> || kIsF32RGB<S>) && kIsU8x4<
     // last element is always left to the scalar loop.
     const uint32_t limit = kIsF32RGB<S> ? (count > 0 ? count - 1 : 0) : count;
     uint32_t i = 0;
+    if constexpr (kIsF32x4<S>) {
+      if (count >= 8) {
+        constexpr uint32_t kOrder = (uint32_t)ChannelAt<D>(0) | (uint32_t)ChannelAt<D>(1) << 8 |
+                                    (uint32_t)ChannelAt<D>(2) << 16 | (uint32_t)ChannelAt<D>(3) << 24;
+        i = PackFloat4ToUnorm8Wide(dst, src, count, kOrder);
+        src += (size_t)i * S::kSize;
+        dst += (size_t)i * 4;
+      }
+    }
     for (; i + 4 <= limit; i += 4, src += 4 * S::kSize, dst += 16) {
       __m128i a = _mm_packs_epi32(Element(src), Element(src + S::kSize));
       __m128i b = _mm_packs_epi32(Element(src + 2 * S::kSize), Element(src + 3 * S::kSize));
