@@ -208,10 +208,25 @@ void LoadTextTile(TileContext* t, const RenderState* s, TextTile* tt) {
     float v[4];
     c->load.convertOne(&c->load, v, c->clearValue);
     const __m128 value = _mm_loadu_ps(v);
-    for (int32_t y = c->y0; y < c->y1; y++) {
-      float* row = tt->color + 4 * (16 * (y - t->tileY) - t->tileX);
-      for (float *p = row + 4 * c->x0, *end = row + 4 * c->x1; p < end; p += 4) _mm_store_ps(p, value);
+    if (WholeTile(t, c->x0, c->y0, c->x1, c->y1)) {
+      for (float* p = tt->color; p < tt->color + 1024; p += 16) {
+        _mm_store_ps(p, value);
+        _mm_store_ps(p + 4, value);
+        _mm_store_ps(p + 8, value);
+        _mm_store_ps(p + 12, value);
+      }
+    } else {
+      for (int32_t y = c->y0; y < c->y1; y++) {
+        float* row = tt->color + 4 * (16 * (y - t->tileY) - t->tileX);
+        for (float *p = row + 4 * c->x0, *end = row + 4 * c->x1; p < end; p += 4) _mm_store_ps(p, value);
+      }
     }
+  } else if (c->surface->layout == 1 && WholeTile(t, c->x0, c->y0, c->x1, c->y1) && c->surface->elementSize <= 16) {
+    // The tile's sixteen rows side by side, then one conversion of all 256.
+    alignas(32) uint8_t packed[256 * 16];
+    const size_t rowBytes = 16 * (size_t)c->surface->elementSize;
+    for (int32_t y = 0; y < 16; y++) memcpy(packed + y * rowBytes, ElementAt(c->surface, t->tileX, t->tileY + y), rowBytes);
+    c->load.convertMany(&c->load, tt->color, packed, 256);
   } else {
     for (int32_t y = c->y0; y < c->y1; y++) {
       float* row = tt->color + 4 * (16 * (y - t->tileY) - t->tileX);
@@ -228,7 +243,25 @@ void LoadTextTile(TileContext* t, const RenderState* s, TextTile* tt) {
     if (t->color[i].surface && t->color[i].loadState == kClearPending) FillSlot(&t->color[i]);
 }
 
+void StoreColorRows(TileContext* t, const TextTile* tt);
+void StoreDepthRows(TileContext* t, const TextTile* tt);
+
 void StoreTextTile(TileContext* t, const TextTile* tt) {
+  TargetSlot* c = &t->color[0];
+  if (c->surface->layout == 1 && WholeTile(t, c->x0, c->y0, c->x1, c->y1) && c->surface->elementSize <= 16) {
+    // One conversion of all 256 pixels (a call per row costs more than its
+    // sixteen pixels), then the rows go out.
+    alignas(32) uint8_t packed[256 * 16];
+    const size_t rowBytes = 16 * (size_t)c->surface->elementSize;
+    c->store.convertMany(&c->store, packed, tt->color, 256);
+    for (int32_t y = 0; y < 16; y++) memcpy(ElementAt(c->surface, t->tileX, t->tileY + y), packed + y * rowBytes, rowBytes);
+  } else {
+    StoreColorRows(t, tt);
+  }
+  StoreDepthRows(t, tt);
+}
+
+void StoreColorRows(TileContext* t, const TextTile* tt) {
   TargetSlot* c = &t->color[0];
   for (int32_t y = c->y0; y < c->y1; y++) {
     const float* row = tt->color + 4 * (16 * (y - t->tileY) - t->tileX);
@@ -239,6 +272,9 @@ void StoreTextTile(TileContext* t, const TextTile* tt) {
     }
     for (int32_t x = c->x0; x < c->x1; x++) c->store.convertOne(&c->store, ElementAt(c->surface, x, y), row + 4 * x);
   }
+}
+
+void StoreDepthRows(TileContext* t, const TextTile* tt) {
   TargetSlot* d = &t->depth;
   if (!t->depthTouched || !d->surface) return;
   const int32_t direct = d->surface->format == Fp32;
