@@ -60,6 +60,16 @@ void LinearFill(Surface* s, uint32_t level, const Region* r, const void* element
     for (uint32_t i = 0; i < 16; i += ES) memcpy(pattern + i, element, ES);
     const uint64_t bytes = static_cast<uint64_t>(r->width) * ES, pitch = s->levels[level].pitch;
     uint8_t* row = LinearAddress<ES>(s, level, r->x, r->y);
+    if (bytes == 64) {
+      // A tile row of 4-byte elements: four stores, no loop.
+      for (uint32_t j = 0; j < r->height; ++j, row += pitch) {
+        memcpy(row, pattern, 16);
+        memcpy(row + 16, pattern, 16);
+        memcpy(row + 32, pattern, 16);
+        memcpy(row + 48, pattern, 16);
+      }
+      return;
+    }
     for (uint32_t j = 0; j < r->height; ++j, row += pitch) {
       uint64_t i = 0;
       for (; i + 16 <= bytes; i += 16) memcpy(row + i, pattern, 16);
