@@ -163,6 +163,13 @@ void PrefetchRows(const TargetSlot* slot) {
   }
 }
 
+// A row of a target. Whole tile rows of 4-byte elements (64 bytes) are the
+// usual case: copied inline rather than through the library call.
+inline void CopyRow(void* dst, const void* src, size_t bytes) {
+  if (bytes == 64) memcpy(dst, src, 64);
+  else memcpy(dst, src, bytes);
+}
+
 void LoadTextTile(TileContext* t, const RenderState* s, TextTile* tt) {
   const int32_t whole = WholeTile(t, t->rx0, t->ry0, t->rx1, t->ry1);
   TargetSlot* d = &t->depth;
@@ -181,7 +188,7 @@ void LoadTextTile(TileContext* t, const RenderState* s, TextTile* tt) {
       for (int32_t y = d->y0; y < d->y1; y++) {
         float* row = tt->depth + 16 * (y - t->tileY) - t->tileX;
         if (direct && d->surface->layout == 1) {
-          memcpy(row + d->x0, ElementAt(d->surface, d->x0, y), 4 * (size_t)(d->x1 - d->x0));
+          CopyRow(row + d->x0, ElementAt(d->surface, d->x0, y), 4 * (size_t)(d->x1 - d->x0));
           continue;
         }
         for (int32_t x = d->x0; x < d->x1; x++) {
@@ -225,7 +232,7 @@ void LoadTextTile(TileContext* t, const RenderState* s, TextTile* tt) {
     // The tile's sixteen rows side by side, then one conversion of all 256.
     alignas(32) uint8_t packed[256 * 16];
     const size_t rowBytes = 16 * (size_t)c->surface->elementSize;
-    for (int32_t y = 0; y < 16; y++) memcpy(packed + y * rowBytes, ElementAt(c->surface, t->tileX, t->tileY + y), rowBytes);
+    for (int32_t y = 0; y < 16; y++) CopyRow(packed + y * rowBytes, ElementAt(c->surface, t->tileX, t->tileY + y), rowBytes);
     c->load.convertMany(&c->load, tt->color, packed, 256);
   } else {
     for (int32_t y = c->y0; y < c->y1; y++) {
@@ -254,7 +261,7 @@ void StoreTextTile(TileContext* t, const TextTile* tt) {
     alignas(32) uint8_t packed[256 * 16];
     const size_t rowBytes = 16 * (size_t)c->surface->elementSize;
     c->store.convertMany(&c->store, packed, tt->color, 256);
-    for (int32_t y = 0; y < 16; y++) memcpy(ElementAt(c->surface, t->tileX, t->tileY + y), packed + y * rowBytes, rowBytes);
+    for (int32_t y = 0; y < 16; y++) CopyRow(ElementAt(c->surface, t->tileX, t->tileY + y), packed + y * rowBytes, rowBytes);
   } else {
     StoreColorRows(t, tt);
   }
@@ -281,7 +288,7 @@ void StoreDepthRows(TileContext* t, const TextTile* tt) {
   for (int32_t y = d->y0; y < d->y1; y++) {
     const float* row = tt->depth + 16 * (y - t->tileY) - t->tileX;
     if (direct && d->surface->layout == 1) {
-      memcpy(ElementAt(d->surface, d->x0, y), row + d->x0, 4 * (size_t)(d->x1 - d->x0));
+      CopyRow(ElementAt(d->surface, d->x0, y), row + d->x0, 4 * (size_t)(d->x1 - d->x0));
       continue;
     }
     for (int32_t x = d->x0; x < d->x1; x++) {
