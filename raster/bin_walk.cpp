@@ -42,13 +42,17 @@ inline int64_t CeilDiv(int64_t n, int64_t d) { return -FloorDiv(-n, d); }
 uint32_t WalkTiles(const RenderState* s, const EdgeEquation* edges, EdgeList list, TileEmitFn emit, void* user) {
   if (s->tileEnd <= s->tileFirst) return 0;
   Walk w;
-  uint32_t highest = 0;
-  for (EdgeList l = list; l != 0; l >>= 4) {
-    uint32_t k = (uint32_t)(l & 15);
+  // The listed edges' steps, made once: indexed by edge number for the
+  // block walk, and in list order (with their numbers) for the rest.
+  EdgeStep listed[15];
+  EdgeList numbers[15];
+  uint32_t listedCount = 0;
+  for (EdgeList l = list; l != 0 && listedCount < 15; l >>= 4) {
+    const uint32_t k = (uint32_t)(l & 15);
     if (k == 0) break;
-    if (k > highest) highest = k;
+    w.steps[k - 1] = listed[listedCount] = EdgeSteps(s, edges[k - 1]);
+    numbers[listedCount++] = k;
   }
-  for (uint32_t k = 0; k < highest; k++) w.steps[k] = EdgeSteps(s, edges[k]);
   w.end = s->tileEnd;
   w.emit = emit;
   w.user = user;
@@ -61,10 +65,8 @@ uint32_t WalkTiles(const RenderState* s, const EdgeEquation* edges, EdgeList lis
   const int64_t side = (int64_t)1 << s->blockLevel;
   const int64_t usedRows = (int64_t)(s->tileEnd - s->tileFirst) >> s->blockLevel;
   int64_t x0 = s->blockX, x1 = s->blockX + side - 1, y0 = s->blockY, y1 = s->blockY + usedRows - 1;
-  for (EdgeList l = list; l != 0; l >>= 4) {
-    const uint32_t k = (uint32_t)(l & 15);
-    if (k == 0) break;
-    const EdgeStep& e = w.steps[k - 1];
+  for (uint32_t i = 0; i < listedCount; i++) {
+    const EdgeStep& e = listed[i];
     int64_t bound;
     if (e.B == 0 && e.A > 0) {
       if ((bound = CeilDiv(-e.C, e.A)) > x0) x0 = bound;
@@ -94,26 +96,26 @@ uint32_t WalkTiles(const RenderState* s, const EdgeEquation* edges, EdgeList lis
       EdgeList k;
     };
     Stepped e[15];
-    uint32_t edgeCount = 0;
-    for (EdgeList l = list; l != 0 && edgeCount < 15; l >>= 4) {
-      const uint32_t k = (uint32_t)(l & 15);
-      if (k == 0) break;
-      const EdgeStep& st = w.steps[k - 1];
-      Stepped& se = e[edgeCount++];
+    const uint32_t edgeCount = listedCount;
+    for (uint32_t i = 0; i < edgeCount; i++) {
+      const EdgeStep& st = listed[i];
+      Stepped& se = e[i];
       const int64_t ax = st.A * 15, by = st.B * 15;
       se.row = EdgeAt(st, x0, y0);
       se.stepX = st.A * 16;
       se.stepY = st.B * 16;
       se.lo = (ax < 0 ? ax : 0) + (by < 0 ? by : 0);
       se.hi = (ax > 0 ? ax : 0) + (by > 0 ? by : 0);
-      se.k = k;
+      se.k = numbers[i];
     }
     uint32_t codes[kDirectTiles];
     EdgeList kept[kDirectTiles];
     uint32_t n = 0;
     for (int64_t ty = y0; ty <= y1; ty += 16) {
-      for (int64_t j = 0, tx = x0; tx <= x1; tx += 16, j++) {
-        const uint32_t code = MortonOf((uint32_t)tx, (uint32_t)ty);
+      // The code of the next tile along the row: 16 added to the x bits.
+      uint32_t code = MortonOf((uint32_t)x0, (uint32_t)ty);
+      for (int64_t j = 0, tx = x0; tx <= x1;
+           tx += 16, j++, code = (((code | 0xAAAAAAAAu) + 0x100u) & 0x55555555u) | (code & 0xAAAAAAAAu)) {
         if (code >= w.end) continue;
         EdgeList crossing = 0;
         uint32_t shift = 0, i = 0;
