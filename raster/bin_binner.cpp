@@ -79,6 +79,7 @@ void RunTilePass(TileBinner* b) {
     b->tileJobCount = 0;
     WalkTiles(s, s->viewportEdges, 0x4321, EmitTileJob, &builder);
     if (b->tileJobCount != 0) {
+      PrepareTileConverters(s);
       SubmitJobs(&b->jobs, b->tileJobCount, RunTileJob, b->tileJobs);
       WaitJobs(&b->jobs);
     }

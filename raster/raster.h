@@ -184,6 +184,10 @@ struct RenderState {
   Surface* depthTarget;
   Surface* colorTargets[kMaxColorTargets];
   RenderTargetLayout targetLayout;
+  // Made by the tile pass before its jobs run (they only read them): the
+  // same for every tile, so not remade per tile.
+  Converter depthLoad, depthStore;
+  Converter colorLoad[kMaxColorTargets], colorStore[kMaxColorTargets];
 };
 
 // SetViewport / SetDepthRange derivations. A viewport that is empty or does
@@ -360,6 +364,9 @@ uint32_t WalkTiles(const RenderState* state, const EdgeEquation* edges, EdgeList
 // ---- Tile stage --------------------------------------------------------------
 // JobFunction: user is the TileJob array.
 void RunTileJob(void* user, uint32_t index, uint32_t count);
+// The converters the tile jobs of a pass copy, from the bound targets and
+// the render-target layout.
+void PrepareTileConverters(RenderState* s);
 // Sorts the nodes after sentinel by key: ascending for mode 1, descending
 // otherwise; stable.
 void ListSort(TileNode* sentinel, int32_t mode);

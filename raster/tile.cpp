@@ -16,6 +16,20 @@ namespace {
 constexpr float kLargestFloat = 3.4028235e38f;
 const int32_t kFloatFormats[5] = {Undefined, Fp32, Fp32Vec2, Fp32Vec3, Fp32Vec4};
 
+// Where colour slot i's floats sit in a pixel record (offset, and count, 0
+// when the layout's entry is unusable) and how many the converters move.
+uint32_t SlotFloats(const RenderState* s, uint32_t i, uint32_t* offset, uint32_t* count) {
+  const RenderTargetLayout& layout = s->targetLayout;
+  const uint32_t layoutCount = layout.entryCount < kMaxColorTargets ? layout.entryCount : kMaxColorTargets;
+  *offset = 0;
+  *count = 0;
+  if (i >= layoutCount) return 4;
+  *offset = layout.entries[i].offset / 4;
+  const uint32_t n = layout.entries[i].count;
+  *count = (n >= 1 && n <= 4 && *offset + n <= 64) ? n : 0;
+  return *count ? n : 4;
+}
+
 inline uint32_t LocalIndex(const TileContext* t, int32_t x, int32_t y) {
   return MortonOf((uint32_t)(x - t->tileX), (uint32_t)(y - t->tileY));
 }
@@ -325,6 +339,20 @@ float ClearedDepthValue(const RenderState* s, TargetSlot* depth) {
   return v;
 }
 
+void PrepareTileConverters(RenderState* s) {
+  if (s->depthTarget) {
+    initConverter(&s->depthLoad, Fp32, s->depthTarget->format);
+    initConverter(&s->depthStore, s->depthTarget->format, Fp32);
+  }
+  for (uint32_t i = 0; i < kMaxColorTargets; i++) {
+    if (!s->colorTargets[i]) continue;
+    uint32_t offset, count;
+    const uint32_t n = SlotFloats(s, i, &offset, &count);
+    initConverter(&s->colorLoad[i], kFloatFormats[n], s->colorTargets[i]->format);
+    initConverter(&s->colorStore[i], s->colorTargets[i]->format, kFloatFormats[n]);
+  }
+}
+
 void RunTileJob(void* user, uint32_t index, uint32_t count) {
   const TileJob* job = &static_cast<const TileJob*>(user)[index];
   const RenderState* s = job->renderState;
@@ -379,8 +407,8 @@ void RunTileJob(void* user, uint32_t index, uint32_t count) {
     return;
   }
   if (t.depth.surface) {
-    initConverter(&t.depth.load, Fp32, t.depth.surface->format);
-    initConverter(&t.depth.store, t.depth.surface->format, Fp32);
+    t.depth.load = s->depthLoad;
+    t.depth.store = s->depthStore;
   }
   for (uint32_t i = 0; i < kMaxColorTargets; i++) {
     TargetSlot* c = &t.color[i];
@@ -391,15 +419,9 @@ void RunTileJob(void* user, uint32_t index, uint32_t count) {
     c->floatCount = 0;
     if (!c->surface) continue;
     ClipToSurface(&t, c);
-    uint32_t n = 4;
-    if (i < t.layoutCount) {
-      c->floatOffset = layout.entries[i].offset / 4;
-      n = layout.entries[i].count;
-      c->floatCount = (n >= 1 && n <= 4 && c->floatOffset + n <= 64) ? n : 0;
-      if (c->floatCount == 0) n = 4;
-    }
-    initConverter(&c->load, kFloatFormats[n], c->surface->format);
-    initConverter(&c->store, c->surface->format, kFloatFormats[n]);
+    SlotFloats(s, i, &c->floatOffset, &c->floatCount);
+    c->load = s->colorLoad[i];
+    c->store = s->colorStore[i];
   }
 
   // Same picture every run: draw in queue order (and sort from there).
