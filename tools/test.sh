@@ -62,6 +62,27 @@ run_stage() {
   else
     pass=0; fail=1
   fi
+  # The e2e tests time a real window system (Xvfb, and for Windows Wine's
+  # software Vulkan). On a loaded 2-core VM their frame-pacing check can miss
+  # by chance, so a failed e2e test gets one more run, reported as such.
+  # Every other failure counts as it came.
+  local failed_e2e
+  failed_e2e=$(echo "$out" | sed -n '/The following tests FAILED:/,$p' | sed -nE 's/^[[:space:]]+[0-9]+ - ([A-Za-z0-9_]+_e2e) .*/\1/p')
+  if [ -n "$failed_e2e" ] && [ "$fail" -gt 0 ]; then
+    local names count again
+    names=$(echo "$failed_e2e" | paste -sd'|')
+    count=$(echo "$failed_e2e" | wc -l)
+    echo "--- $preset: first run of $names failed; running it once more ---"
+    echo "$out" | sed -n '/FAIL:/p' | head -n 20
+    again=$(ctest --test-dir "build/$preset" --output-on-failure -R "^($names)\$" 2>&1)
+    echo "$again" | grep -E '^ *[0-9]+/[0-9]+ Test|tests passed|FAIL' | head -n 40
+    if echo "$again" | grep -q '100% tests passed'; then
+      fail=$((fail - count))
+      pass=$((pass + count))
+      [ "$fail" -eq 0 ] && rc=0
+      out=$(echo "$out" | sed '/The following tests FAILED:/,$d')
+    fi
+  fi
   if [ "$rc" -ne 0 ] && [ "$fail" -eq 0 ]; then
     fail=1
   fi
