@@ -98,5 +98,11 @@ void AppSetProcessorCountForTest(uint32_t processorCount);
 void AppSetClockForTest(uint64_t (*clock)(void* user), void* user);
 // Replaces CreateContext (null = the real one), to exercise its failure.
 void AppSetCreateContextForTest(int32_t (*createContext)(QvGfxContext* context, uint32_t processorCount));
+// Where the results record goes: null = qvdelay_results.csv beside the log
+// (the default), "" = nowhere, else this path.
+void AppSetResultsPath(const char* path);
+// Replaces the local clock that names a run in the results record (null =
+// LocalTimeSeconds).
+void AppSetLocalTimeForTest(uint32_t (*localTime)());
 // Back to the zeroed state of a fresh process (after AppFinalize).
 void AppResetForTest();

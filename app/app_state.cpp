@@ -27,9 +27,18 @@ void AppSetCreateContextForTest(int32_t (*createContext)(QvGfxContext*, uint32_t
   g_appHooks.createContext = createContext;
 }
 
+void AppSetResultsPath(const char* path) {
+  g_appHooks.resultsPathSet = path != nullptr;
+  g_appHooks.resultsPath[0] = 0;
+  if (path != nullptr) FormatBounded(g_appHooks.resultsPath, sizeof(g_appHooks.resultsPath), "%s", path);
+}
+
+void AppSetLocalTimeForTest(uint32_t (*localTime)()) { g_appHooks.localTime = localTime; }
+
 void AppResetForTest() {
   const Platform* platform = g_appRuntime.platform;
   memset(static_cast<void*>(&g_app), 0, sizeof(g_app));
   memset(static_cast<void*>(&g_appRuntime), 0, sizeof(g_appRuntime));
   g_appRuntime.platform = platform;
+  ResultsResetForTest();
 }

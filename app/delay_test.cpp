@@ -111,6 +111,7 @@ void StepSelectDelay() {
   for (uint8_t code = kScanDigit2; code <= kScanDigit8; ++code) {
     if (Pressed(code)) {
       g_app.delayFrames = code - 1; // scan code 0x01 + d
+      ResultsRunStarted();
       SetState(kStateNewStep);
       return;
     }
@@ -147,6 +148,7 @@ void StepJudge() {
   int32_t right = a.candidate == a.delayedCandidate;
   if (a.stepIndex >= 0 && a.stepIndex < kStepCount) a.stepResults[a.stepIndex] = right;
   LogPrintf(right ? "%02d/%02d : (^-^)\n" : "%02d/%02d : orz\n", a.stepIndex, kStepCount);
+  ResultsStepJudged(a.stepIndex, a.delayedCandidate, a.candidate, right);
   a.stepIndex += 1;
   SetState(a.stepIndex >= kStepCount ? kStateResult : kStateNewStep);
 }
@@ -173,10 +175,12 @@ void StepStateMachine() {
   case kStateNewStep:
     Xorshift128Next(&a.generator);
     a.delayedCandidate = int32_t(a.generator.w & 1);
+    ResultsStepStarted();
     SetState(kStateResetTrial);
     break;
   case kStateToggleCandidate:
     a.candidate = (a.candidate - 1) & 1;
+    ResultsFlipped();
     SetState(kStateResetTrial);
     break;
   case kStateResetTrial:
@@ -215,12 +219,14 @@ int32_t AppUpdate() {
   a.InputHistory[a.historyCounter & (kInputHistoryLength - 1)] = word;
   a.historyCounter += 1;
 
+  ResultsFrameBegins(a.state);
   StepStateMachine();
 
   Print(260, 210, 0, kWhite, "FPS %2.1f\n", double(a.fps));
   if (a.fps < 55.0f && (a.stateFrame & 6) != 0) Print(60, 140, 0, kPink, "ERROR : cannot keep 60 fps...orz");
 
   EndFrame(&r.context, r.presenter, 5);
+  ResultsFrameEnded();
 
   if (r.keyboardEnabled && r.keyboardPresent) {
     if (ReadKeyboard() != 0) return 0;

@@ -8,6 +8,9 @@
 //   joystick          a joystick is attached
 //   nokeyboard        no keyboard is attached
 //   unpaced           no 60 Hz pacing
+//   results <path>    the results record goes to path instead of
+//                     qvdelay_results.csv beside app_log.txt
+//   results off       no results record
 //   <n> <token>...    run n frames with these inputs held:
 //     esc space enter q up down left right w a s d 2 .. 8   keys
 //     key=<scan code>   any key (decimal or 0x..)
@@ -193,6 +196,13 @@ int main(int argc, char** argv) {
       config.hasKeyboard = 0;
     } else if (strcmp(token, "unpaced") == 0) {
       config.paced = 0;
+    } else if (strcmp(token, "results") == 0) {
+      char* value = NextToken(&save);
+      if (value == nullptr) {
+        fprintf(stderr, "%s:%u: results needs a path or off\n", argv[1], lineNumber);
+        return 2;
+      }
+      AppSetResultsPath(strcmp(value, "off") == 0 ? "" : value);
     } else if (token[0] >= '0' && token[0] <= '9') {
       if (script.count == kMaxEntries) {
         fprintf(stderr, "%s:%u: too many entries\n", argv[1], lineNumber);

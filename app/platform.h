@@ -64,6 +64,10 @@ struct Platform {
   // window's message queue without waiting. Returns 1 once the quit message
   // has been seen (and from then on), else 0.
   int32_t (*PumpMessages)(void);
+
+  // "windows", "linux" or "headless": the platform column of the results
+  // record.
+  const char* name;
 };
 
 // The table used by AppInitialize, AppUpdate and AppFinalize. Must be set

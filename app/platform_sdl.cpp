@@ -79,6 +79,7 @@ const Platform kSdlPlatform = {
     SdlPlatformKeyboardRead,
     SdlPlatformJoystickRead,
     SdlPumpMessages,
+    "linux",
 };
 
 } // namespace

@@ -21,7 +21,7 @@ int32_t JoystickRead(JoystickState* state) { return JoystickReadWin32(state); }
 const Platform g_win32Platform = {
     DevicesSetup,       DevicesReleaseWin32, PresenterInitialize, d3d12::PresenterShutdownWin32,
     JoystickSetupWin32, KeyboardSetupWin32,  KeyboardReadWin32,   JoystickRead,
-    PumpMessagesWin32,
+    PumpMessagesWin32,  "windows",
 };
 
 int32_t PumpMessagesWin32() {

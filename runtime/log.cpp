@@ -54,17 +54,19 @@ int64_t ConsoleSink(const char* message) {
   return result;
 }
 
-void LogComposePath(char* path) {
+void LogComposeSiblingPath(char* path, const char* name) {
   const char* directory = s_log.directories[s_log.directoryCount - 1];
   size_t base = strlen(s_log.baseDirectory);
   size_t entry = strlen(directory);
-  size_t name = strlen(s_log.fileName);
+  size_t nameLength = strlen(name);
   path[0] = 0;
-  if (base + entry + name + 1 > kPathBytes) return;
+  if (base + entry + nameLength + 1 > kPathBytes) return;
   memcpy(path, s_log.baseDirectory, base);
   memcpy(path + base, directory, entry);
-  memcpy(path + base + entry, s_log.fileName, name + 1);
+  memcpy(path + base + entry, name, nameLength + 1);
 }
+
+void LogComposePath(char* path) { LogComposeSiblingPath(path, s_log.fileName); }
 
 // Opened and closed per message so the file is complete after every line.
 int64_t FileSink(const char* message) {

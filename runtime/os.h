@@ -47,3 +47,7 @@ void OsSleepMilliseconds(uint32_t ms);
 int32_t OsExecutableDirectory(char* buffer, uint32_t size);
 int32_t OsSetWorkingDirectory(const char* path);
 int32_t OsDeleteFile(const char* path);
+// Appends size bytes to the file (created when missing) with one write call,
+// so a line is never split by another writer or half-written by a crash
+// between calls. 0 when every byte was written.
+int32_t OsAppendFile(const char* path, const void* data, uint32_t size);

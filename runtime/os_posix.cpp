@@ -1,5 +1,6 @@
 // Operating-system calls on POSIX systems: pthreads and CLOCK_MONOTONIC.
 #include <errno.h>
+#include <fcntl.h>
 #include <limits.h>
 #include <pthread.h>
 #include <sched.h>
@@ -161,3 +162,11 @@ int32_t OsExecutableDirectory(char* buffer, uint32_t size) {
 int32_t OsSetWorkingDirectory(const char* path) { return chdir(path) == 0 ? 0 : 1; }
 
 int32_t OsDeleteFile(const char* path) { return unlink(path) == 0 ? 0 : 1; }
+
+int32_t OsAppendFile(const char* path, const void* data, uint32_t size) {
+  int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) return 1;
+  ssize_t written = write(fd, data, size);
+  int closed = close(fd);
+  return written == ssize_t(size) && closed == 0 ? 0 : 1;
+}

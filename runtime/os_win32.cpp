@@ -139,3 +139,13 @@ int32_t OsExecutableDirectory(char* buffer, uint32_t size) {
 int32_t OsSetWorkingDirectory(const char* path) { return SetCurrentDirectoryA(path) ? 0 : 1; }
 
 int32_t OsDeleteFile(const char* path) { return DeleteFileA(path) ? 0 : 1; }
+
+int32_t OsAppendFile(const char* path, const void* data, uint32_t size) {
+  HANDLE file = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return 1;
+  DWORD written = 0;
+  BOOL ok = WriteFile(file, data, size, &written, nullptr);
+  BOOL closed = CloseHandle(file);
+  return ok && closed && written == size ? 0 : 1;
+}

@@ -40,6 +40,8 @@ int32_t FormatBounded(char* buffer, uint64_t size, const char* format, ...) QV_P
 void LogInstallFileSink();
 // Composes base + directory + name into path (512 bytes); empty when too long.
 void LogComposePath(char* path);
+// The same for another file beside the log file (the results record).
+void LogComposeSiblingPath(char* path, const char* name);
 
 // Test hooks: the base directory the log file goes to (with its trailing
 // separator), a way back to the console-only state a fresh process has, and

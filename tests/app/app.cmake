@@ -1,5 +1,7 @@
 qv_add_test(app_delay_test LABELS unit SOURCES ${CMAKE_CURRENT_LIST_DIR}/delay_test.cpp
             ${CMAKE_CURRENT_LIST_DIR}/app_harness.cpp LIBS qv_app TIMEOUT 600)
+qv_add_test(app_results_test LABELS unit SOURCES ${CMAKE_CURRENT_LIST_DIR}/results_record_test.cpp
+            ${CMAKE_CURRENT_LIST_DIR}/app_harness.cpp LIBS qv_app TIMEOUT 300)
 qv_add_test(app_startup_test LABELS unit SOURCES ${CMAKE_CURRENT_LIST_DIR}/startup_test.cpp
             ${CMAKE_CURRENT_LIST_DIR}/app_harness.cpp LIBS qv_app TIMEOUT 300)
 if(WIN32)

@@ -116,6 +116,8 @@ int32_t AppHarness::Frame(std::initializer_list<uint8_t> keys) {
   return FrameWith(input);
 }
 
+void AppHarness::AdvanceClock(uint64_t micros) { s_micros += micros; }
+
 void AppHarness::WarmUp() {
   while (frames < 65) Frame();
 }
@@ -127,6 +129,8 @@ void AppHarness::Stop() {
   AppSetClockForTest(nullptr, nullptr);
   AppSetSeedForTest(0, 0);
   AppSetCreateContextForTest(nullptr);
+  AppSetResultsPath(nullptr);
+  AppSetLocalTimeForTest(nullptr);
   LogResetForTest();
   s_capture = nullptr;
 }

@@ -62,6 +62,10 @@ public:
   const ::Frame& Last() const { return last; }
   // A frame with exactly these texts, drawn through the app's context.
   ::Frame Render(const std::vector<RefText>& texts);
+  // Moves the scripted clock on by extra microseconds (a late frame).
+  void AdvanceClock(uint64_t micros);
+  // The test's own folder, where app_log.txt (and the results record) go.
+  const std::string& Directory() const { return directory; }
   std::string Log() const { return log; }
   std::string LogFile() const;
   uint32_t frames = 0;

@@ -5,6 +5,9 @@
   e2e_checks.py steps <log>
       20 step lines and a "delay = 2" result line whose percentage is the
       share of right steps;
+  e2e_checks.py record <log> <results csv> <platform>
+      the results record holds the header and one row per step line of the
+      log, of one run at delay 2 on this platform, judged as the log says;
   e2e_checks.py reference <run log> <script>
       writes the headless program's script that reaches the run's states:
       select and trial screens with any seed, the result screen with a seed
@@ -52,6 +55,37 @@ def steps(log):
     return 0
 
 
+HEADER = ("run_started,platform,delay_frames,step,delayed,submitted,correct,flips,step_frames,"
+          "late_frames,max_interval_ms")
+
+
+def record(log, csv, platform):
+    judged = ["1" if s[1] == "(^-^)" else "0" for s in re.findall(STEP, open(log).read(), re.M)]
+    try:
+        lines = open(csv, newline="").read().split("\n")
+    except OSError as e:
+        print("FAIL: no results record: %s" % e)
+        return 1
+    if lines[-1] != "" or lines[0] != HEADER:
+        print("FAIL: results record header or last newline: %r ... %r" % (lines[0], lines[-1]))
+        return 1
+    rows = [l.split(",") for l in lines[1:-1]]
+    names = set(r[0] for r in rows)
+    bad = []
+    for i, r in enumerate(rows):
+        if len(r) != 11 or r[1] != platform or r[2] != "2" or r[3] != str(i) or r[4] not in "AB" \
+                or r[5] not in "AB" or r[6] != ("1" if r[4] == r[5] else "0") \
+                or not all(f.isdigit() for f in r[7:10]) or not re.match(r"^\d+\.\d{3}$", r[10]):
+            bad.append(r)
+    if len(rows) != 20 or [r[6] for r in rows] != judged or bad or len(names) != 1 \
+            or not re.match(r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d$", rows[0][0]):
+        print("FAIL: results record rows %s (log: %s; bad: %s)" % (rows, judged, bad))
+        return 1
+    late = sum(int(r[9]) for r in rows)
+    print("ok: results record: 20 rows of run %s, judged as the log says (%d late frames)" % (rows[0][0], late))
+    return 0
+
+
 def reference(log, script):
     outcomes = [s[1] == "(^-^)" for s in re.findall(STEP, open(log).read(), re.M)]
     seed = 12345
@@ -63,7 +97,7 @@ def reference(log, script):
         state[:] = [y, z, w, (w ^ (w >> 19) ^ t ^ (t >> 8)) & 0xFFFFFFFF]
         return state[3] & 1
 
-    lines = ["seed %d" % seed, "unpaced", "5 dump", "2 2", "12", "1 dump"]
+    lines = ["seed %d" % seed, "unpaced", "results off", "5 dump", "2 2", "12", "1 dump"]
     candidate = 0
     for right in outcomes:
         delayed = step()
@@ -83,6 +117,8 @@ if __name__ == "__main__":
         sys.exit(order(args[0], args[1], args[2:]))
     if what == "steps":
         sys.exit(steps(args[0]))
+    if what == "record":
+        sys.exit(record(args[0], args[1], args[2]))
     if what == "reference":
         sys.exit(reference(args[0], args[1]))
     print("e2e_checks.py: unknown check %r" % what)

@@ -81,6 +81,8 @@ press() {
   sleep 0.1
 }
 # ---- 1 and 2: start-up, 20 steps, pictures, pacing, Escape -----------------------------
+# The results record is never deleted by the program: start this run without one.
+rm -f "$work/app/qvdelay_results.csv"
 start_app run
 if ! wait_ready; then
   fail "start-up: no window or no follow-up in the log"
@@ -135,6 +137,7 @@ rc=$?
 cp "$log" "$work/run.log"
 
 e2e_check steps "$work/run.log"
+e2e_check record "$work/run.log" "$work/app/qvdelay_results.csv" linux
 python3 - "$work/run.log" "$work/run.console" <<'EOF' || failures=$((failures + 1))
 import sys
 log = open(sys.argv[1]).read()

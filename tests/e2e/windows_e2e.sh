@@ -295,6 +295,8 @@ PYEOF
 }
 
 # ---- 1 and 2: start-up, 20 steps, pictures, Escape ---------------------------
+# The results record is never deleted by the program: start this run without one.
+rm -f "$work/app/qvdelay_results.csv"
 start_app run "${shim_env[@]}"
 if ! wait_ready; then
   fail "start-up: no window or no keyboard set-up in the log"
@@ -383,6 +385,7 @@ cp "$log" "$work/run.log"
 rm -f "$work/app/d3d12.dll"
 
 e2e_check steps "$work/run.log"
+e2e_check record "$work/run.log" "$work/app/qvdelay_results.csv" windows
 python3 - "$work/run.log" <<'PYEOF' || failures=$((failures + 1))
 import sys
 log = open(sys.argv[1]).read()

@@ -1,0 +1,231 @@
+// The results record: qvdelay_results.csv beside app_log.txt, one line per
+// judged step, appended at the moment the step is judged. The log is
+// deleted at every start; this file never is, so runs add up over time.
+// It is never truncated: a file whose first line is not our header belongs
+// to someone else and is left alone for the run, and a last line cut short
+// by a crash is ended before the next line goes in. Each line (with the
+// header or that newline in front when needed) is one write call.
+#include <cstdio>
+#include <cstring>
+
+#include "app/app.h"
+#include "app/app_internal.h"
+
+namespace {
+
+constexpr char kResultsHeader[] =
+    "run_started,platform,delay_frames,step,delayed,submitted,correct,flips,step_frames,late_frames,"
+    "max_interval_ms\n";
+constexpr uint64_t kLateIntervalMicros = 25000;
+constexpr uint32_t kPathBytes = 512;
+constexpr uint32_t kTimeBytes = 20; // YYYY-MM-DDTHH:MM:SS and its terminator
+
+enum ResultsFileState : int32_t {
+  kFileUnchecked = 0, // look at the file before the next line
+  kFileReady = 1,     // our header, ends with a newline
+  kFileRefused = 2,   // someone else's file: nothing for this run
+};
+
+struct ResultsRecord {
+  char runStarted[32];   // YYYY-MM-DDTHH:MM:SS, "-k" for the k-th run in that second
+  uint32_t runSeconds;   // local seconds of the last run's start
+  uint32_t runSuffix;    // k above; 1 = no suffix
+  int32_t fileState;
+  int32_t failureLogged; // a failed write was logged in this run
+  int32_t linesWritten;  // in this run
+  int32_t flips;
+  int32_t stepFrames;
+  int32_t lateFrames;
+  uint64_t maxIntervalMicros;
+  int32_t frameInStep;
+  int32_t havePresentEnd;
+  uint64_t lastPresentEnd; // µs on the application clock
+};
+
+ResultsRecord s_results;
+
+// Local seconds since 1970 as a calendar date and time (days to civil date
+// by the proleptic Gregorian rules).
+void FormatLocalTime(char* text, uint32_t seconds) {
+  int64_t days = int64_t(seconds / 86400u);
+  uint32_t rest = seconds % 86400u;
+  days += 719468;
+  int64_t era = days / 146097;
+  int64_t dayOfEra = days - era * 146097;
+  int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+  int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+  int64_t monthIndex = (5 * dayOfYear + 2) / 153;
+  int64_t day = dayOfYear - (153 * monthIndex + 2) / 5 + 1;
+  int64_t month = monthIndex < 10 ? monthIndex + 3 : monthIndex - 9;
+  int64_t year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
+  FormatBounded(text, kTimeBytes, "%04d-%02d-%02dT%02u:%02u:%02u", int32_t(year), int32_t(month), int32_t(day),
+                rest / 3600u, rest / 60u % 60u, rest % 60u);
+}
+
+void FormatRunStarted() {
+  ResultsRecord& r = s_results;
+  char time[kTimeBytes];
+  FormatLocalTime(time, r.runSeconds);
+  if (r.runSuffix > 1) {
+    FormatBounded(r.runStarted, sizeof(r.runStarted), "%s-%u", time, r.runSuffix);
+  } else {
+    FormatBounded(r.runStarted, sizeof(r.runStarted), "%s", time);
+  }
+}
+
+// Empty when the record is off.
+void ResultsPath(char* path) {
+  if (g_appHooks.resultsPathSet) {
+    FormatBounded(path, kPathBytes, "%s", g_appHooks.resultsPath);
+  } else {
+    LogComposeSiblingPath(path, "qvdelay_results.csv");
+  }
+}
+
+// A run that starts in the same second as the file's last run (from an
+// earlier process, or this one) takes the next suffix, so no two runs share
+// a name.
+void AvoidLastRunName(const char* lastLine, uint32_t length) {
+  ResultsRecord& r = s_results;
+  if (r.linesWritten != 0 || length < kTimeBytes - 1) return;
+  if (memcmp(lastLine, r.runStarted, kTimeBytes - 1) != 0) return;
+  uint32_t lastSuffix = 1;
+  if (length > kTimeBytes && lastLine[kTimeBytes - 1] == '-') {
+    lastSuffix = 0;
+    for (uint32_t i = kTimeBytes; i < length && lastLine[i] >= '0' && lastLine[i] <= '9' && lastSuffix < 100000; ++i) {
+      lastSuffix = lastSuffix * 10 + uint32_t(lastLine[i] - '0');
+    }
+  } else if (lastLine[kTimeBytes - 1] != ',') {
+    return;
+  }
+  if (r.runSuffix <= lastSuffix) {
+    r.runSuffix = lastSuffix + 1;
+    FormatRunStarted();
+  }
+}
+
+// Looks at an existing file: 0 with *prefix set to what must precede our
+// line (the header for an empty or new file, a newline after a cut last
+// line, or nothing), 1 when the file is someone else's.
+int32_t CheckFile(const char* path, const char** prefix) {
+  *prefix = "";
+  FILE* file = fopen(path, "rb");
+  if (file == nullptr) { // new (or unreadable: the append will say so)
+    *prefix = kResultsHeader;
+    return 0;
+  }
+  char head[sizeof(kResultsHeader) + 1];
+  size_t headBytes = fread(head, 1, sizeof(head), file);
+  if (headBytes == 0) {
+    fclose(file);
+    *prefix = kResultsHeader;
+    return 0;
+  }
+  const size_t lineBytes = sizeof(kResultsHeader) - 2; // without "\n"
+  int32_t ours = headBytes > lineBytes && memcmp(head, kResultsHeader, lineBytes) == 0 &&
+                 (head[lineBytes] == '\n' || (headBytes > lineBytes + 1 && head[lineBytes] == '\r' &&
+                                              head[lineBytes + 1] == '\n'));
+  if (!ours) {
+    fclose(file);
+    return 1;
+  }
+  char tail[256];
+  long size = fseek(file, 0, SEEK_END) == 0 ? ftell(file) : -1;
+  long from = size > long(sizeof(tail)) ? size - long(sizeof(tail)) : 0;
+  size_t tailBytes = size > 0 && fseek(file, from, SEEK_SET) == 0 ? fread(tail, 1, sizeof(tail), file) : 0;
+  fclose(file);
+  if (tailBytes == 0) return 0;
+  size_t end = tailBytes;
+  if (tail[end - 1] != '\n') {
+    *prefix = "\n";
+  } else {
+    --end;
+  }
+  size_t start = end;
+  while (start > 0 && tail[start - 1] != '\n') --start;
+  AvoidLastRunName(tail + start, uint32_t(end - start));
+  return 0;
+}
+
+} // namespace
+
+void ResultsResetForTest() { memset(static_cast<void*>(&s_results), 0, sizeof(s_results)); }
+
+void ResultsRunStarted() {
+  ResultsRecord& r = s_results;
+  uint32_t seconds = g_appHooks.localTime != nullptr ? g_appHooks.localTime() : LocalTimeSeconds();
+  int32_t sameSecond = r.runStarted[0] != 0 && seconds == r.runSeconds;
+  r.runSuffix = sameSecond ? r.runSuffix + 1 : 1;
+  r.runSeconds = seconds;
+  FormatRunStarted();
+  r.fileState = kFileUnchecked;
+  r.failureLogged = 0;
+  r.linesWritten = 0;
+}
+
+void ResultsStepStarted() {
+  ResultsRecord& r = s_results;
+  r.flips = 0;
+  r.stepFrames = 0;
+  r.lateFrames = 0;
+  r.maxIntervalMicros = 0;
+}
+
+void ResultsFlipped() { s_results.flips += 1; }
+
+void ResultsFrameBegins(int32_t state) {
+  s_results.frameInStep = state == kStateNewStep || state == kStateToggleCandidate ||
+                          state == kStateResetTrial || state == kStateTrial;
+}
+
+void ResultsFrameEnded() {
+  ResultsRecord& r = s_results;
+  uint64_t now = AppElapsedMicroseconds();
+  if (r.frameInStep) {
+    r.stepFrames += 1;
+    if (r.havePresentEnd) {
+      uint64_t interval = now > r.lastPresentEnd ? now - r.lastPresentEnd : 0;
+      if (interval > kLateIntervalMicros) r.lateFrames += 1;
+      if (interval > r.maxIntervalMicros) r.maxIntervalMicros = interval;
+    }
+  }
+  r.lastPresentEnd = now;
+  r.havePresentEnd = 1;
+}
+
+void ResultsStepJudged(int32_t step, int32_t delayedCandidate, int32_t submittedCandidate, int32_t right) {
+  ResultsRecord& r = s_results;
+  char path[kPathBytes];
+  ResultsPath(path);
+  if (path[0] == 0 || r.fileState == kFileRefused || r.runStarted[0] == 0) return;
+
+  const char* prefix = "";
+  if (r.fileState != kFileReady) {
+    if (CheckFile(path, &prefix) != 0) {
+      r.fileState = kFileRefused;
+      LogPrintf("%s: the first line is not the results header; this run is not recorded\n", path);
+      return;
+    }
+  }
+  const char* platform = g_appRuntime.platform != nullptr && g_appRuntime.platform->name != nullptr
+                             ? g_appRuntime.platform->name
+                             : "unknown";
+  char line[sizeof(kResultsHeader) + 256];
+  int32_t length = FormatBounded(
+      line, sizeof(line), "%s%s,%s,%d,%d,%s,%s,%d,%d,%d,%d,%llu.%03llu\n", prefix, r.runStarted, platform,
+      g_app.delayFrames, step, delayedCandidate ? "A" : "B", submittedCandidate ? "A" : "B", right ? 1 : 0, r.flips,
+      r.stepFrames, r.lateFrames, (unsigned long long)(r.maxIntervalMicros / 1000u),
+      (unsigned long long)(r.maxIntervalMicros % 1000u));
+  if (OsAppendFile(path, line, uint32_t(length)) != 0) {
+    // Looked at again before the next line: a failed write may have left
+    // part of a line behind.
+    r.fileState = kFileUnchecked;
+    if (!r.failureLogged) {
+      r.failureLogged = 1;
+      LogPrintf("%s: cannot be written; steps of this run may be missing from it\n", path);
+    }
+    return;
+  }
+  r.fileState = kFileReady;
+  r.linesWritten += 1;
+}
