@@ -104,5 +104,8 @@ void AppSetResultsPath(const char* path);
 // Replaces the local clock that names a run in the results record (null =
 // LocalTimeSeconds).
 void AppSetLocalTimeForTest(uint32_t (*localTime)());
+// Start-up steps that can be made to fail, to exercise their failure.
+enum AppStartupStep : int32_t { kFailNothing = 0, kFailDepthSurface = 1, kFailFonts = 2 };
+void AppSetFailStartupStepForTest(int32_t step);
 // Back to the zeroed state of a fresh process (after AppFinalize).
 void AppResetForTest();

@@ -15,9 +15,14 @@ struct AppHooks {
   int32_t resultsPathSet;    // resultsPath replaces the file beside the log
   char resultsPath[512];     // empty: no results record
   uint32_t (*localTime)();   // null: LocalTimeSeconds
+  int32_t failStartupStep;   // AppStartupStep made to fail, 0 = none
 };
 
 extern AppHooks g_appHooks;
+
+// Everything AppInitialize has started, released in AppFinalize's order
+// (after a failed start-up step, or by AppFinalize).
+void ReleaseStarted();
 
 // Microseconds since AppInitialize started the application clock.
 uint64_t AppElapsedMicroseconds();

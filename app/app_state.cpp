@@ -35,6 +35,8 @@ void AppSetResultsPath(const char* path) {
 
 void AppSetLocalTimeForTest(uint32_t (*localTime)()) { g_appHooks.localTime = localTime; }
 
+void AppSetFailStartupStepForTest(int32_t step) { g_appHooks.failStartupStep = step; }
+
 void AppResetForTest() {
   const Platform* platform = g_appRuntime.platform;
   memset(static_cast<void*>(&g_app), 0, sizeof(g_app));

@@ -53,18 +53,39 @@ int32_t AppInitialize() {
   }
   r.streamCreated = 1;
 
-  r.depthCreated = CreateSurface(&r.depthSurface, Fp32, kFrameWidth, kFrameHeight) == 0;
+  // Without the depth buffer or the fonts nothing of the test could be
+  // seen: start-up fails like a context that cannot be made.
+  r.depthCreated = g_appHooks.failStartupStep != kFailDepthSurface &&
+                   CreateSurface(&r.depthSurface, Fp32, kFrameWidth, kFrameHeight) == 0;
+  if (!r.depthCreated) {
+    LogPrintf("CreateSurface (depth) ... failed.\n");
+    ReleaseStarted();
+    return 1;
+  }
 
   Xorshift128Seed(&g_app.generator, g_appHooks.seedOverride ? g_appHooks.seed : LocalTimeSeconds());
 
-  InitializeText(&r.context);
-  r.fontsLoaded = 1;
+  r.fontsLoaded = 1; // the images are cleared again even after a failed load
+  if (g_appHooks.failStartupStep == kFailFonts) {
+    LogPrintf("LoadEmbeddedImage ... failed.\n");
+    ReleaseStarted();
+    return 1;
+  }
+  if (InitializeText(&r.context) != 0) {
+    ReleaseStarted();
+    return 1;
+  }
   return 0;
 }
 
 int32_t AppFinalize() {
-  AppRuntime& r = g_appRuntime;
   LogPrintf("--------------- AppFinalize ... ---------------\n");
+  ReleaseStarted();
+  return 0;
+}
+
+void ReleaseStarted() {
+  AppRuntime& r = g_appRuntime;
   if (r.streamCreated) {
     Finish(&r.context);
     if (r.fontsLoaded) {
@@ -87,7 +108,6 @@ int32_t AppFinalize() {
     r.platform->PresenterShutdown();
     r.presenter = nullptr;
   }
-  return 0;
 }
 
 int32_t AppRunFrameLoop() {

@@ -341,11 +341,11 @@ int32_t RecordWord(QvGfxContext* c, GfxExecuteFn execute, int32_t word) {
 
 int32_t RecordConstants(QvGfxContext* c, GfxExecuteFn execute, const void* data, uint64_t size, uint64_t alignment) {
   if (alignment & (alignment - 1)) {
-    LogPrintf("SetConstants ... failed. alignment=%llu\n", static_cast<unsigned long long>(alignment));
+    LogPrintf("SetConstants ... failed.\n\talignment=%llu\n", static_cast<unsigned long long>(alignment));
     return 1;
   }
   if (size > kMaxInlineBytes) {
-    LogPrintf("SetConstants ... failed. size=%llu\n", static_cast<unsigned long long>(size));
+    LogPrintf("SetConstants ... failed.\n\tsize=%llu\n", static_cast<unsigned long long>(size));
     return 1;
   }
   uint64_t n = kCommandInlineOffset + size;
@@ -399,7 +399,7 @@ int32_t RecordBindColorTarget(QvGfxContext* c, uint32_t slot, Presenter* present
 
 int32_t RecordClearDepth(QvGfxContext* c, const void* value, uint64_t byteCount) {
   if (byteCount > 16) {
-    LogPrintf("ClearDepth ... failed. byteCount=%llu\n", static_cast<unsigned long long>(byteCount));
+    LogPrintf("ClearDepth ... failed.\n\tbyteCount=%llu\n", static_cast<unsigned long long>(byteCount));
     return 1;
   }
   ClearDepthCommand* k = Begin<ClearDepthCommand>(c, sizeof(ClearDepthCommand), ExecuteClearDepth);
@@ -413,7 +413,7 @@ int32_t RecordClearDepth(QvGfxContext* c, const void* value, uint64_t byteCount)
 
 int32_t RecordClearColor(QvGfxContext* c, uint32_t slot, const void* value, uint64_t byteCount) {
   if (byteCount > 16) {
-    LogPrintf("ClearColor ... failed. byteCount=%llu\n", static_cast<unsigned long long>(byteCount));
+    LogPrintf("ClearColor ... failed.\n\tbyteCount=%llu\n", static_cast<unsigned long long>(byteCount));
     return 1;
   }
   ClearColorCommand* k = Begin<ClearColorCommand>(c, sizeof(ClearColorCommand), ExecuteClearColor);
@@ -453,7 +453,7 @@ template <typename T, typename Fill>
 int32_t RecordCopying(QvGfxContext* c, GfxExecuteFn execute, const char* name, const void* data, uint64_t size,
                       Fill fill) {
   if (size > kMaxInlineBytes) {
-    LogPrintf("%s ... failed. size=%llu\n", name, static_cast<unsigned long long>(size));
+    LogPrintf("%s ... failed.\n\tsize=%llu\n", name, static_cast<unsigned long long>(size));
     return 1;
   }
   uint64_t n = kCommandInlineOffset + size;

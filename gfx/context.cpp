@@ -67,7 +67,7 @@ int32_t CreateContext(QvGfxContext* c, uint32_t processorCount) {
   // cache line.
   uint8_t* block = static_cast<uint8_t*>(MemAlloc(kRasterArenaBytes + 64));
   if (!block) {
-    LogPrintf("CreateContext ... failed. RasterArena\n");
+    LogPrintf("CreateContext ... failed.\n\tRasterArena cannot be allocated\n");
     return 1;
   }
   c->arenaAllocation = block;
@@ -77,7 +77,7 @@ int32_t CreateContext(QvGfxContext* c, uint32_t processorCount) {
   for (int i = 0; i < 2; i++) {
     c->upload.buffers[i] = static_cast<uint8_t*>(MemAlloc(kUploadHalfBytes + 64));
     if (!c->upload.buffers[i]) {
-      LogPrintf("CreateContext ... failed. UploadArena\n");
+      LogPrintf("CreateContext ... failed.\n\tUploadArena cannot be allocated\n");
       FreeContextMemory(c);
       return 1;
     }
@@ -201,7 +201,7 @@ void UploadCopy(QvGfxContext* c, Binding* b, const void* source, uint64_t size, 
     FlushDraws(c);
     p = LinearAlloc(&c->upload.halves[c->upload.current], size, alignment);
     if (!p) {
-      LogPrintf("UploadCopy ... failed. size=%llu\n", static_cast<unsigned long long>(size));
+      LogPrintf("UploadCopy ... failed.\n\tsize=%llu\n", static_cast<unsigned long long>(size));
       return;
     }
   }

@@ -82,7 +82,7 @@ void* AllocCommand(QvGfxContext* context, uint64_t n) {
   n = CommandRecordSize(n);
   if (n < sizeof(GfxCommand) || n + kCommandReserve > s->capacity) {
     // Could never be placed: waiting would hang the producer for good.
-    LogPrintf("AllocCommand ... failed. size=%llu\n", static_cast<unsigned long long>(n));
+    LogPrintf("AllocCommand ... failed.\n\tsize=%llu\n", static_cast<unsigned long long>(n));
     return nullptr;
   }
   uint64_t room = uint64_t(s->ringBase + s->capacity - s->writePosition);

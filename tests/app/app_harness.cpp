@@ -131,6 +131,7 @@ void AppHarness::Stop() {
   AppSetCreateContextForTest(nullptr);
   AppSetResultsPath(nullptr);
   AppSetLocalTimeForTest(nullptr);
+  AppSetFailStartupStepForTest(kFailNothing);
   LogResetForTest();
   s_capture = nullptr;
 }

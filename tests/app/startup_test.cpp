@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <fstream>
 
@@ -35,6 +36,27 @@ TEST_F(StartupTest, ContextFailureFailsStartUpAndStopsThePresenter) {
   EXPECT_EQ(g_appRuntime.presenter, nullptr);
   EXPECT_EQ(g_appRuntime.contextCreated, 0);
   EXPECT_EQ(h.Log(), "--------------- AppInitialize ... ---------------\nCreateMemoryPresenter ... OK.\n");
+}
+
+// Without a depth buffer or fonts the test could show nothing: start-up
+// fails at that step and everything started before it is released.
+TEST_F(StartupTest, DepthOrFontFailureFailsStartUpAndReleasesEverything) {
+  const struct {
+    int32_t step;
+    const char* line;
+  } cases[] = {{kFailDepthSurface, "CreateSurface (depth) ... failed.\n"},
+               {kFailFonts, "LoadEmbeddedImage ... failed.\n"}};
+  for (const auto& c : cases) {
+    AppSetFailStartupStepForTest(c.step);
+    EXPECT_EQ(h.Start(1), 1);
+    EXPECT_EQ(g_appRuntime.presenter, nullptr);
+    EXPECT_EQ(g_appRuntime.contextCreated + g_appRuntime.streamCreated + g_appRuntime.depthCreated +
+                  g_appRuntime.fontsLoaded, 0);
+    std::string log = h.Log();
+    ASSERT_GE(log.size(), strlen(c.line));
+    EXPECT_EQ(log.substr(log.size() - strlen(c.line)), c.line);
+    h.Stop();
+  }
 }
 
 TEST_F(StartupTest, OldLogIsDeletedAndFirstFramesFollowTwoBlackOnes) {

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <string>
 
 #include "gfx_test_util.h"
 
@@ -389,6 +390,33 @@ TEST_F(ContextTest, UploadPayloadThatDoesNotFitGoesToTheOtherHalf) {
   // The render thread is idle now; the bound copies are readable.
   EXPECT_EQ(memcmp(context->pipeline.fragmentConstants.data, b, sizeof(b)), 0);
   EXPECT_EQ(memcmp(context->pipeline.vertexConstants.data, c, sizeof(c)), 0);
+}
+
+std::string* s_failureLog = nullptr;
+int64_t CaptureFailure(const char* message) {
+  s_failureLog->append(message);
+  return 0;
+}
+
+// Every refused record logs the step's failure line the way every other step
+// does ("<step> ... failed."), with its detail on lines of their own.
+TEST_F(ContextTest, RefusedRecordsLogTheFailureLineThenTheDetail) {
+  std::string log;
+  s_failureLog = &log;
+  LogSink previous = LogExchangeSinkForTest(CaptureFailure);
+  static uint8_t data[64];
+  EXPECT_EQ(RecordSetVertexConstants(context, data, 16, 3), 1);
+  EXPECT_EQ(RecordSetFragmentConstants(context, data, kMaxInlineBytes + 1, 16), 1);
+  EXPECT_EQ(RecordClearDepth(context, data, 17), 1);
+  EXPECT_EQ(RecordClearColor(context, 0, data, 17), 1);
+  EXPECT_EQ(RecordSetIndexData(context, 0, data, kMaxInlineBytes + 1), 1);
+  LogExchangeSinkForTest(previous);
+  s_failureLog = nullptr;
+  EXPECT_EQ(log, "SetConstants ... failed.\n\talignment=3\n"
+                 "SetConstants ... failed.\n\tsize=" + std::to_string(kMaxInlineBytes + 1) + "\n"
+                 "ClearDepth ... failed.\n\tbyteCount=17\n"
+                 "ClearColor ... failed.\n\tbyteCount=17\n"
+                 "SetIndexData ... failed.\n\tsize=" + std::to_string(kMaxInlineBytes + 1) + "\n");
 }
 
 TEST(LinearAllocator, AllocReleaseReset) {
