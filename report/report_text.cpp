@@ -10,9 +10,12 @@ static void PrintTable(FILE* out, const Analysis* a) {
     const DelayRow* r = &a->rows[i];
     char score[32];
     std::snprintf(score, sizeof(score), "%lld/%lld", (long long)r->right, (long long)r->steps);
-    std::fprintf(out, "  %d  %6.1f ms  %5lld  %11s  %6.1f%%  %-9.3g  %5.1f%% - %5.1f%%  %s", r->frames,
-                 DelayMsOfFrames(r->frames), (long long)r->runs, score, 100.0 * double(r->right) / double(r->steps),
-                 r->pValue, 100.0 * r->ciLow, 100.0 * r->ciHigh, VerdictWords(r->verdict));
+    char p[32]; // below the double range the tail prints as a bound, not as 0
+    if (r->pValue < 1e-300) std::snprintf(p, sizeof(p), "<1e-300");
+    else std::snprintf(p, sizeof(p), "%.3g", r->pValue);
+    std::fprintf(out, "  %d  %6.1f ms  %5lld  %11s  %6.1f%%  %-9s  %5.1f%% - %5.1f%%  %s", r->frames,
+                 DelayMsOfFrames(r->frames), (long long)r->runs, score, 100.0 * double(r->right) / double(r->steps), p,
+                 100.0 * r->ciLow, 100.0 * r->ciHigh, VerdictWords(r->verdict));
     if (r->verdict == kVerdictOpen) {
       if (r->moreSteps > 0)
         std::fprintf(out, " (about %lld more steps, %lld more runs of 20)", (long long)r->moreSteps,
