@@ -33,8 +33,9 @@ static int32_t CountLines(const char* s, const char* needle) {
   return n;
 }
 
-// Five good lines (two runs at N = 4, one at N = 6; one late step) among one
-// line of each kind of fault; the last good line has no newline.
+// Six good lines (two runs at N = 4, one of them interleaved with the other,
+// one run at N = 6; one late step) among one line of each kind of fault; the
+// last good line has no newline.
 TEST(ReportReader, SkipsEachKindOfBadLineAndKeepsTheGoodOnes) {
   const char* path = "report_reader_bad.csv";
   char text[8192];
@@ -57,6 +58,7 @@ TEST(ReportReader, SkipsEachKindOfBadLineAndKeepsTheGoodOnes) {
                 "2026-12-09T08:01:02,linux,4,2,A,A,1,3,412,,17.012\n"                // late_frames empty
                 "2026-12-09T08:01:02,linux,4,2,A,A,1,3,412,0,17.\n"                  // interval
                 "2026-12-09T08:01:02-2,linux,4,0,B,B,1,3,412,0,17.012\n"
+                "2026-12-09T08:01:02,linux,4,3,A,A,1,3,412,0,17.012\n"              // first run again
                 "2026-12-09T08:05:00,headless,6,0,A,B,0,3,412,0,17.012\n"
                 "2026-12-09T08:05:00,headless,6,1,A,A,1,3,412,0,17.012");
   WriteFile(path, text);
@@ -68,11 +70,11 @@ TEST(ReportReader, SkipsEachKindOfBadLineAndKeepsTheGoodOnes) {
   ResultsFinish(&t);
   EXPECT_EQ(rc, 0);
   EXPECT_EQ(t.badLines, 15);
-  EXPECT_EQ(t.goodLines, 5);
-  EXPECT_EQ(t.delay[4].steps, 3);
-  EXPECT_EQ(t.delay[4].right, 2);
-  EXPECT_EQ(t.delay[4].cleanSteps, 2);
-  EXPECT_EQ(t.delay[4].cleanRight, 2);
+  EXPECT_EQ(t.goodLines, 6);
+  EXPECT_EQ(t.delay[4].steps, 4);
+  EXPECT_EQ(t.delay[4].right, 3);
+  EXPECT_EQ(t.delay[4].cleanSteps, 3);
+  EXPECT_EQ(t.delay[4].cleanRight, 3);
   EXPECT_EQ(t.delay[4].runs, 2);
   EXPECT_EQ(t.delay[6].steps, 2);
   EXPECT_EQ(t.delay[6].right, 1);
