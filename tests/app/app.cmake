@@ -16,3 +16,10 @@ if(NOT WIN32 AND NOT QV_SANITIZE)
   add_test(NAME app_soak_100k COMMAND app_soak_test --gtest_color=no)
   set_tests_properties(app_soak_100k PROPERTIES LABELS exhaustive ENVIRONMENT QV_SOAK_FRAMES=100000 TIMEOUT 1200)
 endif()
+# A killed program leaves a record the report reads.
+if(NOT WIN32 AND TARGET qvdelay_report)
+  add_test(NAME app_results_crash_test
+           COMMAND sh ${CMAKE_CURRENT_LIST_DIR}/results_crash.sh $<TARGET_FILE:qvdelay_headless>
+                   $<TARGET_FILE:qvdelay_report> ${CMAKE_CURRENT_BINARY_DIR}/results_crash)
+  set_tests_properties(app_results_crash_test PROPERTIES LABELS unit TIMEOUT 120)
+endif()

@@ -14,10 +14,10 @@ for f in example_report.txt example_report.svg; do
     status=1
   fi
 done
-# The README draft quotes the text output verbatim.
-sed -n '/^```text$/,/^```$/p' "$root/docs/reading_results.md" | sed '1d;$d' > "$2/quoted.txt"
+# The README quotes the text output verbatim.
+sed -n '/^```text$/,/^```$/p' "$root/README.md" | sed '1d;$d' > "$2/quoted.txt"
 if ! cmp -s "$2/quoted.txt" "$root/docs/example_report.txt"; then
-  echo "docs/reading_results.md quotes a different report than docs/example_report.txt"
+  echo "README.md quotes a different report than docs/example_report.txt"
   status=1
 fi
 exit $status
