@@ -2,9 +2,11 @@
 // main window, the platform devices, and the application's frame loop.
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 
 #include "app/app.h"
 #include "app/platform_win32.h"
+#include "present/d3d12_win32.h"
 #include "runtime/runtime.h"
 
 namespace {
@@ -23,14 +25,16 @@ void OpenConsole() {
   (void)stream;
 }
 
+// Wide calls: a folder name outside the system code page has no ANSI form,
+// and the log and the results record would land in the starting folder.
 void EnterExecutableDirectory() {
-  char path[MAX_PATH * 4];
-  DWORD n = GetModuleFileNameA(nullptr, path, sizeof(path));
-  if (n == 0 || n >= sizeof(path)) return;
-  char* cut = strrchr(path, '\\');
+  wchar_t path[MAX_PATH * 4];
+  DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH * 4);
+  if (n == 0 || n >= MAX_PATH * 4) return;
+  wchar_t* cut = wcsrchr(path, L'\\');
   if (!cut) return;
   *cut = 0;
-  SetCurrentDirectoryA(path);
+  SetCurrentDirectoryW(path);
 }
 
 void SetDpiAwareness() {
@@ -118,6 +122,8 @@ int32_t AppMain(HINSTANCE instance, HINSTANCE previous, const char* commandLine,
   g_win32Platform.DevicesSetup();
   int32_t result = 1;
   if (AppInitialize() == 0) result = AppRunFrameLoop();
+  // A removed device closed the window: a normal shut-down, but a failure.
+  if (d3d12::PresenterDeviceLost()) result = 1;
 
   DestroyWindow(window);
   DrainUntilQuit();

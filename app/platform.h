@@ -68,6 +68,11 @@ struct Platform {
   // "windows", "linux" or "headless": the platform column of the results
   // record.
   const char* name;
+
+  // Main thread, while it waits for the render thread to finish a frame
+  // (null: nothing to do): answers messages sent to the window, which the
+  // presenter's window-state follow-up may send from the render thread.
+  void (*FramePump)(void);
 };
 
 // The table used by AppInitialize, AppUpdate and AppFinalize. Must be set

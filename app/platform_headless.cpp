@@ -115,7 +115,7 @@ int32_t HeadlessPumpMessages() {
 const Platform kHeadlessPlatform = {
     HeadlessDevicesSetup, HeadlessDevicesRelease, HeadlessPresenterInitialize, HeadlessPresenterShutdown,
     HeadlessJoystickSetup, HeadlessKeyboardSetup, HeadlessKeyboardRead, HeadlessJoystickRead,
-    HeadlessPumpMessages, "headless",
+    HeadlessPumpMessages, "headless",           nullptr,
 };
 
 } // namespace

@@ -80,6 +80,7 @@ const Platform kSdlPlatform = {
     SdlPlatformJoystickRead,
     SdlPumpMessages,
     "linux",
+    nullptr,
 };
 
 } // namespace

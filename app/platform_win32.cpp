@@ -21,8 +21,15 @@ int32_t JoystickRead(JoystickState* state) { return JoystickReadWin32(state); }
 const Platform g_win32Platform = {
     DevicesSetup,       DevicesReleaseWin32, PresenterInitialize, d3d12::PresenterShutdownWin32,
     JoystickSetupWin32, KeyboardSetupWin32,  KeyboardReadWin32,   JoystickRead,
-    PumpMessagesWin32,  "windows",
+    PumpMessagesWin32,  "windows",           DispatchSentMessagesWin32,
 };
+
+// Only messages sent from other threads are delivered (inside PeekMessage);
+// posted ones stay queued for the frame loop's own pump.
+void DispatchSentMessagesWin32() {
+  MSG message;
+  PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+}
 
 int32_t PumpMessagesWin32() {
   MSG message;
@@ -51,7 +58,10 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
   case WM_SYSKEYUP:
     return 0; // keys come through DirectInput; Alt and F10 never reach the menu
   case WM_SYSCOMMAND:
-    if ((wParam & 0xFFF0) == SC_SCREENSAVE || (wParam & 0xFFF0) == SC_MONITORPOWER) return 0;
+    // Alt+Space (SC_KEYMENU) would open the system menu, whose modal loop
+    // stops the frame loop until it closes.
+    if ((wParam & 0xFFF0) == SC_SCREENSAVE || (wParam & 0xFFF0) == SC_MONITORPOWER || (wParam & 0xFFF0) == SC_KEYMENU)
+      return 0;
     break;
   default:
     break;

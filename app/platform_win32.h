@@ -17,5 +17,7 @@ extern const Platform g_win32Platform;
 
 // Takes every queued message; WM_QUIT sets bQuitSeen. 1 once it is set.
 int32_t PumpMessagesWin32();
+// Delivers messages sent to the main thread's window from other threads.
+void DispatchSentMessagesWin32();
 // The window procedure of "MAIN WINDOW".
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

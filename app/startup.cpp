@@ -52,6 +52,7 @@ int32_t AppInitialize() {
     return 1;
   }
   r.streamCreated = 1;
+  SetFramePump(&r.context, platform->FramePump);
 
   // Without the depth buffer or the fonts nothing of the test could be
   // seen: start-up fails like a context that cannot be made.

@@ -48,6 +48,7 @@ struct CommandStream {
   WaitCell idle;      // 1 while a Finish fence is outstanding
   Thread* renderThread;
   uint8_t* ringAllocation; // what MemAlloc returned
+  void (*framePump)(void); // called while EndFrame waits; null = plain wait
 };
 
 // ---- Upload area --------------------------------------------------------------
@@ -132,6 +133,10 @@ uint64_t CommandRecordSize(uint64_t n);
 int64_t RenderThreadMain(void* context);
 // Returns once every command recorded before it has executed.
 void Finish(QvGfxContext* context);
+// What the main thread does while EndFrame waits (null: nothing): on a
+// platform whose window belongs to the main thread, answering the messages
+// the render thread's presenter sends to it.
+void SetFramePump(QvGfxContext* context, void (*pump)(void));
 // Records Present and waits until the render thread has executed it.
 void EndFrame(QvGfxContext* context, Presenter* presenter, uint32_t mode);
 // Render thread: raises the frames-done count and wakes the main thread.

@@ -142,8 +142,11 @@ void EndFrame(QvGfxContext* context, Presenter* presenter, uint32_t mode) {
   CommandStream* s = &context->stream;
   RecordPresent(context, presenter, mode);
   s->framesSubmitted += 1;
-  if (s->frameDone.value.load() != int32_t(s->framesSubmitted)) WaitCellWaitEquals(&s->frameDone, int32_t(s->framesSubmitted));
+  if (s->frameDone.value.load() != int32_t(s->framesSubmitted))
+    WaitCellWaitEqualsPumping(&s->frameDone, int32_t(s->framesSubmitted), s->framePump);
 }
+
+void SetFramePump(QvGfxContext* context, void (*pump)(void)) { context->stream.framePump = pump; }
 
 void CountFrameDone(QvGfxContext* context) {
   WaitCell* done = &context->stream.frameDone;

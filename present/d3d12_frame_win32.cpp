@@ -1,6 +1,7 @@
 // Direct3D 12 presenter, per frame: the frame surface over the mapped upload
 // buffer, the copy-and-draw command list, present, fences, pacing; and the
 // shut-down.
+#include <atomic>
 #include <cstring>
 
 #include "present/d3d12_win32.h"
@@ -28,8 +29,29 @@ void Transition(ID3D12Resource* resource, D3D12_RESOURCE_STATES before, D3D12_RE
 // The upload buffer holding this frame's picture.
 int32_t s_frameUploadIndex = -1;
 
+// Set by the render thread once the device was removed or reset, read by
+// the entry routine after the frame loop; never cleared (the program ends).
+std::atomic<int32_t> s_bDeviceLost{0};
+
+// A failing present is logged once per run of failures. A removed device
+// will not come back: the window is asked to close, and the program ends
+// through its normal shut-down with exit code 1.
+void NotePresentFailure(HRESULT hr) {
+  if (m.failedPresents++ == 0)
+    LogPrintf("s_pDxgiSwapChain->Present ... failed. result=0x%08X [%s]\n", static_cast<uint32_t>(hr), "");
+  if ((hr == DXGI_ERROR_DEVICE_REMOVED || hr == DXGI_ERROR_DEVICE_RESET) && s_bDeviceLost.exchange(1) == 0) {
+    LogPrintf("s_pD3dDevice->GetDeviceRemovedReason\n\tresult=0x%08X\n",
+              static_cast<uint32_t>(s_pD3dDevice->GetDeviceRemovedReason()));
+    PostMessageA(m.window, WM_CLOSE, 0, 0);
+  }
+}
+
 int32_t RecordFrame() {
   uint32_t index = m.backBufferIndex;
+  // A follow-up that failed half way leaves buffers missing: no frame until
+  // it has been redone.
+  uint32_t upload = s_frameUploadIndex >= 0 ? static_cast<uint32_t>(s_frameUploadIndex) : index;
+  if (!s_apBackBuffer[index] || !s_pIntermediateSurface || !s_apIntermediateUploadSurface[upload]) return 1;
   ID3D12CommandAllocator* allocator = s_apCommandAllocator[index];
   if (FAILED(allocator->Reset())) return 1;
   if (FAILED(s_pCommandList->Reset(allocator, s_pPipelineState))) return 1;
@@ -38,8 +60,7 @@ int32_t RecordFrame() {
   s_pCommandList->SetDescriptorHeaps(1, heaps);
 
   // A frame whose buffer was mapped before a resize may sit in the other
-  // upload buffer than the new back-buffer index names.
-  uint32_t upload = s_frameUploadIndex >= 0 ? static_cast<uint32_t>(s_frameUploadIndex) : index;
+  // upload buffer than the new back-buffer index names (upload, above).
   D3D12_TEXTURE_COPY_LOCATION dst;
   memset(&dst, 0, sizeof(dst));
   dst.pResource = s_pIntermediateSurface;
@@ -110,8 +131,21 @@ int32_t d3d12::PresentCurrentFrame(uint32_t syncInterval, uint32_t flags) {
   s_pCommandQueue->ExecuteCommandLists(1, lists);
   s_frameUploadIndex = -1;
 
-  if (FAILED(s_pDxgiSwapChain->Present(syncInterval, flags))) return 1;
+  HRESULT presented = S_OK;
+  if (m.faults.removed) {
+    m.faults.removed = 0;
+    presented = DXGI_ERROR_DEVICE_REMOVED;
+  } else if (m.faults.presents > 0) {
+    m.faults.presents--;
+    presented = DXGI_ERROR_INVALID_CALL;
+  } else {
+    presented = s_pDxgiSwapChain->Present(syncInterval, flags);
+  }
+  if (FAILED(presented)) NotePresentFailure(presented);
+  else m.failedPresents = 0;
 
+  // Signalled whether or not the present worked: the command list was
+  // executed, and its allocator must not be reset before it has run.
   uint64_t signalled = m.fenceValues[m.backBufferIndex];
   if (FAILED(s_pCommandQueue->Signal(s_pFence, signalled))) return 1;
   m.backBufferIndex = s_pDxgiSwapChain->GetCurrentBackBufferIndex();
@@ -120,8 +154,10 @@ int32_t d3d12::PresentCurrentFrame(uint32_t syncInterval, uint32_t flags) {
     WaitForSingleObjectEx(s_hFenceEvent, INFINITE, FALSE);
   }
   m.fenceValues[m.backBufferIndex] = signalled + 1;
-  return 0;
+  return FAILED(presented) ? 1 : 0;
 }
+
+bool d3d12::PresenterDeviceLost() { return s_bDeviceLost.load() != 0; }
 
 void d3d12::WaitFrameLatency() {
   if (s_hFrameLatencyWaitableObject) {
@@ -136,17 +172,25 @@ void d3d12::WaitFrameLatency() {
 int32_t d3d12::MapCurrentUploadBuffer() {
   uint32_t index = m.backBufferIndex;
   void* data = nullptr;
-  HRESULT hr = s_apIntermediateUploadSurface[index]->Map(0, nullptr, &data);
+  HRESULT hr = E_FAIL;
+  if (m.faults.maps > 0) {
+    m.faults.maps--;
+  } else {
+    hr = s_apIntermediateUploadSurface[index]->Map(0, nullptr, &data);
+  }
   if (FAILED(hr) || !data) {
     // No frame surface until a later map works: the renderer skips colour
     // output meanwhile instead of writing into memory that is not mapped.
-    LogPrintf("s_apIntermediateUploadSurface[%d]->Map ... failed. result=0x%08X [%s]\n", static_cast<int>(index),
-              static_cast<uint32_t>(FAILED(hr) ? hr : E_POINTER), "");
+    // One line per run of failures, not one per frame.
+    if (m.failedMaps++ == 0)
+      LogPrintf("s_apIntermediateUploadSurface[%d]->Map ... failed. result=0x%08X [%s]\n", static_cast<int>(index),
+                static_cast<uint32_t>(FAILED(hr) ? hr : E_POINTER), "");
     m.mappedPointer = nullptr;
     m.rowPitch = 0;
     m.mappedIndex = -1;
     return 1;
   }
+  m.failedMaps = 0;
   m.mappedPointer = static_cast<uint8_t*>(data);
   m.rowPitch = kFramePitch;
   m.mappedIndex = static_cast<int32_t>(index);

@@ -1,5 +1,6 @@
 // Direct3D 12 presenter start-up: device, swap chain, fixed pipeline, upload
 // buffers, fullscreen and the two black priming frames.
+#include <cstdlib>
 #include <cstring>
 
 #include <d3dcompiler.h>
@@ -503,9 +504,27 @@ void PrimeFrame() {
 
 } // namespace
 
+void d3d12::ReadPresenterFaults(PresenterFaults* faults) {
+  memset(faults, 0, sizeof(*faults));
+  char text[256];
+  DWORD n = GetEnvironmentVariableA("QV_TEST_PRESENTER_FAULTS", text, sizeof(text));
+  if (n == 0 || n >= sizeof(text)) return;
+  for (char* token = text; *token;) {
+    char* end = strchr(token, ',');
+    if (end) *end = 0;
+    if (strcmp(token, "followup") == 0) faults->followUpAt = 1;
+    else if (strcmp(token, "removed") == 0) faults->removed = 1;
+    else if (strncmp(token, "present=", 8) == 0) faults->presents = atoi(token + 8);
+    else if (strncmp(token, "map=", 4) == 0) faults->maps = atoi(token + 4);
+    if (!end) break;
+    token = end + 1;
+  }
+}
+
 int32_t d3d12::PresenterInitializeWin32(Presenter** presenter, HWND window) {
   *presenter = nullptr;
   memset(&m, 0, sizeof(m));
+  ReadPresenterFaults(&m.faults);
   RaiseTimerResolution();
   StopwatchInit(&m.clock);
   FrameLimiterInit(&m.limiter, kDefaultRefreshRate, nullptr, nullptr, nullptr);

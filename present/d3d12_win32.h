@@ -35,6 +35,31 @@ struct OutputSurfaceSize {
   uint32_t width, height;
 };
 
+// Test seam, read from QV_TEST_PRESENTER_FAULTS at start-up (a comma
+// separated list; never set in normal use): "followup" makes the k-th
+// window-state follow-up fail at its k-th size-dependent call (ResizeTarget,
+// ResizeBuffers, GetBuffer, the intermediate surface), k = 1, 2, ... until a
+// follow-up makes fewer calls; "present=N" and "map=N" fail the next N
+// presents and maps; "removed" makes the first present report a removed
+// device.
+struct PresenterFaults {
+  int32_t followUpAt;    // 0 = off, else the call that fails in this follow-up
+  int32_t followUpCalls; // calls made so far in this follow-up
+  int32_t inFollowUp;
+  int32_t presents;
+  int32_t maps;
+  int32_t removed;
+};
+
+void ReadPresenterFaults(PresenterFaults* faults);
+// True when the seam fails this follow-up call (counted only inside a
+// follow-up).
+bool FollowUpCallFails();
+
+// True once the device has been removed: the program then ends with exit
+// code 1 (the presenter has asked the window to close).
+bool PresenterDeviceLost();
+
 struct PresenterState {
   Presenter base; // first: the render thread sees only this
   Stopwatch clock;
@@ -60,6 +85,9 @@ struct PresenterState {
   LetterboxRect letterbox;
   uint32_t rtvDescriptorSize;
   int32_t initialized;
+  int32_t failedPresents; // in a row; the first of a run is logged
+  int32_t failedMaps;     // likewise
+  PresenterFaults faults;
 };
 
 extern PresenterState m;

@@ -51,7 +51,11 @@ int32_t d3d12::RebuildBackBuffers() {
       s_apBackBuffer[i]->Release();
       s_apBackBuffer[i] = nullptr;
     }
-    if (FAILED(s_pDxgiSwapChain->GetBuffer(i, IID_PPV_ARGS(&s_apBackBuffer[i])))) return 1;
+    HRESULT hr = FollowUpCallFails() ? E_FAIL : s_pDxgiSwapChain->GetBuffer(i, IID_PPV_ARGS(&s_apBackBuffer[i]));
+    if (FAILED(hr)) {
+      LogPrintf("failed. result=0x%08X [%s]\n", static_cast<uint32_t>(hr), "");
+      return 1;
+    }
     LogPrintf("OK.\n");
     s_pD3dDevice->CreateRenderTargetView(s_apBackBuffer[i], nullptr, rtv);
     rtv.ptr += m.rtvDescriptorSize;
@@ -91,13 +95,68 @@ int32_t d3d12::RebuildIntermediateSurface() {
   clear.Color[1] = 0.2f;
   clear.Color[2] = 0.4f;
   clear.Color[3] = 1.0f;
-  if (FAILED(s_pD3dDevice->CreateCommittedResource(&heap, D3D12_HEAP_FLAG_NONE, &desc, D3D12_RESOURCE_STATE_COPY_DEST,
-                                                   &clear, IID_PPV_ARGS(&s_pIntermediateSurface))))
+  HRESULT hr = FollowUpCallFails() ? E_FAIL
+                                    : s_pD3dDevice->CreateCommittedResource(&heap, D3D12_HEAP_FLAG_NONE, &desc,
+                                                                            D3D12_RESOURCE_STATE_COPY_DEST, &clear,
+                                                                            IID_PPV_ARGS(&s_pIntermediateSurface));
+  if (FAILED(hr)) {
+    LogPrintf("failed. result=0x%08X [%s]\n", static_cast<uint32_t>(hr), "");
     return 1;
+  }
   LogPrintf("OK.\n");
   s_pD3dDevice->CreateShaderResourceView(s_pIntermediateSurface, nullptr,
                                          s_pCbvSrvUavHeap->GetCPUDescriptorHandleForHeapStart());
   return 0;
+}
+
+namespace {
+
+// The follow-up's work once a change was seen; 1 at the first failing step.
+int32_t FollowUpSteps(int32_t bCurrentFullScreen, uint32_t width, uint32_t height) {
+  if (WaitForGpuIdle()) return 1;
+  for (uint32_t i = 0; i < kBackBufferCount; i++) {
+    if (s_apBackBuffer[i]) {
+      s_apBackBuffer[i]->Release();
+      s_apBackBuffer[i] = nullptr;
+    }
+    m.fenceValues[i] = m.fenceValues[m.backBufferIndex];
+  }
+
+  bool windowMovedAsync = false;
+  if (!bCurrentFullScreen) {
+    FitWindow(&width, &height);
+    windowMovedAsync = !OnWindowThread(m.window);
+  }
+
+  DXGI_SWAP_CHAIN_DESC desc;
+  if (FAILED(s_pDxgiSwapChain->GetDesc(&desc))) return 1;
+  desc.BufferDesc.Width = width;
+  desc.BufferDesc.Height = height;
+  desc.BufferDesc.RefreshRate.Numerator = static_cast<UINT>(m.refreshRate * 1000.0);
+  desc.BufferDesc.RefreshRate.Denominator = 1000;
+  // In a window the target is the window itself, already sized above.
+  if (!windowMovedAsync && (FollowUpCallFails() || FAILED(s_pDxgiSwapChain->ResizeTarget(&desc.BufferDesc))))
+    return 1;
+  if (FAILED(s_pDxgiSwapChain->GetDesc(&desc))) return 1;
+  if (FollowUpCallFails() ||
+      FAILED(s_pDxgiSwapChain->ResizeBuffers(kBackBufferCount, width, height, desc.BufferDesc.Format, desc.Flags)))
+    return 1;
+
+  m.backBufferIndex = s_pDxgiSwapChain->GetCurrentBackBufferIndex();
+  m.outputSurface.width = width;
+  m.outputSurface.height = height;
+  m.bFullScreen = bCurrentFullScreen;
+  if (RebuildBackBuffers()) return 1;
+  if (RebuildIntermediateSurface()) return 1;
+  return 0;
+}
+
+} // namespace
+
+bool d3d12::FollowUpCallFails() {
+  PresenterFaults& f = m.faults;
+  if (f.followUpAt == 0 || !f.inFollowUp) return false;
+  return ++f.followUpCalls == f.followUpAt;
 }
 
 int32_t d3d12::FollowUpCurrentWindowState() {
@@ -121,40 +180,21 @@ int32_t d3d12::FollowUpCurrentWindowState() {
             bCurrentFullScreen, m.bFullScreen ? 1 : 0, static_cast<int>(width), static_cast<int>(height),
             static_cast<int>(m.outputSurface.width), static_cast<int>(m.outputSurface.height), m.bDirty ? 1 : 0);
 
-  if (WaitForGpuIdle()) return 1;
-  for (uint32_t i = 0; i < kBackBufferCount; i++) {
-    if (s_apBackBuffer[i]) {
-      s_apBackBuffer[i]->Release();
-      s_apBackBuffer[i] = nullptr;
-    }
-    m.fenceValues[i] = m.fenceValues[m.backBufferIndex];
+  // Dirty until every step below has worked: a failed step leaves missing
+  // buffers, so the next frame must run the whole follow-up again (and is
+  // not drawn until it has worked).
+  m.bDirty = 1;
+  m.faults.followUpCalls = 0;
+  m.faults.inFollowUp = 1;
+  int32_t result = FollowUpSteps(bCurrentFullScreen, width, height);
+  m.faults.inFollowUp = 0;
+  if (m.faults.followUpAt != 0) {
+    // The seam moves on to the next call; a follow-up that got through had
+    // fewer calls than that, so every call has failed once.
+    m.faults.followUpAt = result != 0 ? m.faults.followUpAt + 1 : 0;
   }
-
-  bool windowMovedAsync = false;
-  if (!bCurrentFullScreen) {
-    FitWindow(&width, &height);
-    windowMovedAsync = !OnWindowThread(m.window);
-  }
-
-  DXGI_SWAP_CHAIN_DESC desc;
-  if (FAILED(s_pDxgiSwapChain->GetDesc(&desc))) return 1;
-  desc.BufferDesc.Width = width;
-  desc.BufferDesc.Height = height;
-  desc.BufferDesc.RefreshRate.Numerator = static_cast<UINT>(m.refreshRate * 1000.0);
-  desc.BufferDesc.RefreshRate.Denominator = 1000;
-  // In a window the target is the window itself, already sized above.
-  if (!windowMovedAsync && FAILED(s_pDxgiSwapChain->ResizeTarget(&desc.BufferDesc))) return 1;
-  if (FAILED(s_pDxgiSwapChain->GetDesc(&desc))) return 1;
-  if (FAILED(s_pDxgiSwapChain->ResizeBuffers(kBackBufferCount, width, height, desc.BufferDesc.Format, desc.Flags)))
-    return 1;
-
-  m.backBufferIndex = s_pDxgiSwapChain->GetCurrentBackBufferIndex();
-  m.outputSurface.width = width;
-  m.outputSurface.height = height;
-  m.bFullScreen = bCurrentFullScreen;
+  if (result != 0) return 1;
   m.bDirty = 0;
-  if (RebuildBackBuffers()) return 1;
-  if (RebuildIntermediateSurface()) return 1;
   ShowCursor(bCurrentFullScreen ? FALSE : TRUE);
   return 0;
 }

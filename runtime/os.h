@@ -24,6 +24,8 @@ void OsDeleteCriticalSection(OsCriticalSection* cs);
 
 void OsInitConditionVariable(OsConditionVariable* cv);
 void OsSleepConditionVariable(OsConditionVariable* cv, OsCriticalSection* cs); // no time-out
+// The same, returning after at most about milliseconds.
+void OsSleepConditionVariableFor(OsConditionVariable* cv, OsCriticalSection* cs, uint32_t milliseconds);
 void OsWakeAllConditionVariable(OsConditionVariable* cv);
 void OsDestroyConditionVariable(OsConditionVariable* cv); // no-op on Windows
 

@@ -40,6 +40,14 @@ void OsInitConditionVariable(OsConditionVariable* cv) { pthread_cond_init(AsCond
 void OsSleepConditionVariable(OsConditionVariable* cv, OsCriticalSection* cs) {
   pthread_cond_wait(AsCondition(cv), AsMutex(cs));
 }
+void OsSleepConditionVariableFor(OsConditionVariable* cv, OsCriticalSection* cs, uint32_t milliseconds) {
+  struct timespec until;
+  clock_gettime(CLOCK_REALTIME, &until);
+  uint64_t ns = uint64_t(until.tv_nsec) + uint64_t(milliseconds) * 1000000u;
+  until.tv_sec += time_t(ns / 1000000000u);
+  until.tv_nsec = long(ns % 1000000000u);
+  pthread_cond_timedwait(AsCondition(cv), AsMutex(cs), &until);
+}
 void OsWakeAllConditionVariable(OsConditionVariable* cv) { pthread_cond_broadcast(AsCondition(cv)); }
 void OsDestroyConditionVariable(OsConditionVariable* cv) { pthread_cond_destroy(AsCondition(cv)); }
 

@@ -25,6 +25,9 @@ void OsInitConditionVariable(OsConditionVariable* cv) { InitializeConditionVaria
 void OsSleepConditionVariable(OsConditionVariable* cv, OsCriticalSection* cs) {
   SleepConditionVariableCS(AsCv(cv), AsCs(cs), INFINITE);
 }
+void OsSleepConditionVariableFor(OsConditionVariable* cv, OsCriticalSection* cs, uint32_t milliseconds) {
+  SleepConditionVariableCS(AsCv(cv), AsCs(cs), milliseconds);
+}
 void OsWakeAllConditionVariable(OsConditionVariable* cv) { WakeAllConditionVariable(AsCv(cv)); }
 void OsDestroyConditionVariable(OsConditionVariable* cv) {}
 

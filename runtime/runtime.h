@@ -106,6 +106,10 @@ void WaitCellWake(WaitCell* c);
 void WaitCellWaitEquals(WaitCell* c, int32_t value);
 void WaitCellWaitZero(WaitCell* c);
 void WaitCellWaitNonZero(WaitCell* c);
+// WaitCellWaitEquals that calls pump (if not null) about every millisecond
+// while it waits: a thread that owns a window must keep answering messages
+// sent to it by the thread it waits for.
+void WaitCellWaitEqualsPumping(WaitCell* c, int32_t value, void (*pump)(void));
 void WaitCellDestroy(WaitCell* c);
 
 // ---- Threads and job queue -------------------------------------------------

@@ -96,6 +96,21 @@ static void WaitCellWait(WaitCell* c, CellPredicate holds, int32_t operand) {
 }
 
 void WaitCellWaitEquals(WaitCell* c, int32_t value) { WaitCellWait(c, CellEquals, value); }
+
+void WaitCellWaitEqualsPumping(WaitCell* c, int32_t value, void (*pump)(void)) {
+  if (pump == nullptr) {
+    WaitCellWait(c, CellEquals, value);
+    return;
+  }
+  while (c->value.load() != value) {
+    OsEnterCriticalSection(&c->head.lock);
+    c->waiters.fetch_add(1);
+    if (c->value.load() != value) OsSleepConditionVariableFor(&c->head.condition, &c->head.lock, 1);
+    c->waiters.fetch_sub(1);
+    OsLeaveCriticalSection(&c->head.lock);
+    if (c->value.load() != value) pump();
+  }
+}
 void WaitCellWaitZero(WaitCell* c) { WaitCellWait(c, CellZero, 0); }
 void WaitCellWaitNonZero(WaitCell* c) { WaitCellWait(c, CellNonZero, 0); }
 void WaitCellDestroy(WaitCell* c) { SyncHeadDestroy(&c->head); }

@@ -376,6 +376,16 @@ done
 sleep 1
 import -window root "$work/result.png"
 sleep 1
+# Alt+Space must not open the system menu: its modal loop would stop the frames.
+before=$(presents "$work/run.trace" | wc -l)
+xdotool key alt+space
+sleep 1.5
+after=$(presents "$work/run.trace" | wc -l)
+if [ $((after - before)) -ge 45 ]; then
+  pass "Alt+Space: the frames go on ($((after - before)) presents in 1.5 s)"
+else
+  fail "Alt+Space stalled the frames ($((after - before)) presents in 1.5 s)"
+fi
 press Escape
 wait_app 30
 rc=$?
@@ -472,6 +482,68 @@ if bad:
     print("FAIL: no Vulkan driver: exit code %d, log:\n%s" % (rc, text)); sys.exit(1)
 print("ok: no Vulkan driver: exit code 1, log ends at: %r" % last)
 PYEOF
+
+# ---- 6: the presenter's failure paths, through its test seam --------------------------------
+# Each size-dependent call of the window-state follow-up fails once in turn,
+# then 30 presents and 30 maps fail: the program keeps presenting, the
+# follow-up is redone until it works, each run of failures is logged once.
+start_app faults QV_TEST_PRESENTER_FAULTS="followup,present=30,map=30"
+if wait_ready; then
+  press 2
+  sleep 2
+  before=$(presents "$work/faults.trace" | wc -l)
+  sleep 1
+  after=$(presents "$work/faults.trace" | wc -l)
+  press Escape
+  wait_app 30
+  rc=$?
+  python3 - "$log" "$rc" "$((after - before))" <<'PYEOF' || failures=$((failures + 1))
+import sys
+text, rc, recent = open(sys.argv[1]).read(), int(sys.argv[2]), int(sys.argv[3])
+blocks = text.count("FollowUpCurrentWindowState\n")
+seam = text.count("failed. result=0x80004005 []\n")
+presents = text.count("s_pDxgiSwapChain->Present ... failed. result=0x887A0001 []\n")
+maps = text.count("->Map ... failed. result=0x80004005 []\n")
+last = text[text.rfind("FollowUpCurrentWindowState\n"):]
+recovered = "s_pD3dDevice->CreateCommittedResource (s_pIntermediateSurface) ... OK.\n" in last
+ok = rc == 0 and "--------------- AppFinalize ... ---------------" in text and blocks >= 4 and seam >= 2 \
+    and presents == 1 and maps == 1 and recovered and recent >= 45
+if not ok:
+    print("FAIL: presenter faults: exit %d, %d follow-ups, %d seam failures logged, %d present and %d map failure "
+          "lines, last follow-up complete %s, %d presents in the last second; log:\n%s"
+          % (rc, blocks, seam, presents, maps, recovered, recent, text))
+    sys.exit(1)
+print("ok: presenter faults: %d follow-ups until one worked, one line each for 30 failed presents and maps, "
+      "%d presents in a second after, exit 0" % (blocks, recent))
+PYEOF
+else
+  fail "presenter faults: the run did not start"; cat "$log"
+fi
+
+# A removed device ends the program through its shut-down, with exit code 1.
+start_app removed QV_TEST_PRESENTER_FAULTS="removed"
+wait_app 60
+rc=$?
+if [ "$rc" -eq 1 ] && grep -q "Present ... failed. result=0x887A0005" "$log" &&
+  grep -q "GetDeviceRemovedReason" "$log" && grep -q -- "--------------- AppFinalize ... ---------------" "$log"; then
+  pass "removed device: exit code 1 through AppFinalize"
+else
+  fail "removed device: exit code $rc"; cat "$log"
+fi
+
+# ---- 5: a folder whose name has no form in the system code page -------------------------
+# The log (and the results record) go beside the program, not into the
+# folder it was started from. The run ends at the missing Vulkan driver.
+wide="$work/qv_日本語_Ω"
+mkdir -p "$wide"
+cp "$work/app/qvdelay.exe" "$wide/qvdelay.exe"
+(cd "$work" && env VK_ICD_FILENAMES="$work/no_icd.json" WINEDEBUG=-all timeout 60 "$wine" "$wide/qvdelay.exe" \
+   >"$work/wide.console" 2>&1)
+if [ -s "$wide/app_log.txt" ] && [ ! -e "$work/app_log.txt" ]; then
+  pass "a folder outside the code page: app_log.txt beside the program"
+else
+  fail "a folder outside the code page: app_log.txt not beside the program ($(ls "$work" | tr '\n' ' '))"
+fi
 
 echo "windows e2e: $(($(date +%s) - started)) s"
 if [ "$failures" -eq 0 ]; then

@@ -181,3 +181,26 @@ TEST(WaitCell, ZeroAndNonZeroPredicates) {
   EXPECT_EQ(done.load(), 2);
   WaitCellDestroy(&c);
 }
+
+// The waiter keeps calling its pump while it waits: here the value only
+// arrives after the pump has run three times, as a window's sent message
+// must be answered before the thread waited for can finish its frame.
+std::atomic<int32_t> s_pumped{0};
+void CountPump() { s_pumped.fetch_add(1); }
+
+TEST(WaitCell, PumpingWaiterRunsItsPumpUntilTheValueArrives) {
+  WaitCell c;
+  WaitCellInit(&c, 0);
+  s_pumped.store(0);
+  std::thread setter([&] {
+    while (s_pumped.load() < 3) std::this_thread::yield();
+    c.value.store(1);
+    WaitCellWake(&c);
+  });
+  WaitCellWaitEqualsPumping(&c, 1, CountPump);
+  setter.join();
+  EXPECT_EQ(c.value.load(), 1);
+  EXPECT_GE(s_pumped.load(), 3);
+  WaitCellWaitEqualsPumping(&c, 1, nullptr); // already equal: returns at once
+  WaitCellDestroy(&c);
+}
