@@ -17,9 +17,11 @@ static void PrintTable(FILE* out, const Analysis* a) {
                  DelayMsOfFrames(r->frames), (long long)r->runs, score, 100.0 * double(r->right) / double(r->steps), p,
                  100.0 * r->ciLow, 100.0 * r->ciHigh, VerdictWords(r->verdict));
     if (r->verdict == kVerdictOpen) {
-      if (r->moreSteps > 0)
-        std::fprintf(out, " (about %lld more steps, %lld more runs of 20)", (long long)r->moreSteps,
-                     (long long)((r->moreSteps + 19) / 20));
+      if (r->moreSteps > 0) {
+        long long steps = (long long)r->moreSteps, runs = (steps + 19) / 20;
+        std::fprintf(out, " (about %lld more step%s, %lld more run%s of 20)", steps, steps == 1 ? "" : "s", runs,
+                     runs == 1 ? "" : "s");
+      }
       else
         std::fprintf(out, " (more than %lld more steps at this rate)", (long long)kMaxExtraSteps);
     }
