@@ -57,6 +57,17 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
   case WM_SYSKEYDOWN:
   case WM_SYSKEYUP:
     return 0; // keys come through DirectInput; Alt and F10 never reach the menu
+  case WM_SETCURSOR:
+    // Absolute: hidden in fullscreen, the arrow in a window, whatever the
+    // presenter's follow-up last decided (see SetPresenterCursorHidden).
+    if (LOWORD(lParam) == HTCLIENT) {
+      // A refresh posted by the presenter applies only under the pointer.
+      POINT at;
+      if (window && GetCursorPos(&at) && WindowFromPoint(at) != window) return TRUE;
+      SetCursor(d3d12::PresenterCursorHidden() ? nullptr : LoadCursorA(nullptr, IDC_ARROW));
+      return TRUE;
+    }
+    break;
   case WM_SYSCOMMAND:
     // Alt+Space (SC_KEYMENU) would open the system menu, whose modal loop
     // stops the frame loop until it closes.

@@ -33,6 +33,8 @@ int32_t s_frameUploadIndex = -1;
 // the entry routine after the frame loop; never cleared (the program ends).
 std::atomic<int32_t> s_bDeviceLost{0};
 
+std::atomic<int32_t> s_bCursorHidden{0};
+
 // A failing present is logged once per run of failures. A removed device
 // will not come back: the window is asked to close, and the program ends
 // through its normal shut-down with exit code 1.
@@ -159,6 +161,13 @@ int32_t d3d12::PresentCurrentFrame(uint32_t syncInterval, uint32_t flags) {
 
 bool d3d12::PresenterDeviceLost() { return s_bDeviceLost.load() != 0; }
 
+void d3d12::SetPresenterCursorHidden(int32_t hidden) {
+  if (s_bCursorHidden.exchange(hidden ? 1 : 0) != (hidden ? 1 : 0) && m.window)
+    PostMessageA(m.window, WM_SETCURSOR, reinterpret_cast<WPARAM>(m.window), MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
+}
+
+int32_t d3d12::PresenterCursorHidden() { return s_bCursorHidden.load(); }
+
 void d3d12::WaitFrameLatency() {
   if (s_hFrameLatencyWaitableObject) {
     for (;;) {
@@ -236,26 +245,42 @@ void d3d12::PresenterShutdownWin32() {
   UnmapUploadBuffer();
   for (FrameSlot& slot : m.slots) DropFrameSlotSurface(&slot);
 
-  // A failing call ends the sequence; the objects are released regardless.
-  bool ok = true;
+  // Leaving fullscreen is tried a few times: DXGI forbids releasing a swap
+  // chain that is still fullscreen. If it cannot be left, the swap chain is
+  // not released at all and the process exit takes it down.
+  bool stillFullScreen = false;
   if (m.bFullScreen) {
-    ok = SUCCEEDED(s_pDxgiSwapChain->SetFullscreenState(FALSE, nullptr));
-    if (ok) {
+    HRESULT hr = E_FAIL;
+    for (int32_t attempt = 0; attempt < 3; attempt++) {
+      if (m.faults.leaves > 0) {
+        m.faults.leaves--;
+        hr = DXGI_ERROR_NOT_CURRENTLY_AVAILABLE;
+      } else {
+        hr = s_pDxgiSwapChain->SetFullscreenState(FALSE, nullptr);
+      }
+      if (SUCCEEDED(hr)) break;
+      Sleep(50);
+    }
+    if (SUCCEEDED(hr)) {
       SetForegroundWindow(m.window);
       m.bFullScreen = 0;
       m.bDirty = 1;
+    } else {
+      LogPrintf("s_pDxgiSwapChain->SetFullscreenState ... failed. result=0x%08X [%s]\n", static_cast<uint32_t>(hr), "");
+      stillFullScreen = true;
     }
   }
-  if (ok) ok = WaitForGpuIdle() == 0;
-  if (ok && !m.bTearingSupported) {
+  // Nothing is released while the GPU may still run the last frame.
+  bool idle = WaitForGpuIdle() == 0;
+  if (idle && !stillFullScreen && !m.bTearingSupported) {
     LogPrintf("s_pDxgiSwapChain->SetFullscreenState ... ");
-    ok = SUCCEEDED(s_pDxgiSwapChain->SetFullscreenState(FALSE, nullptr));
-    if (ok) LogPrintf("OK.\n");
+    if (SUCCEEDED(s_pDxgiSwapChain->SetFullscreenState(FALSE, nullptr))) LogPrintf("OK.\n");
   }
-  if (ok && s_hFenceEvent) {
+  if (idle && s_hFenceEvent) {
     CloseHandle(s_hFenceEvent);
     s_hFenceEvent = nullptr;
   }
+  SetPresenterCursorHidden(0);
 
   if (s_pConstantBuffer && s_pConstantBufferData) s_pConstantBuffer->Unmap(0, nullptr);
   s_pConstantBufferData = nullptr;
@@ -273,6 +298,7 @@ void d3d12::PresenterShutdownWin32() {
   SafeRelease(s_pRootSignature);
   SafeRelease(s_pCbvSrvUavHeap);
   SafeRelease(s_pPerFrameRtvHeap);
+  if (stillFullScreen) s_pDxgiSwapChain = nullptr; // left to the process exit
   SafeRelease(s_pDxgiSwapChain);
   SafeRelease(s_pCommandQueue);
   SafeRelease(s_pD3dDevice);

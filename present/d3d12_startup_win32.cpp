@@ -516,6 +516,7 @@ void d3d12::ReadPresenterFaults(PresenterFaults* faults) {
     else if (strcmp(token, "removed") == 0) faults->removed = 1;
     else if (strncmp(token, "present=", 8) == 0) faults->presents = atoi(token + 8);
     else if (strncmp(token, "map=", 4) == 0) faults->maps = atoi(token + 4);
+    else if (strncmp(token, "leave=", 6) == 0) faults->leaves = atoi(token + 6);
     if (!end) break;
     token = end + 1;
   }

@@ -41,7 +41,8 @@ struct OutputSurfaceSize {
 // ResizeBuffers, GetBuffer, the intermediate surface), k = 1, 2, ... until a
 // follow-up makes fewer calls; "present=N" and "map=N" fail the next N
 // presents and maps; "removed" makes the first present report a removed
-// device.
+// device; "leave=N" fails the first N attempts to leave fullscreen at
+// shut-down.
 struct PresenterFaults {
   int32_t followUpAt;    // 0 = off, else the call that fails in this follow-up
   int32_t followUpCalls; // calls made so far in this follow-up
@@ -49,6 +50,7 @@ struct PresenterFaults {
   int32_t presents;
   int32_t maps;
   int32_t removed;
+  int32_t leaves; // "leave=N": leaving fullscreen at shut-down fails N times
 };
 
 void ReadPresenterFaults(PresenterFaults* faults);
@@ -59,6 +61,13 @@ bool FollowUpCallFails();
 // True once the device has been removed: the program then ends with exit
 // code 1 (the presenter has asked the window to close).
 bool PresenterDeviceLost();
+
+// The cursor is hidden in fullscreen and shown in a window. The follow-up
+// (on either thread) only says which; the window's own thread applies it
+// when the window asks (WM_SETCURSOR, also posted by the setter), so no
+// thread's ShowCursor count is ever changed.
+void SetPresenterCursorHidden(int32_t hidden);
+int32_t PresenterCursorHidden();
 
 struct PresenterState {
   Presenter base; // first: the render thread sees only this

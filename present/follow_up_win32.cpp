@@ -195,6 +195,6 @@ int32_t d3d12::FollowUpCurrentWindowState() {
   }
   if (result != 0) return 1;
   m.bDirty = 0;
-  ShowCursor(bCurrentFullScreen ? FALSE : TRUE);
+  SetPresenterCursorHidden(bCurrentFullScreen);
   return 0;
 }

@@ -23,3 +23,7 @@ if(NOT WIN32 AND TARGET qvdelay_report)
                    $<TARGET_FILE:qvdelay_report> ${CMAKE_CURRENT_BINARY_DIR}/results_crash)
   set_tests_properties(app_results_crash_test PROPERTIES LABELS unit TIMEOUT 120)
 endif()
+if(WIN32)
+  qv_add_test(app_window_win32_test LABELS unit SOURCES ${CMAKE_CURRENT_LIST_DIR}/window_proc_win32_test.cpp
+              LIBS qv_app TIMEOUT 120)
+endif()
