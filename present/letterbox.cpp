@@ -10,9 +10,9 @@
 // all in 64-bit integers. These are the truncated exact viewport edges: the
 // same as truncating a single-precision viewport wherever that one is exact,
 // without its one-pixel slips where it is not (at 1536x864, for one, the
-// float right edge comes out just under 1344). The float viewport is the exact quotient
-// rounded to the nearest float (through double, which is exact enough for
-// any size a display has).
+// float right edge comes out just under 1344). The float viewport is the
+// exact quotient rounded to the nearest float (through double, which is
+// exact enough for any size a display has).
 #include "present/present.h"
 
 void ComputeLetterboxRect(LetterboxRect* rect, uint32_t sw, uint32_t sh, uint32_t ow, uint32_t oh) {
