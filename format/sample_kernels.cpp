@@ -43,11 +43,13 @@ inline int32_t WrapAdd(int32_t a, int32_t b) {
   return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
 }
 
-// 256 x log2(rho), read off the float's bit pattern, plus the bias. The
-// difference is taken in 32 bits and wraps for negative rho, as on the
-// machine the bit trick comes from.
+// 256 x log2(rho), read off the float's bit pattern, plus the bias. rho <= 0
+// (-0.0 included) has no logarithm and reads as +0.0, the lowest value the
+// bit pattern gives, so it selects the finest level like +0.0 does; a sign
+// bit left in would wrap the difference and select the coarsest one instead.
 inline int32_t LevelOfDetail(const Sampler* sampler, float rho) {
   uint32_t bits;
+  if (rho <= 0.0f) rho = 0.0f;
   memcpy(&bits, &rho, sizeof(bits));
   int32_t diff = static_cast<int32_t>(bits - 0x3F800000u);
   int32_t steps = static_cast<int32_t>(static_cast<float>(diff) * 0x1p-15f); // |.| <= 2^16

@@ -38,6 +38,12 @@ typedef struct DecodedImage {
 int32_t ImageSizeAllowed(uint32_t width, uint32_t height);
 /* 0 on success; 1 on any decoding error, with nothing left allocated. */
 int32_t DecodeImageRows(const uint8_t* data, uint64_t size, DecodedImage* image);
+/* Walks every chunk of a PNG file up to IEND before the Windows decoder
+   sees it: the chunks must be complete, properly named and, when critical,
+   known and intact, with the header first and only there. Returns 3 or 4
+   channels by the header's colour type and a tRNS chunk, or 0 when the file
+   is to be refused. */
+uint32_t CheckPngChunks(const uint8_t* data, uint64_t size);
 /* The global allocation routine, for the C decoder. */
 void* ImageAlloc(uint64_t size);
 void ImageFree(void* p);

@@ -12,54 +12,6 @@
 
 namespace {
 
-uint32_t ReadBigEndian32(const uint8_t* p) {
-  return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]);
-}
-
-uint32_t ChunkCrc(const uint32_t* table, const uint8_t* p, uint64_t n) {
-  uint32_t crc = 0xFFFFFFFFu;
-  for (uint64_t i = 0; i < n; ++i) crc = table[(crc ^ p[i]) & 0xFF] ^ (crc >> 8);
-  return crc ^ 0xFFFFFFFFu;
-}
-
-int32_t IsLetter(uint8_t c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
-
-// Walks every chunk up to IEND as libpng would: the chunks must be complete,
-// properly named and, when critical, known and intact (WIC alone stops at the
-// image data). Returns 3 or 4 channels by the header's colour type and a tRNS
-// chunk, or 0 when the file is to be refused.
-uint32_t CheckChunks(const uint8_t* data, uint64_t size) {
-  uint32_t table[256];
-  for (uint32_t n = 0; n < 256; ++n) {
-    uint32_t c = n;
-    for (int k = 0; k < 8; ++k) c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1u)));
-    table[n] = c;
-  }
-  uint64_t position = 8;
-  uint32_t channels = 0;
-  while (position + 12 <= size) {
-    uint64_t length = ReadBigEndian32(data + position);
-    const uint8_t* type = data + position + 4;
-    if (length > 0x7FFFFFFFu || length > size - position - 12) return 0;
-    if (!IsLetter(type[0]) || !IsLetter(type[1]) || !IsLetter(type[2]) || !IsLetter(type[3])) return 0;
-    int32_t critical = (type[0] & 0x20) == 0;
-    if (critical && ChunkCrc(table, type, length + 4) != ReadBigEndian32(type + 4 + length)) return 0;
-    if (position == 8 && (memcmp(type, "IHDR", 4) != 0 || length < 13)) return 0;
-    if (memcmp(type, "IHDR", 4) == 0) {
-      uint8_t colourType = type[4 + 9];
-      channels = (colourType == 4 || colourType == 6) ? 4 : 3;
-    } else if (memcmp(type, "tRNS", 4) == 0) {
-      channels = 4;
-    } else if (memcmp(type, "IEND", 4) == 0) {
-      return channels;
-    } else if (critical && memcmp(type, "PLTE", 4) != 0 && memcmp(type, "IDAT", 4) != 0) {
-      return 0;
-    }
-    position += 12 + length;
-  }
-  return 0;
-}
-
 template <typename T>
 void Release(T** p) {
   if (*p) (*p)->Release();
@@ -72,7 +24,7 @@ extern "C" int32_t DecodeImageRows(const uint8_t* data, uint64_t size, DecodedIm
   memset(image, 0, sizeof(*image));
   image->reader.data = data;
   image->reader.size = size;
-  uint32_t channels = CheckChunks(data, size);
+  uint32_t channels = CheckPngChunks(data, size);
   if (channels == 0 || size > 0xFFFFFFFFu) return 1;
 
   HRESULT init = CoInitializeEx(nullptr, COINIT_MULTITHREADED);

@@ -20,17 +20,6 @@ constexpr uint64_t kUploadSurfaceBytes = 0x4B0000;
 constexpr uint32_t kQuadVertexBytes = 96;
 constexpr uint32_t kConstantBlockBytes = 256;
 
-// Viewport and scissor of the picture on the back buffer.
-struct LetterboxRect {
-  float left, top, width, height;
-  float minDepth, maxDepth; // 0 and 0
-  int32_t scissorLeft, scissorTop, scissorRight, scissorBottom;
-};
-
-// All zero when either size is empty.
-void ComputeLetterboxRect(LetterboxRect* rect, uint32_t sourceWidth, uint32_t sourceHeight, uint32_t outputWidth,
-                          uint32_t outputHeight);
-
 struct OutputSurfaceSize {
   uint32_t width, height;
 };

@@ -26,6 +26,23 @@ constexpr uint32_t kFrameHeight = 480;
 constexpr uint32_t kFramePitch = (kFrameWidth * 4 + 255) & ~255u; // 2560
 constexpr uint64_t kFrameBytes = uint64_t(kFramePitch) * kFrameHeight;
 
+// Where a sourceWidth x sourceHeight picture goes on an output of
+// outputWidth x outputHeight: the largest rectangle of the source's shape,
+// filling one axis and centred on the other. The viewport (left .. height)
+// is the exact rectangle rounded to the nearest float; the scissor edges are
+// the exact edges rounded down (a pixel is in when its left or top edge is),
+// so the scissor is also the copy rectangle of the SDL presenter.
+// minDepth and maxDepth are the Direct3D 12 viewport's depth range (0 and 0).
+// All zero when either size is empty.
+struct LetterboxRect {
+  float left, top, width, height;
+  float minDepth, maxDepth;
+  int32_t scissorLeft, scissorTop, scissorRight, scissorBottom;
+};
+
+void ComputeLetterboxRect(LetterboxRect* rect, uint32_t sourceWidth, uint32_t sourceHeight, uint32_t outputWidth,
+                          uint32_t outputHeight);
+
 // A surface wrapping frame memory owned elsewhere; lives from the first
 // acquisition in a frame to that frame's present.
 struct FrameSlot {

@@ -11,16 +11,6 @@
 
 #include "present/present.h"
 
-// Where the source picture goes inside an output of ow x oh: the largest
-// rectangle of the source's shape, centred.
-struct LetterboxRect {
-  float left, top, width, height;                                // viewport
-  int32_t scissorLeft, scissorTop, scissorRight, scissorBottom; // truncated
-};
-
-void ComputeLetterboxRect(LetterboxRect* rect, uint32_t sourceWidth, uint32_t sourceHeight,
-                          uint32_t outputWidth, uint32_t outputHeight);
-
 // Main thread, before the render thread exists. Logs every step; 1 when a
 // step fails (its line stays without "OK."). The display connection is the
 // graphics device here, so this also starts SDL's video subsystem and makes

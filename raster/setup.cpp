@@ -185,19 +185,27 @@ void SetupTriangle(TileBinner* binner, const RenderState* s, const TriangleRecor
     if (anyOut & 32) edges[edgeCount++] = FixedEdge(s, -alpha, -beta, 1 - gamma);
   }
 
-  // Depth range of the visible part.
+  // Depth range of the visible part: the vertices' own depths, the near or
+  // far bound for a vertex beyond it. A vertex at or behind the eye (w <= 0)
+  // has no depth of its own and may carry both outcodes; the visible part
+  // then reaches towards it without bound, so it gets the whole range.
   double zmin = s->depthMax, zmax = s->depthMin;
   double windowDepth[3];
+  bool behindEye = false;
   for (int i = 0; i < 3; i++) {
     windowDepth[i] = (double)s->depthScale * v[i].z + (double)s->depthOffset * v[i].w;
     double d;
+    if (v[i].w <= 0) {
+      behindEye = true;
+      continue;
+    }
     if (v[i].outcode & 16) d = s->depthNear;
     else if (v[i].outcode & 32) d = s->depthFar;
-    else if (v[i].w > 0) d = windowDepth[i] / v[i].w;
-    else continue;
+    else d = windowDepth[i] / v[i].w;
     if (d < zmin) zmin = d;
     if (d > zmax) zmax = d;
   }
+  if (behindEye) zmin = s->depthMin, zmax = s->depthMax;
 
   // Attribute planes follow the fragment stage's inputs, or the vertex
   // stage's outputs without a fragment stage.

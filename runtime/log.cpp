@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "runtime/runtime.h"
+#include "runtime/spin.h"
 
 namespace {
 constexpr uint32_t kPathBytes = 512;
@@ -17,9 +18,14 @@ struct LogState {
   uint32_t directoryCount;
   char directories[kDirectoryDepth][kPathBytes];
   std::atomic<int32_t> bFileSinkInstalled;
+  // Held while a message goes down the chain of sinks, so that messages from
+  // the main and the render thread reach each sink one after the other. A
+  // plain flag: nothing to create, so the log works before any start-up.
+  // A sink must therefore not log itself.
+  std::atomic<uint32_t> chainBusy;
 };
 
-constinit LogState s_log = {{ConsoleSink}, {nullptr}, {}, {}, 1, {}, {0}};
+constinit LogState s_log = {{ConsoleSink}, {nullptr}, {}, {}, 1, {}, {0}, {0}};
 } // namespace
 
 int32_t FormatBounded(char* buffer, uint64_t size, const char* format, ...) {
@@ -36,8 +42,12 @@ int64_t LogPrintfV(const char* format, va_list args) {
   char message[4096];
   vsnprintf(message, sizeof(message), format, args);
   message[sizeof(message) - 1] = 0;
+  uint32_t spins = 0;
+  while (s_log.chainBusy.exchange(1, std::memory_order_acquire) != 0) SpinBackOff(&spins);
   LogSink sink = s_log.currentSink.load();
-  return sink ? sink(message) : 0;
+  int64_t result = sink ? sink(message) : 0;
+  s_log.chainBusy.store(0, std::memory_order_release);
+  return result;
 }
 
 int64_t LogPrintf(const char* format, ...) {

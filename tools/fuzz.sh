@@ -9,14 +9,15 @@ build="$root/build/fuzz"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DQV_FUZZ=ON -DQV_BUILD_TESTS=OFF -DQV_BUILD_BENCH=OFF >/dev/null
-ninja -C "$build" -j2 fuzz_image fuzz_text
+ninja -C "$build" -j2 fuzz_image fuzz_text fuzz_png_chunks
 
-mkdir -p "$build/artifacts" "$build/corpus/image" "$build/corpus/text"
+mkdir -p "$build/artifacts" "$build/corpus/image" "$build/corpus/text" "$build/corpus/png_chunks"
 cp "$root/gfx/fonts/small_font.png" "$build/corpus/image/"
+cp "$root/gfx/fonts/small_font.png" "$build/corpus/png_chunks/"
 printf 'AB\n\xe4\xba\x9c\xc3\xa9 %%d\r\n' > "$build/corpus/text/seed"
 
 status=0
-for target in fuzz_image fuzz_text; do
+for target in fuzz_image fuzz_text fuzz_png_chunks; do
   corpus="$build/corpus/${target#fuzz_}"
   echo "== $target for $seconds s"
   # libpng's default handlers print every error; the fuzzer's own report

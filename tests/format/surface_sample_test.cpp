@@ -51,8 +51,11 @@ void ReferenceSample(const TestSurface& t, const Sampler& sm, const float* px, u
   int32_t clampV = a == 0 ? 1 : a == 1 ? 0 : sm.addressV == 1;
   if (a == 2) group = 3; // the general kernel takes everything from the sampler
 
+  // lambda = 256 log2(rho) read off the bits; rho <= 0 has no logarithm and
+  // selects the finest level, which +0.0's bits give.
+  float rho = px[3] <= 0.0f ? 0.0f : px[3];
   uint32_t bits;
-  memcpy(&bits, &px[3], 4);
+  memcpy(&bits, &rho, 4);
   int32_t diff = Wrap32(static_cast<int64_t>(static_cast<int32_t>(bits)) - 0x3F800000);
   float scaled = static_cast<float>(diff) * (1.0f / 32768.0f);
   int32_t lambda = Wrap32(static_cast<int64_t>(sm.lodBias) + static_cast<int64_t>(std::trunc(scaled)));
@@ -480,6 +483,24 @@ TEST(SampleSurface, LevelSelection) {
   CoordinateSurface one(32, 32, 1);
   one.Sample(sm, 0.0f, 0.0f, 1e30f, r);
   EXPECT_EQ(0.0f, r[2]) << "a one-level surface always samples level 0";
+}
+
+// rho <= 0 has no logarithm: every such value, -0.0 and -1 < rho < 0
+// included, selects the finest level, as +0.0 does.
+TEST(SampleSurface, NonPositiveRhoSelectsTheFinestLevel) {
+  CoordinateSurface s(64, 64, 7);
+  const float rhos[] = {0.0f, -0.0f, -1e-40f, -1e-30f, -0.25f, -0.5f, -0.999f, -1.0f, -3.0f, -1e30f,
+                        -std::numeric_limits<float>::infinity()};
+  for (uint32_t kernel = 0; kernel < 12; ++kernel) {
+    Sampler sm = MakeSampler(kernel, 1);
+    sm.maxLod = 4000;
+    sm.mipFilter = 1 + kernel % 2; // the general kernels: nearest level and two levels
+    for (float rho : rhos) {
+      float r[4];
+      s.Sample(sm, 0.1f, 0.2f, rho, r);
+      EXPECT_EQ(0.0f, r[2]) << "kernel " << kernel << " rho " << rho;
+    }
+  }
 }
 
 TEST(SampleSurface, OutOfContractInputsAnswerZeros) {

@@ -7,3 +7,11 @@ if(NOT WIN32)
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/image_formats_test.cpp
     LIBS qv_gfx qv_format qv_runtime PNG::PNG TIMEOUT 120)
 endif()
+if(WIN32)
+  set(png_chunks_guard_source ${PROJECT_SOURCE_DIR}/tests/format/guarded_memory_win32.cpp)
+else()
+  set(png_chunks_guard_source ${PROJECT_SOURCE_DIR}/tests/format/guarded_memory_posix.cpp)
+endif()
+qv_add_test(gfx_png_chunks_test LABELS unit
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/png_chunks_test.cpp ${png_chunks_guard_source}
+  LIBS qv_gfx qv_format qv_runtime TIMEOUT 60)

@@ -1,9 +1,8 @@
-// The fit rectangle of the 640x480 picture on outputs of every shape, against
-// an exact rational model, and the presenter's shader text through the
-// system's HLSL compiler.
+// The fit rectangle of the 640x480 picture on known desktops (every output
+// size is in present_letterbox_test), and the presenter's shader text
+// through the system's HLSL compiler.
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <cstring>
 
 #include <d3dcompiler.h>
@@ -15,8 +14,6 @@ extern const uint32_t postShadersSize;
 
 namespace {
 
-using d3d12::ComputeLetterboxRect;
-using d3d12::LetterboxRect;
 using d3d12::PresenterState;
 
 void ExpectRect(uint32_t ow, uint32_t oh, float left, float top, float width, float height) {
@@ -51,35 +48,6 @@ TEST(LetterboxTest, EmptySizesGiveAnEmptyRectangle) {
   memset(&r, 0x5A, sizeof(r));
   ComputeLetterboxRect(&r, 640, 480, 1280, 0);
   EXPECT_EQ(memcmp(&r, &zero, sizeof(r)), 0);
-}
-
-// Exact model in integers: the picture fills the axis along which the output
-// is relatively smaller and keeps 4:3 on the other, centred.
-TEST(LetterboxTest, EveryShapeAgainstExactModel) {
-  const uint32_t sw = 640, sh = 480;
-  for (uint32_t ow = 1; ow <= 2600; ow += 3) {
-    for (uint32_t oh = 1; oh <= 2600; oh += 7) {
-      LetterboxRect r;
-      ComputeLetterboxRect(&r, sw, sh, ow, oh);
-      // sx >= sy  <=>  sw * oh >= sh * ow
-      bool fillWidth = uint64_t(sw) * oh >= uint64_t(sh) * ow;
-      double width = fillWidth ? ow : double(oh) * sw / sh;
-      double height = fillWidth ? double(ow) * sh / sw : oh;
-      double left = (ow - width) / 2, top = (oh - height) / 2;
-      double tolerance = 1e-4 * (ow > oh ? ow : oh);
-      ASSERT_NEAR(r.width, width, tolerance) << ow << "x" << oh;
-      ASSERT_NEAR(r.height, height, tolerance) << ow << "x" << oh;
-      ASSERT_NEAR(r.left, left, tolerance) << ow << "x" << oh;
-      ASSERT_NEAR(r.top, top, tolerance) << ow << "x" << oh;
-      // Scissor: truncated viewport, never outside the output.
-      ASSERT_LE(std::abs(r.scissorLeft - std::floor(left)), 1) << ow << "x" << oh;
-      ASSERT_LE(std::abs(r.scissorBottom - std::floor(top + height)), 1) << ow << "x" << oh;
-      ASSERT_GE(r.scissorLeft, 0);
-      ASSERT_GE(r.scissorTop, 0);
-      ASSERT_LE(r.scissorRight, static_cast<int32_t>(ow));
-      ASSERT_LE(r.scissorBottom, static_cast<int32_t>(oh));
-    }
-  }
 }
 
 TEST(PostShadersTest, CompilesForBothStages) {

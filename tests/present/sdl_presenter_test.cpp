@@ -33,34 +33,6 @@ TEST(LetterboxRect, KnownOutputs) {
   EXPECT_EQ(r.scissorRight - r.scissorLeft, 0);
 }
 
-TEST(LetterboxRect, EveryOutputGetsTheLargestCentredFourByThree) {
-  // Exact model in integers: the picture is min(ow, oh * 4 / 3) wide and
-  // min(oh, ow * 3 / 4) high, centred. The single-precision rule may land
-  // one pixel off where the exact edge is a whole number.
-  for (uint32_t ow = 1; ow <= 2048; ow += 3) {
-    for (uint32_t oh = 1; oh <= 1536; oh += 5) {
-      LetterboxRect r;
-      ComputeLetterboxRect(&r, 640, 480, ow, oh);
-      bool fillsWidth = uint64_t(ow) * 480 <= uint64_t(oh) * 640;
-      double w = fillsWidth ? ow : oh * 640.0 / 480.0;
-      double h = fillsWidth ? ow * 480.0 / 640.0 : oh;
-      double left = (ow - w) / 2, top = (oh - h) / 2;
-      ASSERT_NEAR(r.scissorLeft, left, 1.0) << ow << "x" << oh;
-      ASSERT_NEAR(r.scissorTop, top, 1.0) << ow << "x" << oh;
-      ASSERT_NEAR(r.scissorRight, left + w, 1.0) << ow << "x" << oh;
-      ASSERT_NEAR(r.scissorBottom, top + h, 1.0) << ow << "x" << oh;
-      ASSERT_GE(r.scissorLeft, 0);
-      ASSERT_GE(r.scissorTop, 0);
-      ASSERT_LE(uint32_t(r.scissorRight), ow);
-      ASSERT_LE(uint32_t(r.scissorBottom), oh);
-      // One axis is filled exactly.
-      ASSERT_TRUE((r.scissorLeft == 0 && uint32_t(r.scissorRight) == ow) ||
-                  (r.scissorTop == 0 && uint32_t(r.scissorBottom) == oh))
-          << ow << "x" << oh;
-    }
-  }
-}
-
 std::string g_log;
 int64_t CaptureLog(const char* message) {
   g_log += message;

@@ -254,4 +254,78 @@ TEST(TileDepth, SortModesOrderTrianglesByDepthWithinEachTile) {
   }
 }
 
+// Window depth at a pixel centre from first principles: the barycentric
+// weights of the centre in clip space (its point with w = 1), z/w there
+// interpolated with them, mapped from [-1, 1] onto [near, far] and kept
+// within that range. Returns 0 for a degenerate triangle.
+int32_t ReferenceDepth(const RenderState* s, const TestVertex* v[3], int32_t px, int32_t py, double* depth) {
+  double lambda[3];
+  if (!ReferenceLambda(s, v, px, py, lambda)) return 0;
+  double zndc = lambda[0] * v[0]->z + lambda[1] * v[1]->z + lambda[2] * v[2]->z;
+  double n = s->depthNear, f = s->depthFar;
+  double d = n + (f - n) * (zndc + 1) / 2;
+  *depth = std::clamp(d, std::min(n, f), std::max(n, f));
+  return 1;
+}
+
+// Triangles with vertices behind the eye (w < 0) or across the near and far
+// planes, drawn one at a time with Always: every covered pixel stores the
+// depth of the triangle's own plane there.
+TEST(TileDepth, TrianglesReachingBehindTheEyeStoreTheirBarycentricDepth) {
+  const int32_t W = 64, H = 64;
+  const float kUntouched = -5.0f;
+  struct Shape {
+    TestVertex v[3];
+    ExactTriangle exact;
+  };
+  std::vector<Shape> shapes(1);
+  // One vertex at w = -1 on the eye's axis, the other two in front at z/w = 0.5.
+  MakeExactVertex(0, 0, -1, 0.0f, 0, &shapes[0].v[0], &shapes[0].exact, 0);
+  MakeExactVertex(1, 0, 2, 1.0f, -1, &shapes[0].v[1], &shapes[0].exact, 1);
+  MakeExactVertex(0, 1, 2, 1.0f, -1, &shapes[0].v[2], &shapes[0].exact, 2);
+  TriangleGen g(4711);
+  while (shapes.size() < 400) {
+    Shape sh;
+    do sh = Shape{}, g.Make(sh.v, &sh.exact);
+    while (sh.exact.W[0] > 0 && sh.exact.W[1] > 0 && sh.exact.W[2] > 0 && std::fabs(sh.v[0].z) <= sh.v[0].w &&
+           std::fabs(sh.v[1].z) <= sh.v[1].w && std::fabs(sh.v[2].z) <= sh.v[2].w);
+    shapes.push_back(sh);
+  }
+  float id = 1.0f;
+  PipelineState p = DefaultPipeline();
+  p.fragmentStage = IdFs();
+  p.fragmentConstants.data = &id;
+  std::vector<PipelineState> pipelines(1, p);
+  std::vector<TestTriangle> triangle(1, TestTriangle{{0, 1, 2}, 0});
+  uint64_t covered = 0, bad = 0;
+  for (int32_t range = 0; range < 2; range++)
+    for (int32_t fast = 0; fast < 2; fast++) {
+      TargetScene t(1, W, H, Fp32);
+      SceneViewport(&t.scene, 0, 0, W, H, range ? 1.0f : 0.0f, range ? 0.0f : 1.0f);
+      SetTileFastPathsForTest(fast);
+      for (size_t k = 0; k < shapes.size(); k++) {
+        const Shape& sh = shapes[k];
+        t.ClearDepth(kUntouched);
+        SceneDraw(&t.scene, std::vector<TestVertex>(sh.v, sh.v + 3), triangle, pipelines);
+        ReferenceTriangle ref;
+        PrepareReference(sh.exact, &ref);
+        const TestVertex* v[3] = {&sh.v[0], &sh.v[1], &sh.v[2]};
+        for (int32_t y = 0; y < H; y++)
+          for (int32_t x = 0; x < W; x++) {
+            int32_t in = ReferenceCoverage(&t.scene.state, ref, x, y);
+            float got = t.DepthAt(x, y);
+            double want;
+            if (in != 1 || got == kUntouched || !ReferenceDepth(&t.scene.state, v, x, y, &want)) continue;
+            covered++;
+            if (std::fabs(got - want) > 2e-4 && bad++ < 5)
+              ADD_FAILURE() << "triangle " << k << " range " << range << " fast " << fast << " pixel " << x << ","
+                            << y << " stored " << got << " want " << want;
+          }
+      }
+      SetTileFastPathsForTest(1);
+    }
+  EXPECT_EQ(bad, 0u);
+  EXPECT_GT(covered, 100000u);
+}
+
 } // namespace

@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <string>
 #include <system_error>
+#include <thread>
+#include <vector>
 
 #include "runtime/runtime.h"
 
@@ -198,6 +200,62 @@ TEST_F(LogTest, OverlongPathLeavesTheFileUnwrittenButNotTheConsole) {
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "still on the console\n");
   EXPECT_EQ(result, 21);
   EXPECT_FALSE(FileExists());
+}
+
+// The sink after the file: a plain memory transcript with no lock of its
+// own, like a console or a test capture.
+static char s_transcript[1 << 22];
+static size_t s_transcriptBytes;
+
+static int64_t TranscriptSink(const char* message) {
+  size_t at = s_transcriptBytes;
+  size_t n = strlen(message);
+  if (at + n <= sizeof(s_transcript)) {
+    memcpy(s_transcript + at, message, n);
+    s_transcriptBytes = at + n;
+  }
+  return int64_t(n);
+}
+
+// Every line appears whole, once: split at newlines, count each of the
+// expected lines and refuse any other.
+static void ExpectEveryLineOnce(const std::string& text, int threads, int lines, const char* where) {
+  std::vector<int> seen(size_t(threads) * lines, 0);
+  int strange = 0;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(start, end - start);
+    int t = -1, k = -1, used = 0;
+    bool ok = sscanf(line.c_str(), "thread %d line %d: 0123456789abcdefghijklmnopqrstuvwxyz%n", &t, &k, &used) == 2 &&
+              size_t(used) == line.size() && t >= 0 && t < threads && k >= 0 && k < lines;
+    if (ok)
+      ++seen[size_t(t) * lines + k];
+    else
+      ++strange;
+    start = end + 1;
+  }
+  int missing = 0, twice = 0;
+  for (int c : seen) missing += c == 0, twice += c > 1;
+  EXPECT_EQ(strange, 0) << where;
+  EXPECT_EQ(missing, 0) << where;
+  EXPECT_EQ(twice, 0) << where;
+}
+
+TEST_F(LogTest, LinesFromTwoThreadsArriveWhole) {
+  constexpr int kThreads = 2, kLines = 10000;
+  s_transcriptBytes = 0;
+  LogExchangeSinkForTest(TranscriptSink); // becomes the file sink's successor
+  Install();
+  std::thread writers[kThreads];
+  for (int t = 0; t < kThreads; t++)
+    writers[t] = std::thread([t] {
+      for (int k = 0; k < kLines; k++) LogPrintf("thread %d line %d: 0123456789abcdefghijklmnopqrstuvwxyz\n", t, k);
+    });
+  for (std::thread& w : writers) w.join();
+  ExpectEveryLineOnce(FileText(), kThreads, kLines, "file");
+  ExpectEveryLineOnce(std::string(s_transcript, s_transcriptBytes), kThreads, kLines, "transcript");
 }
 
 TEST(FormatBounded, CutsAndAlwaysTerminates) {
