@@ -15,6 +15,21 @@
 // exact enough for any size a display has).
 #include "present/present.h"
 
+namespace {
+
+// The barred axis: output length o, picture length picture / s (picture and
+// d = o * s - picture are exact integers), centred.
+void FitAxis(uint64_t o, uint64_t picture, uint64_t s, float* start, float* length, int32_t* low, int32_t* high) {
+  uint64_t d = o * s - picture; // (o - E) * s
+  uint64_t q = 2 * s;
+  *start = float(double(d) / double(q));
+  *length = float(double(picture) / double(s));
+  *low = int32_t(d / q);
+  *high = int32_t(o - (d + q - 1) / q);
+}
+
+} // namespace
+
 void ComputeLetterboxRect(LetterboxRect* rect, uint32_t sw, uint32_t sh, uint32_t ow, uint32_t oh) {
   *rect = LetterboxRect{};
   if (sw == 0 || sh == 0 || ow == 0 || oh == 0) return;
@@ -26,19 +41,9 @@ void ComputeLetterboxRect(LetterboxRect* rect, uint32_t sw, uint32_t sh, uint32_
   rect->scissorBottom = int32_t(oh);
   if (acrossHeight >= acrossWidth) {
     // Fills the width: picture ow * sh / sw high, bars above and below.
-    uint64_t d = acrossHeight - acrossWidth; // (oh - E) * sw
-    uint64_t q = 2 * uint64_t(sw);
-    rect->top = float(double(d) / double(q));
-    rect->height = float(double(acrossWidth) / double(sw));
-    rect->scissorTop = int32_t(d / q);
-    rect->scissorBottom = int32_t(oh - (d + q - 1) / q);
+    FitAxis(oh, acrossWidth, sw, &rect->top, &rect->height, &rect->scissorTop, &rect->scissorBottom);
   } else {
     // Fills the height: picture oh * sw / sh wide, bars left and right.
-    uint64_t d = acrossWidth - acrossHeight; // (ow - E) * sh
-    uint64_t q = 2 * uint64_t(sh);
-    rect->left = float(double(d) / double(q));
-    rect->width = float(double(acrossHeight) / double(sh));
-    rect->scissorLeft = int32_t(d / q);
-    rect->scissorRight = int32_t(ow - (d + q - 1) / q);
+    FitAxis(ow, acrossHeight, sh, &rect->left, &rect->width, &rect->scissorLeft, &rect->scissorRight);
   }
 }
