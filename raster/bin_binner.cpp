@@ -13,6 +13,11 @@ void InitTileBinner(TileBinner* b, RenderState* renderState, uint8_t* regionStar
   b->bump.store((uintptr_t)regionStart);
   b->committed.store((uintptr_t)regionStart);
   b->queueBase = nullptr;
+  b->setupJobs = nullptr;
+  b->setupJobCount = 0;
+  b->drawLimit = UINT32_MAX;
+  b->orphans.store(0);
+  b->gate.store(UINT32_MAX);
   OsInitCriticalSection(&b->lock);
   OsInitConditionVariable(&b->condition);
 }
@@ -58,6 +63,7 @@ namespace {
 struct TileJobBuilder {
   TileBinner* binner;
   uint32_t firstTile;
+  uint32_t drawLimit;
 };
 
 void EmitTileJob(void* user, uint32_t code, EdgeList) {
@@ -66,6 +72,7 @@ void EmitTileJob(void* user, uint32_t code, EdgeList) {
   TileJob* job = &b->tileJobs[b->tileJobCount++];
   job->renderState = b->renderState;
   job->tile = (int32_t)(code >> 8);
+  job->drawLimit = t->drawLimit;
   job->bin = &b->bins[(code >> 8) - t->firstTile];
 }
 
@@ -75,7 +82,7 @@ void RunTilePass(TileBinner* b) {
   if (b->phase.fetch_add(0) != kBinsOpen) return;
   RenderState* s = b->renderState;
   if (b->binCount != 0) {
-    TileJobBuilder builder = {b, s->tileFirst >> 8};
+    TileJobBuilder builder = {b, s->tileFirst >> 8, b->drawLimit};
     b->tileJobCount = 0;
     WalkTiles(s, s->viewportEdges, 0x4321, EmitTileJob, &builder);
     if (b->tileJobCount != 0) {
@@ -98,9 +105,16 @@ uint8_t* BinAllocate(TileBinner* b, uint64_t size) {
     if (old + size <= end) return reinterpret_cast<uint8_t*>(old);
     if (old <= end) {
       // This block straddles the end: once every block below it is written,
-      // draw what is binned and start the region again.
+      // draw what is binned below the lowest queue position still being set
+      // up, and start the region again. Jobs that got further redo the rest,
+      // so the picture does not depend on which thread ran ahead.
       while (b->committed.load(std::memory_order_acquire) != old) YieldThread();
+      const uint32_t limit = LowestUnbinnedPosition(b);
+      b->drawLimit = limit;
       RunTilePass(b);
+      b->drawLimit = UINT32_MAX;
+      RewindSetupJobs(b, limit);
+      b->gate.store(limit);
       OsEnterCriticalSection(&b->lock);
       ResetBins(b);
       OsWakeAllConditionVariable(&b->condition);

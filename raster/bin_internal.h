@@ -157,3 +157,9 @@ extern std::atomic<int32_t> s_tileFastPathsOff;
 // could never fit. Every non-null block must be committed once written.
 uint8_t* BinAllocate(TileBinner* binner, uint64_t size);
 void BinCommit(TileBinner* binner, uint64_t size);
+
+// Full-region bookkeeping of the set-up jobs in flight: the lowest queue
+// position not yet binned, and the rewind of every job past it (their
+// binned triangles beyond it are lost with the region).
+uint32_t LowestUnbinnedPosition(const TileBinner* binner);
+void RewindSetupJobs(TileBinner* binner, uint32_t limit);

@@ -217,7 +217,7 @@ void FlushGeometry(GeometryQueue* q, const InputState* input, const PipelineStat
     uint32_t start = q->setupJobCount;
     while (first < q->triangleCursor) {
       if (q->setupJobCount == q->setupJobCapacity) {
-        SubmitJobs(&q->jobs, q->setupJobCount - start, RunSetupJob, &q->setupJobs[start]);
+        SubmitSetupJobs(&q->jobs, q->binner, &q->setupJobs[start], q->setupJobCount - start);
         WaitJobs(&q->jobs);
         q->setupJobCount = 0;
         start = 0;
@@ -227,9 +227,11 @@ void FlushGeometry(GeometryQueue* q, const InputState* input, const PipelineStat
       job->binner = q->binner;
       job->first = first;
       job->end = end;
+      job->position = 0;
+      job->state = kSetupWaiting;
       first = end;
     }
-    if (q->setupJobCount > start) SubmitJobs(&q->jobs, q->setupJobCount - start, RunSetupJob, &q->setupJobs[start]);
+    if (q->setupJobCount > start) SubmitSetupJobs(&q->jobs, q->binner, &q->setupJobs[start], q->setupJobCount - start);
     q->triangleMark = q->triangleCursor;
     WaitJobs(&q->jobs);
   }

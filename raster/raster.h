@@ -206,7 +206,7 @@ constexpr uint64_t kSnapshotRegionBytes = 64 * kMiB;
 constexpr uint64_t kVertexJobOffset = 64 * kMiB;
 constexpr uint32_t kVertexJobCapacity = 524288;
 constexpr uint64_t kSetupJobOffset = 80 * kMiB;
-constexpr uint32_t kSetupJobCapacity = 699050;
+constexpr uint32_t kSetupJobCapacity = 524288; // 32-byte records in 16 MiB
 constexpr uint64_t kGeometryOffset = 96 * kMiB; // TriangleRecords grow up from here
 constexpr uint64_t kGeometryEnd = 160 * kMiB;   // VertexSlots grow down from here
 constexpr uint64_t kBinRegionOffset = 160 * kMiB;
@@ -240,11 +240,21 @@ static_assert(sizeof(VertexJob) * kVertexJobCapacity == 16 * kMiB, "vertex job a
 
 struct TileBinner;
 
+// position and state are read and written through std::atomic_ref (the
+// record stays a plain aggregate): a full bin region may throw away what a
+// job has binned beyond the lowest position still being set up, and the job,
+// or another one if it has ended, sets it up again from there.
 struct SetupJob {
   TileBinner* binner;
   TriangleRecord* first;
   TriangleRecord* end;
+  uint32_t position; // queue position of the next record not yet binned
+  uint32_t state;    // kSetupWaiting .. kSetupOrphan
 };
+constexpr uint32_t kSetupWaiting = 0; // not started; position is not yet written
+constexpr uint32_t kSetupRunning = 1;
+constexpr uint32_t kSetupDone = 2;
+constexpr uint32_t kSetupOrphan = 3; // ended, then rewound: any job may take it
 static_assert(sizeof(SetupJob) * kSetupJobCapacity <= 16 * kMiB, "set-up job array");
 
 struct GeometryQueue {
@@ -314,7 +324,8 @@ struct TileBin {
 
 struct TileJob {
   RenderState* renderState;
-  int32_t tile; // absolute tile number (Morton code >> 8)
+  int32_t tile;       // absolute tile number (Morton code >> 8)
+  uint32_t drawLimit; // queue positions from here on are left out of this pass
   TileBin* bin;
 };
 
@@ -335,6 +346,11 @@ struct TileBinner {
   std::atomic<uintptr_t> bump;
   std::atomic<uintptr_t> committed;
   const TriangleRecord* queueBase; // first record of the flush being set up: node order counts from it
+  SetupJob* setupJobs;             // the set-up jobs in flight (SubmitSetupJobs)
+  uint32_t setupJobCount;
+  uint32_t drawLimit;              // queue positions a tile pass draws up to (all but in a full region)
+  std::atomic<uint32_t> orphans;   // set-up jobs in state kSetupOrphan, or about to be
+  std::atomic<uint32_t> gate;      // after a full region: set-up beyond this position waits
   OsCriticalSection lock;
   OsConditionVariable condition;
 };
@@ -346,6 +362,8 @@ void DestroyTileBinner(TileBinner* binner); // lock and condition only
 
 // JobFunction: user is the SetupJob array.
 void RunSetupJob(void* user, uint32_t index, uint32_t count);
+// Submits count set-up jobs (state kSetupWaiting) to queue for binner.
+void SubmitSetupJobs(JobQueue* queue, TileBinner* binner, SetupJob* jobs, uint32_t count);
 void OpenBins(TileBinner* binner);    // no-op when open
 void RunTilePass(TileBinner* binner); // no-op when closed
 

@@ -103,12 +103,16 @@ void WriteHit(void* user, uint32_t code, EdgeList edges) {
   e->edges = edges;
 }
 
-void SetupTriangle(TileBinner* binner, const RenderState* s, const TriangleRecord* t) {
+// Sets up and bins the record at queue position `position` of `job`.
+// Returns 0 when nothing was binned (the caller moves past it), 1 when the
+// job's position was moved on here, or found rewound by a full region.
+int32_t SetupTriangle(TileBinner* binner, const RenderState* s, SetupJob* job, uint32_t position) {
+  const TriangleRecord* t = binner->queueBase + position;
   const PipelineState* ps = t->pipeline;
   SetupVertex v[3];
   for (int i = 0; i < 3; i++)
-    if (LoadVertex(t->vertices[i], &v[i]) != 0) return;
-  if (v[0].outcode & v[1].outcode & v[2].outcode) return;
+    if (LoadVertex(t->vertices[i], &v[i]) != 0) return 0;
+  if (v[0].outcode & v[1].outcode & v[2].outcode) return 0;
 
   // Homogeneous edges: cross products of the integer vertices.
   int64_t e[3][3];
@@ -120,10 +124,10 @@ void SetupTriangle(TileBinner* binner, const RenderState* s, const TriangleRecor
     e[k][2] = (int64_t)p.X * q.Y - (int64_t)q.X * p.Y;
   }
   int64_t D = e[0][0] * v[2].X + e[0][1] * v[2].Y + e[0][2] * v[2].W;
-  if (D == 0) return;
+  if (D == 0) return 0;
   int32_t facing = (ps->frontFace == 1) ^ (D < 0);
   int32_t cull = ps->cullMode;
-  if (cull == CullAll || (cull == CullBack && facing == 0) || (cull != CullNone && cull != CullBack && facing == 1)) return;
+  if (cull == CullAll || (cull == CullBack && facing == 0) || (cull != CullNone && cull != CullBack && facing == 1)) return 0;
   if (D < 0) {
     D = -D;
     for (int k = 0; k < 3; k++)
@@ -224,13 +228,13 @@ void SetupTriangle(TileBinner* binner, const RenderState* s, const TriangleRecor
   hits.count = 0;
   WalkTiles(s, edges, FullEdgeList((uint32_t)edgeCount), CollectHit, &hits);
   uint32_t n = hits.count;
-  if (n == 0) return;
+  if (n == 0) return 0;
 
   uint64_t size = (uint64_t)n * (sizeof(TileEntry) + sizeof(TileNode)) + sizeof(BinnedTriangle) +
                   (uint64_t)edgeCount * sizeof(EdgeEquation) + (2 + attributeCount) * sizeof(Plane);
   size = (size + 7) & ~(uint64_t)7;
   uint8_t* block = BinAllocate(binner, size);
-  if (!block) return;
+  if (!block) return 0;
 
   TileEntry* entries = reinterpret_cast<TileEntry*>(block);
   TileNode* nodes = reinterpret_cast<TileNode*>(entries + n);
@@ -297,7 +301,14 @@ void SetupTriangle(TileBinner* binner, const RenderState* s, const TriangleRecor
     else minCorner = 3, maxCorner = 0;
   }
   float tzmin = bt->zmin, tzmax = bt->zmax;
-  const uint32_t order = (uint32_t)(((uintptr_t)t - (uintptr_t)binner->queueBase) / sizeof(TriangleRecord));
+  // A full region restarted since this job last moved on: its earlier
+  // triangles are set up again first, and this block stays unlinked.
+  std::atomic_ref<uint32_t> jobPosition(job->position);
+  if (jobPosition.load(std::memory_order_acquire) != position) {
+    BinCommit(binner, size);
+    return 1;
+  }
+  const uint32_t order = position;
   TileBin* bins = binner->bins;
   uint32_t firstTile = s->tileFirst >> 8;
   for (uint32_t i = 0; i < n; i++) {
@@ -322,15 +333,110 @@ void SetupTriangle(TileBinner* binner, const RenderState* s, const TriangleRecor
     TileNode* previous = bin->tail.exchange(node, std::memory_order_acq_rel);
     previous->next = node;
   }
+  jobPosition.store(position + 1, std::memory_order_release);
   BinCommit(binner, size);
+  return 1;
+}
+
+inline uint32_t QueuePositionOf(const TileBinner* b, const TriangleRecord* t) { return (uint32_t)(t - b->queueBase); }
+
+// Runs job from its position to its end. A full region may rewind the
+// position meanwhile; a job that has ended re-checks after saying so, and
+// one that was rewound just then is taken back here or by another job.
+// After a full region the lowest position goes first (the gate): a job
+// beyond it waits, or hands its range back when a range lies unowned (the
+// lowest may be one), so the next region cannot fill up without it.
+void RunSetupRange(TileBinner* binner, const RenderState* s, SetupJob* job) {
+  std::atomic_ref<uint32_t> position(job->position);
+  std::atomic_ref<uint32_t> state(job->state);
+  const uint32_t end = QueuePositionOf(binner, job->end);
+  for (;;) {
+    uint32_t p = position.load(std::memory_order_acquire);
+    if (p >= end) {
+      state.store(kSetupDone);
+      if (position.load() >= end) return;
+      uint32_t expected = kSetupDone;
+      if (!state.compare_exchange_strong(expected, kSetupRunning)) return; // an orphan now
+      continue;
+    }
+    uint32_t gate = binner->gate.load(std::memory_order_acquire);
+    if (p > gate) {
+      if (LowestUnbinnedPosition(binner) > gate) {
+        binner->gate.compare_exchange_strong(gate, UINT32_MAX);
+        continue;
+      }
+      if (binner->orphans.load() != 0) {
+        binner->orphans.fetch_add(1);
+        state.store(kSetupOrphan);
+        return;
+      }
+      YieldThread();
+      continue;
+    }
+    if (SetupTriangle(binner, s, job, p) == 0) position.compare_exchange_strong(p, p + 1);
+  }
 }
 
 } // namespace
 
 void RunSetupJob(void* user, uint32_t index, uint32_t count) {
-  const SetupJob* job = &static_cast<const SetupJob*>(user)[index];
+  (void)count;
+  SetupJob* job = &static_cast<SetupJob*>(user)[index];
   TileBinner* binner = job->binner;
   const RenderState* s = binner->renderState;
   if (s->tileEnd <= s->tileFirst || binner->binCount == 0) return;
-  for (const TriangleRecord* t = job->first; t < job->end; t++) SetupTriangle(binner, s, t);
+  std::atomic_ref<uint32_t>(job->position).store(QueuePositionOf(binner, job->first), std::memory_order_relaxed);
+  std::atomic_ref<uint32_t>(job->state).store(kSetupRunning);
+  RunSetupRange(binner, s, job);
+  // Ranges that had ended when a full region threw their triangles away,
+  // or that were handed back at the gate: the lowest first.
+  while (binner->orphans.load() != 0) {
+    bool took = false;
+    for (uint32_t i = 0; i < binner->setupJobCount && !took; i++) {
+      SetupJob* other = &binner->setupJobs[i];
+      uint32_t expected = kSetupOrphan;
+      if (!std::atomic_ref<uint32_t>(other->state).compare_exchange_strong(expected, kSetupRunning)) continue;
+      binner->orphans.fetch_sub(1);
+      RunSetupRange(binner, s, other);
+      took = true;
+    }
+    if (!took) break; // taken by other jobs meanwhile
+  }
+}
+
+void SubmitSetupJobs(JobQueue* queue, TileBinner* binner, SetupJob* jobs, uint32_t count) {
+  binner->setupJobs = jobs;
+  binner->setupJobCount = count;
+  binner->gate.store(UINT32_MAX);
+  SubmitJobs(queue, count, RunSetupJob, jobs);
+}
+
+uint32_t LowestUnbinnedPosition(const TileBinner* b) {
+  uint32_t lowest = UINT32_MAX;
+  for (uint32_t i = 0; i < b->setupJobCount; i++) {
+    SetupJob* job = &b->setupJobs[i];
+    uint32_t p = std::atomic_ref<uint32_t>(job->state).load() == kSetupWaiting
+                     ? QueuePositionOf(b, job->first)
+                     : std::atomic_ref<uint32_t>(job->position).load();
+    if (p < lowest && p < QueuePositionOf(b, job->end)) lowest = p; // an ended job has nothing unbinned
+  }
+  return lowest;
+}
+
+void RewindSetupJobs(TileBinner* b, uint32_t limit) {
+  for (uint32_t i = 0; i < b->setupJobCount; i++) {
+    SetupJob* job = &b->setupJobs[i];
+    std::atomic_ref<uint32_t> state(job->state);
+    std::atomic_ref<uint32_t> position(job->position);
+    if (state.load() == kSetupWaiting) continue;
+    uint32_t first = QueuePositionOf(b, job->first);
+    uint32_t target = first > limit ? first : limit;
+    if (position.load() <= target) continue;
+    position.store(target);
+    // Counted before it can be taken, so the count never runs below the
+    // orphans there are.
+    b->orphans.fetch_add(1);
+    uint32_t expected = kSetupDone;
+    if (!state.compare_exchange_strong(expected, kSetupOrphan)) b->orphans.fetch_sub(1);
+  }
 }

@@ -392,6 +392,14 @@ void RunTileJob(void* user, uint32_t index, uint32_t count) {
   t.depth.floatOffset = 0;
   t.depth.floatCount = 1;
   if (t.depth.surface) ClipToSurface(&t, &t.depth);
+  // Same picture every run: draw in queue order (and sort from there). A
+  // pass of a full region leaves out what comes after its limit.
+  RestoreQueueOrder(&bin->sentinel);
+  if (job->drawLimit != UINT32_MAX) {
+    TileNode* last = &bin->sentinel;
+    while (last->next && last->next->order < job->drawLimit) last = last->next;
+    last->next = nullptr;
+  }
   const int32_t binEmpty = bin->sentinel.next == nullptr;
   if (binEmpty) {
     // Nothing is drawn: pending clears become fills, everything else stays.
@@ -424,8 +432,6 @@ void RunTileJob(void* user, uint32_t index, uint32_t count) {
     c->store = s->colorStore[i];
   }
 
-  // Same picture every run: draw in queue order (and sort from there).
-  RestoreQueueOrder(&bin->sentinel);
   if (t.sortMode == SortNearestFirst) ListSort(&bin->sentinel, t.depthFar >= t.depthNear ? 1 : 2);
   else if (t.sortMode == SortFarthestFirst) ListSort(&bin->sentinel, t.depthFar <= t.depthNear ? 1 : 2);
 

@@ -63,12 +63,12 @@ void SceneDraw(TestScene* scene, const std::vector<TestVertex>& vertices, const 
   scene->setupJobs.clear();
   for (size_t i = 0; i < triangles.size(); i += kSetupRunLength) {
     size_t end = i + kSetupRunLength < triangles.size() ? i + kSetupRunLength : triangles.size();
-    scene->setupJobs.push_back(SetupJob{&scene->binner, &scene->records[i], scene->records.data() + end});
+    scene->setupJobs.push_back(SetupJob{&scene->binner, &scene->records[i], scene->records.data() + end, 0, kSetupWaiting});
   }
   OpenBins(&scene->binner);
   scene->binner.queueBase = scene->records.data();
   if (!scene->setupJobs.empty()) {
-    SubmitJobs(&scene->setupQueue, (uint32_t)scene->setupJobs.size(), RunSetupJob, scene->setupJobs.data());
+    SubmitSetupJobs(&scene->setupQueue, &scene->binner, scene->setupJobs.data(), (uint32_t)scene->setupJobs.size());
     WaitJobs(&scene->setupQueue);
   }
   RunTilePass(&scene->binner);
