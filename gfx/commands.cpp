@@ -282,7 +282,8 @@ GfxCommand* ExecuteDrawIndexed(QvGfxContext* c, GfxCommand* command) {
     t->entryCount = count;
     for (uint32_t i = 0; i < count; i++) t->entries[i] = out->entries[i];
   }
-  DrawIndexedStep(c, uint32_t(As<WordCommand>(command)->word));
+  DrawSource source = ContextDrawSource(c);
+  DrawIndexedStep(&source, uint32_t(As<WordCommand>(command)->word));
   return NextCommand(command);
 }
 

@@ -77,19 +77,6 @@ struct UploadArena {
   uint8_t* buffers[2]; // what MemAlloc returned
 };
 
-// ---- Draw batch -------------------------------------------------------------
-struct DrawBatch {
-  GeometryQueue* queue;
-  RenderState* renderState;
-  int32_t inputChanged;
-  const InputState* input; // current snapshot, null until taken
-  int32_t pipelineChanged;
-  const PipelineState* pipeline;
-  uint8_t* regionStart; // first 64 MiB of the RasterArena
-  uint8_t* regionEnd;
-  uint8_t* cursor;
-};
-
 // ---- Context ------------------------------------------------------------------
 struct QvGfxContext {
   int32_t indexFormat; // 1 32-bit, 2 16-bit, else 8-bit
@@ -109,6 +96,11 @@ struct QvGfxContext {
   // once the presenter has shown the frame.
   Presenter* targetPresenter[kMaxColorTargets];
 };
+
+// The bound state a draw reads.
+inline DrawSource ContextDrawSource(QvGfxContext* c) {
+  return DrawSource{c->indexFormat, c->topology, c->indexData, &c->input, &c->pipeline, &c->batch};
+}
 
 // n processors: each of the two job queues gets n - 1 worker threads.
 // Returns 1 when the RasterArena or the upload area cannot be had.
@@ -169,15 +161,3 @@ int32_t RecordDrawIndexed(QvGfxContext* context, uint32_t indexCount);
 int32_t RecordPresent(QvGfxContext* context, Presenter* presenter, uint32_t mode);
 int32_t RecordFlush(QvGfxContext* context);
 
-// The constant record FontFs reads.
-struct FontFsConstants {
-  const Surface* texture;
-  const Sampler* sampler;
-  float colour[4];
-};
-
-// The constant record AlphaBlendBs reads.
-struct AlphaTestConstants {
-  int32_t compare; // CompareFunction
-  float reference;
-};

@@ -2,6 +2,7 @@
 #include "present/pacing.h"
 
 #include "runtime/runtime.h"
+#include "runtime/spin.h"
 
 namespace {
 
@@ -38,11 +39,12 @@ void FrameLimiterHold(FrameLimiter* limiter, uint32_t* mark, int32_t period) {
   // the 32-bit microsecond count (every ~71 minutes) is invisible.
   uint32_t now = FrameLimiterNow(limiter);
   if (int32_t(now - *mark + 1000000u) >= 0) {
+    uint32_t spins = 0;
     while (int32_t(now - uint32_t(period) - *mark) < 0) {
       if (limiter->yield != nullptr) {
         limiter->yield(limiter->user);
       } else {
-        YieldThread();
+        SpinBackOff(&spins);
       }
       ++limiter->waitCount;
       now = FrameLimiterNow(limiter);

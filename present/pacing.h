@@ -20,7 +20,7 @@ typedef void (*PacingYieldFn)(void* user);
 
 struct FrameLimiter {
   PacingClockFn clock; // null: NowMicroseconds(1)
-  PacingYieldFn yield; // null: YieldThread()
+  PacingYieldFn yield; // null: SpinBackOff
   void* user;
   uint64_t clockStart;  // clock reading at FrameLimiterInit
   double refreshRate;   // 60.0

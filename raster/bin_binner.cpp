@@ -1,5 +1,6 @@
 // Tile bins: opening them, the bin region allocator and the tile pass.
 #include "raster/bin_internal.h"
+#include "runtime/spin.h"
 
 void InitTileBinner(TileBinner* b, RenderState* renderState, uint8_t* regionStart, uint8_t* regionEnd) {
   b->renderState = renderState;
@@ -108,7 +109,8 @@ uint8_t* BinAllocate(TileBinner* b, uint64_t size) {
       // draw what is binned below the lowest queue position still being set
       // up, and start the region again. Jobs that got further redo the rest,
       // so the picture does not depend on which thread ran ahead.
-      while (b->committed.load(std::memory_order_acquire) != old) YieldThread();
+      uint32_t spins = 0;
+      while (b->committed.load(std::memory_order_acquire) != old) SpinBackOff(&spins);
       const uint32_t limit = LowestUnbinnedPosition(b);
       b->drawLimit = limit;
       RunTilePass(b);

@@ -2,7 +2,6 @@
 // vertex job dispatch and FlushGeometry. Runs on the render thread.
 #include <cstring>
 
-#include "gfx/gfx.h"
 #include "raster/frontend_internal.h"
 
 namespace {
@@ -111,8 +110,8 @@ void WalkFan(IndexWalk* w, uint32_t n) {
 }
 
 // Copies the states marked changed into the snapshot region.
-void TakeSnapshots(QvGfxContext* c) {
-  DrawBatch* b = &c->batch;
+void TakeSnapshots(const DrawSource* c) {
+  DrawBatch* b = c->batch;
   if (!b->inputChanged && !b->pipelineChanged) return;
   constexpr uint64_t kInputBytes = (sizeof(InputState) + 7) & ~uint64_t(7);
   constexpr uint64_t kPipelineBytes = (sizeof(PipelineState) + 7) & ~uint64_t(7);
@@ -124,13 +123,13 @@ void TakeSnapshots(QvGfxContext* c) {
     b->pipelineChanged = 1;
   }
   if (b->inputChanged) {
-    memcpy(b->cursor, &c->input, sizeof(InputState));
+    memcpy(b->cursor, c->input, sizeof(InputState));
     b->input = reinterpret_cast<const InputState*>(b->cursor);
     b->cursor += kInputBytes;
     b->inputChanged = 0;
   }
   if (b->pipelineChanged) {
-    memcpy(b->cursor, &c->pipeline, sizeof(PipelineState));
+    memcpy(b->cursor, c->pipeline, sizeof(PipelineState));
     b->pipeline = reinterpret_cast<const PipelineState*>(b->cursor);
     b->cursor += kPipelineBytes;
     b->pipelineChanged = 0;
@@ -143,7 +142,7 @@ uint32_t VertexSlotStride(const StageDescriptor* vertexStage) {
   return vertexStage->outputLayout->totalSize + kVertexSlotHeaderBytes;
 }
 
-void DrawIndexedStep(QvGfxContext* c, uint32_t indexCount) {
+void DrawIndexedStep(const DrawSource* c, uint32_t indexCount) {
   if (c->topology < 4 || c->topology > 6) return;
   // Indices past the bound data are not there to be read.
   int32_t width = c->indexFormat == 1 ? 4 : c->indexFormat == 2 ? 2 : 1;
@@ -151,12 +150,12 @@ void DrawIndexedStep(QvGfxContext* c, uint32_t indexCount) {
   uint32_t n = indexCount < available ? indexCount : uint32_t(available);
   if (n < 3) return;
 
-  const StageDescriptor* vs = c->pipeline.vertexStage;
+  const StageDescriptor* vs = c->pipeline->vertexStage;
   if (vs->inputLayout->totalSize > kMaxStagedVertexBytes) {
     LogPrintf("DrawIndexed ... failed. %s reads more than %u bytes per vertex\n", vs->name, kMaxStagedVertexBytes);
     return;
   }
-  GeometryQueue* q = &c->geometry;
+  GeometryQueue* q = c->batch->queue;
   IndexWalk w;
   w.stride = VertexSlotStride(vs);
   w.reserve = 6ull * w.stride + 2 * sizeof(TriangleRecord);
@@ -167,8 +166,8 @@ void DrawIndexedStep(QvGfxContext* c, uint32_t indexCount) {
 
   TakeSnapshots(c);
   w.queue = q;
-  w.input = c->batch.input;
-  w.pipeline = c->batch.pipeline;
+  w.input = c->batch->input;
+  w.pipeline = c->batch->pipeline;
   w.indices = static_cast<const uint8_t*>(c->indexData.data);
   w.indexWidth = width;
   ResetCache(&w);

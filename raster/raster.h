@@ -72,6 +72,19 @@ extern const StageDescriptor FontVs;
 extern const StageDescriptor FontFs;
 extern const StageDescriptor AlphaBlendBs;
 
+// The constant record FontFs reads.
+struct FontFsConstants {
+  const Surface* texture;
+  const Sampler* sampler;
+  float colour[4];
+};
+
+// The constant record AlphaBlendBs reads.
+struct AlphaTestConstants {
+  int32_t compare; // CompareFunction
+  float reference;
+};
+
 enum CompareFunction : int32_t {
   Never = 1,
   Always = 2,
@@ -402,6 +415,27 @@ void SetTextLanesForTest(uint32_t lanes);
 int32_t TextLanesAvailable();
 
 // ---- Front end (raster/frontend*.cpp) -------------------------------------
-struct QvGfxContext;
-void DrawIndexedStep(QvGfxContext* context, uint32_t indexCount);
+// Snapshots of the bound state and the queue they feed.
+struct DrawBatch {
+  GeometryQueue* queue;
+  RenderState* renderState;
+  int32_t inputChanged;
+  const InputState* input; // current snapshot, null until taken
+  int32_t pipelineChanged;
+  const PipelineState* pipeline;
+  uint8_t* regionStart; // first 64 MiB of the RasterArena
+  uint8_t* regionEnd;
+  uint8_t* cursor;
+};
+
+// What a draw reads of the bound state; the graphics context owns it.
+struct DrawSource {
+  int32_t indexFormat; // 1 32-bit, 2 16-bit, else 8-bit
+  uint32_t topology;   // 4 list, 5 strip, 6 fan; smaller values draw nothing
+  Binding indexData;
+  const InputState* input; // copied into a snapshot when marked changed
+  const PipelineState* pipeline;
+  DrawBatch* batch;
+};
+void DrawIndexedStep(const DrawSource* source, uint32_t indexCount);
 void FlushGeometry(GeometryQueue* queue, const InputState* input, const PipelineState* pipeline);

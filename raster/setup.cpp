@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "raster/bin_internal.h"
+#include "runtime/spin.h"
 
 namespace {
 
@@ -350,6 +351,7 @@ void RunSetupRange(TileBinner* binner, const RenderState* s, SetupJob* job) {
   std::atomic_ref<uint32_t> position(job->position);
   std::atomic_ref<uint32_t> state(job->state);
   const uint32_t end = QueuePositionOf(binner, job->end);
+  uint32_t spins = 0;
   for (;;) {
     uint32_t p = position.load(std::memory_order_acquire);
     if (p >= end) {
@@ -370,7 +372,7 @@ void RunSetupRange(TileBinner* binner, const RenderState* s, SetupJob* job) {
         state.store(kSetupOrphan);
         return;
       }
-      YieldThread();
+      SpinBackOff(&spins);
       continue;
     }
     if (SetupTriangle(binner, s, job, p) == 0) position.compare_exchange_strong(p, p + 1);

@@ -1,6 +1,5 @@
 // The built-in stage programs and their constant descriptors.
 #include "format/format.h"
-#include "gfx/gfx.h"
 #include "raster/bin_internal.h"
 
 namespace {

@@ -12,7 +12,6 @@
 
 #include <emmintrin.h>
 
-#include "gfx/gfx.h"
 #include "raster/tile_text.h"
 
 namespace {

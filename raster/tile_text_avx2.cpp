@@ -3,7 +3,6 @@
 #include <cmath>
 #include <cstring>
 
-#include "gfx/gfx.h"
 #include "raster/tile_text.h"
 #include "runtime/avx2.h"
 

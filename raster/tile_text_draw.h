@@ -18,7 +18,6 @@
 #include <cmath>
 #include <cstring>
 
-#include "gfx/gfx.h"
 #include "raster/tile_text.h"
 
 namespace {

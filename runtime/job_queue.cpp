@@ -45,12 +45,14 @@ int64_t JobConsumerMain(void* workerRecord) {
   JobWorker* worker = static_cast<JobWorker*>(workerRecord);
   JobQueue* queue = worker->queue;
   for (;;) {
-    for (uint32_t i = 0; i < kConsumerSpins && queue->jobsAvailable.count.load(std::memory_order_relaxed) == 0; ++i) {
-#if defined(__x86_64__) || defined(__i386__)
-      __builtin_ia32_pause();
-#endif
+    uint32_t spins = 0;
+    while (Semaphore32TryAcquire(&queue->jobsAvailable, 1) != 0) {
+      if (spins++ == kConsumerSpins) {
+        Semaphore32Acquire(&queue->jobsAvailable, 1);
+        break;
+      }
+      SpinPause();
     }
-    Semaphore32Acquire(&queue->jobsAvailable, 1);
     Job job = TakeJob(queue);
     if (!job.function) return 0;
     job.function(job.user, job.index, job.count);
@@ -159,15 +161,7 @@ void WaitJobs(JobQueue* queue) {
   }
   uint32_t spins = 0;
   for (;;) {
-    uint32_t available = queue->jobsAvailable.count.load();
-    bool took = false;
-    while (available > 0) {
-      if (queue->jobsAvailable.count.compare_exchange_weak(available, available - 1)) {
-        took = true;
-        break;
-      }
-    }
-    if (took) {
+    if (Semaphore32TryAcquire(&queue->jobsAvailable, 1) == 0) {
       Job job = TakeJob(queue);
       if (job.function) {
         job.function(job.user, job.index, job.count);

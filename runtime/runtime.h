@@ -91,6 +91,8 @@ struct WaitCell {
 
 void Semaphore32Init(Semaphore32* s, uint32_t initial);
 void Semaphore32Acquire(Semaphore32* s, uint32_t n);
+// 0 when n were taken at once, 1 (taking nothing) when fewer are there.
+int32_t Semaphore32TryAcquire(Semaphore32* s, uint32_t n);
 void Semaphore32Release(Semaphore32* s, uint32_t n);
 void Semaphore32Destroy(Semaphore32* s);
 

@@ -19,14 +19,20 @@ static void SyncHeadDestroy(SyncHead* head) {
 }
 
 template <typename Semaphore, typename Count>
-static void SemaphoreAcquire(Semaphore* s, Count n) {
+static int32_t SemaphoreTryAcquire(Semaphore* s, Count n) {
   Count c = s->count.load();
   while (c >= n) {
-    if (s->count.compare_exchange_weak(c, c - n)) return;
+    if (s->count.compare_exchange_weak(c, c - n)) return 0;
   }
+  return 1;
+}
+
+template <typename Semaphore, typename Count>
+static void SemaphoreAcquire(Semaphore* s, Count n) {
+  if (SemaphoreTryAcquire(s, n) == 0) return;
   OsEnterCriticalSection(&s->head.lock);
   s->waiters.fetch_add(1);
-  c = s->count.load();
+  Count c = s->count.load();
   for (;;) {
     while (c < n) {
       OsSleepConditionVariable(&s->head.condition, &s->head.lock);
@@ -54,6 +60,7 @@ void Semaphore32Init(Semaphore32* s, uint32_t initial) {
   s->count.exchange(initial);
 }
 void Semaphore32Acquire(Semaphore32* s, uint32_t n) { SemaphoreAcquire(s, n); }
+int32_t Semaphore32TryAcquire(Semaphore32* s, uint32_t n) { return SemaphoreTryAcquire(s, n); }
 void Semaphore32Release(Semaphore32* s, uint32_t n) { SemaphoreRelease(s, n); }
 void Semaphore32Destroy(Semaphore32* s) { SyncHeadDestroy(&s->head); }
 

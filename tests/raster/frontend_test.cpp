@@ -33,6 +33,11 @@ void EchoVsMain(const void*, const float* inputs, uint8_t* first, uint8_t* end, 
 const StageLayout kVec4 = {16, 1, {{0, 4}}};
 const StageDescriptor EchoVs = {reinterpret_cast<StageFunction>(EchoVsMain), &kVec4, &kVec4, "EchoVs"};
 
+void Draw(QvGfxContext* c, uint32_t indexCount) {
+  DrawSource source = ContextDrawSource(c);
+  DrawIndexedStep(&source, indexCount);
+}
+
 class FrontEndTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -99,7 +104,7 @@ TEST_F(FrontEndTest, TriangleOrderForEveryTopologyAndIndexWidth) {
         }
         BindIndices(bytes.data(), bytes.size(), format);
         c->topology = topology;
-        DrawIndexedStep(c, n);
+        Draw(c, n);
         EXPECT_EQ(Flatten(Queued()), ReferenceOrder(topology, idx)) << "topology " << topology << " format " << format << " n " << n;
         for (const TriangleRecord& t : Queued()) EXPECT_EQ(t.pipeline, c->batch.pipeline);
         FlushGeometry(&c->geometry, c->batch.input, c->batch.pipeline);
@@ -112,11 +117,11 @@ TEST_F(FrontEndTest, IndexCountBeyondTheBoundDataIsCut) {
   static const uint16_t kIdx[5] = {1, 2, 3, 4, 5};
   BindIndices(kIdx, sizeof(kIdx), 2);
   c->topology = 5;
-  DrawIndexedStep(c, 1000);
+  Draw(c, 1000);
   EXPECT_EQ(Queued().size(), 3u);
   FlushGeometry(&c->geometry, c->batch.input, c->batch.pipeline);
   c->indexData = Binding{nullptr, 0, 4};
-  DrawIndexedStep(c, 1000);
+  Draw(c, 1000);
   EXPECT_EQ(Queued().size(), 0u);
 }
 
@@ -125,7 +130,7 @@ TEST_F(FrontEndTest, TopologyThreeOrLessDrawsNothing) {
   BindIndices(kIdx, sizeof(kIdx), 0);
   for (uint32_t topology : {0u, 1u, 2u, 3u, 7u, 100u}) {
     c->topology = topology;
-    DrawIndexedStep(c, 6);
+    Draw(c, 6);
     EXPECT_EQ(Queued().size(), 0u);
     EXPECT_EQ(c->geometry.vertexCursor, c->geometry.geometryTop);
   }
@@ -163,7 +168,7 @@ TEST_F(FrontEndTest, VertexCacheReuseAndEvictionMatchTheModel) {
     BindIndices(words.data(), words.size() * 4, 1);
     c->topology = topology;
     g_shaded.store(0);
-    DrawIndexedStep(c, n);
+    Draw(c, n);
     std::vector<TriangleRecord> ts = Queued();
     std::vector<int32_t> refs = ReferenceOrder(topology, idx);
     uint32_t made = 0;
@@ -189,13 +194,13 @@ TEST_F(FrontEndTest, CacheHitAndEvictionByShaderCount) {
   static const uint8_t kReuse[6] = {0, 1, 2, 0, 2, 3};
   BindIndices(kReuse, sizeof(kReuse), 0);
   c->topology = 4;
-  DrawIndexedStep(c, 6);
+  Draw(c, 6);
   FlushGeometry(&c->geometry, c->batch.input, c->batch.pipeline);
   EXPECT_EQ(g_shaded.load(), 4u);
   g_shaded.store(0);
   static const uint8_t kEvict[9] = {0, 1, 2, 16, 17, 18, 0, 1, 2};
   BindIndices(kEvict, sizeof(kEvict), 0);
-  DrawIndexedStep(c, 9);
+  Draw(c, 9);
   FlushGeometry(&c->geometry, c->batch.input, c->batch.pipeline);
   EXPECT_EQ(g_shaded.load(), 9u);
 }
@@ -284,7 +289,7 @@ TEST_F(FrontEndTest, VertexJobsFetchThroughElementsAndStreams) {
   idx.push_back(1);
   BindIndices(idx.data(), idx.size() * 4, 1);
   c->topology = 4;
-  DrawIndexedStep(c, uint32_t(idx.size()));
+  Draw(c, uint32_t(idx.size()));
   WaitJobs(&c->geometry.jobs);
   std::vector<TriangleRecord> ts = Queued();
   ASSERT_EQ(ts.size(), idx.size() / 3);
@@ -354,7 +359,7 @@ TEST_F(FrontEndTest, DrawLargerThanTheGeometryRegionCompletesAcrossFlushes) {
   for (uint32_t i = 0; i < idx.size(); i++) idx[i] = i;
   BindIndices(idx.data(), idx.size() * 4, 1);
   c->topology = 4;
-  DrawIndexedStep(c, uint32_t(idx.size()));
+  Draw(c, uint32_t(idx.size()));
   EXPECT_LT(uint64_t(q->triangleCursor - reinterpret_cast<TriangleRecord*>(q->geometryBottom)), kPixels / 10);
   FlushGeometry(q, c->batch.input, c->batch.pipeline);
   EXPECT_EQ(g_shaded.load(), 3 * kPixels);
