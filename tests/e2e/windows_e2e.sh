@@ -584,13 +584,14 @@ fi
 # change is read from the log either way.
 [ ${#shim_env[@]} -gt 0 ] && cp "$work/shim/d3d12.dll" "$work/app/d3d12.dll"
 start_app modes "${shim_env[@]}" QV_TEST_PRESENTER_FAULTS=notearing
-# frames_go_on <what>: 45 or more presents in 1.5 s.
+# frames_go_on <what>: presents go on, 20 or more in 1.5 s (a hang gives
+# none; a busy machine may halve the rate).
 frames_go_on() {
   local before after
   before=$(presents "$work/modes.trace" | wc -l)
   sleep 1.5
   after=$(presents "$work/modes.trace" | wc -l)
-  if [ $((after - before)) -ge 45 ]; then
+  if [ $((after - before)) -ge 20 ]; then
     pass "$1: frames go on ($((after - before)) presents in 1.5 s)"
   else
     fail "$1: $((after - before)) presents in 1.5 s, the program hangs"
