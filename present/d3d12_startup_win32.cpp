@@ -378,7 +378,7 @@ int32_t CreateDeviceAndSwapChain() {
   if (SUCCEEDED(pDxgiFactory->QueryInterface(IID_PPV_ARGS(&factory6)))) {
     BOOL allow = FALSE;
     HRESULT hr = factory6->CheckFeatureSupport(DXGI_FEATURE_PRESENT_ALLOW_TEARING, &allow, sizeof(allow));
-    m.bTearingSupported = SUCCEEDED(hr) && allow ? 1 : 0;
+    m.bTearingSupported = SUCCEEDED(hr) && allow && !m.faults.noTearing ? 1 : 0;
     LogPrintf("Tearing support %d\n", m.bTearingSupported);
     factory6->Release();
   }
@@ -514,6 +514,7 @@ void d3d12::ReadPresenterFaults(PresenterFaults* faults) {
     if (end) *end = 0;
     if (strcmp(token, "followup") == 0) faults->followUpAt = 1;
     else if (strcmp(token, "removed") == 0) faults->removed = 1;
+    else if (strcmp(token, "notearing") == 0) faults->noTearing = 1;
     else if (strncmp(token, "present=", 8) == 0) faults->presents = atoi(token + 8);
     else if (strncmp(token, "map=", 4) == 0) faults->maps = atoi(token + 4);
     else if (strncmp(token, "leave=", 6) == 0) faults->leaves = atoi(token + 6);

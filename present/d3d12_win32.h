@@ -31,7 +31,9 @@ struct OutputSurfaceSize {
 // follow-up makes fewer calls; "present=N" and "map=N" fail the next N
 // presents and maps; "removed" makes the first present report a removed
 // device; "leave=N" fails the first N attempts to leave fullscreen at
-// shut-down.
+// shut-down; "notearing" takes tearing as unsupported whatever DXGI answers
+// (no tearing flags, Alt+Enter left to DXGI, fullscreen left twice at
+// shut-down).
 struct PresenterFaults {
   int32_t followUpAt;    // 0 = off, else the call that fails in this follow-up
   int32_t followUpCalls; // calls made so far in this follow-up
@@ -40,6 +42,7 @@ struct PresenterFaults {
   int32_t maps;
   int32_t removed;
   int32_t leaves; // "leave=N": leaving fullscreen at shut-down fails N times
+  int32_t noTearing;
 };
 
 void ReadPresenterFaults(PresenterFaults* faults);

@@ -9,20 +9,17 @@ using namespace d3d12;
 
 namespace {
 
-// The window belongs to the main thread, which sleeps on the frame count
-// while the render thread presents: a synchronous move from here would wait
-// for it forever, so the move is posted instead.
-bool OnWindowThread(HWND window) { return GetWindowThreadProcessId(window, nullptr) == GetCurrentThreadId(); }
-
+// The window belongs to the main thread. On the render thread the move is
+// still synchronous: the main thread answers sent messages while it waits
+// for the frame (its frame pump), and the window must have its new size
+// before ResizeBuffers, because some DXGI implementations size their
+// presentation surface from the window at that moment and keep it.
 void FitWindow(uint32_t* width, uint32_t* height) {
   POINT origin = {0, 0};
   ClientToScreen(m.window, &origin);
   RECT r = {origin.x, origin.y, origin.x + static_cast<LONG>(*width), origin.y + static_cast<LONG>(*height)};
   AdjustWindowRect(&r, static_cast<DWORD>(GetWindowLongA(m.window, GWL_STYLE)), FALSE);
-  bool sameThread = OnWindowThread(m.window);
-  SetWindowPos(m.window, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top,
-               SWP_NOZORDER | (sameThread ? 0 : SWP_ASYNCWINDOWPOS));
-  if (!sameThread) return;
+  SetWindowPos(m.window, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top, SWP_NOZORDER);
   RECT client;
   if (GetClientRect(m.window, &client)) {
     uint32_t w = static_cast<uint32_t>(client.right - client.left);
@@ -122,11 +119,7 @@ int32_t FollowUpSteps(int32_t bCurrentFullScreen, uint32_t width, uint32_t heigh
     m.fenceValues[i] = m.fenceValues[m.backBufferIndex];
   }
 
-  bool windowMovedAsync = false;
-  if (!bCurrentFullScreen) {
-    FitWindow(&width, &height);
-    windowMovedAsync = !OnWindowThread(m.window);
-  }
+  if (!bCurrentFullScreen) FitWindow(&width, &height);
 
   DXGI_SWAP_CHAIN_DESC desc;
   if (FAILED(s_pDxgiSwapChain->GetDesc(&desc))) return 1;
@@ -134,9 +127,7 @@ int32_t FollowUpSteps(int32_t bCurrentFullScreen, uint32_t width, uint32_t heigh
   desc.BufferDesc.Height = height;
   desc.BufferDesc.RefreshRate.Numerator = static_cast<UINT>(m.refreshRate * 1000.0);
   desc.BufferDesc.RefreshRate.Denominator = 1000;
-  // In a window the target is the window itself, already sized above.
-  if (!windowMovedAsync && (FollowUpCallFails() || FAILED(s_pDxgiSwapChain->ResizeTarget(&desc.BufferDesc))))
-    return 1;
+  if (FollowUpCallFails() || FAILED(s_pDxgiSwapChain->ResizeTarget(&desc.BufferDesc))) return 1;
   if (FAILED(s_pDxgiSwapChain->GetDesc(&desc))) return 1;
   if (FollowUpCallFails() ||
       FAILED(s_pDxgiSwapChain->ResizeBuffers(kBackBufferCount, width, height, desc.BufferDesc.Format, desc.Flags)))

@@ -8,6 +8,11 @@
   e2e_checks.py record <log> <results csv> <platform>
       the results record holds the header and one row per step line of the
       log, of one run at delay 2 on this platform, judged as the log says;
+  e2e_checks.py followup <log> <n> <current> <was> <width> <height>
+      the log holds n window-state follow-ups, the n-th found the swap
+      chain fullscreen or not (current), the presenter's last state (was)
+      and the output size; the back buffers and the frame texture were all
+      made again after it;
   e2e_checks.py reference <run log> <script>
       writes the headless program's script that reaches the run's states:
       select and trial screens with any seed, the result screen with a seed
@@ -86,6 +91,22 @@ def record(log, csv, platform):
     return 0
 
 
+def followup(log, n, current, was, width, height):
+    text = open(log).read()
+    blocks = text.split("FollowUpCurrentWindowState\n")[1:]
+    head = ("\tbCurrentFullScreen = %s\n\tm.bFullScreen = %s\n\tcurrentOutputSurfaceWidth = %s\n"
+            "\tcurrentOutputSurfaceHeight = %s\n" % (current, was, width, height))
+    rebuilt = ("s_pDxgiSwapChain->GetBuffer ... OK.\ns_pDxgiSwapChain->GetBuffer ... OK.\n"
+               "s_pD3dDevice->CreateCommittedResource (s_pIntermediateSurface) ... OK.\n")
+    if len(blocks) != n or not blocks[-1].startswith(head) or rebuilt not in blocks[-1]:
+        print("FAIL: follow-up %d: want fullscreen %s (was %s) at %sx%s, rebuilt; the log has %d, the last:\n%s"
+              % (n, current, was, width, height, len(blocks), blocks[-1] if blocks else ""))
+        return 1
+    print("ok: follow-up %d: fullscreen %s (was %s), %sx%s, back buffers and frame texture made again"
+          % (n, current, was, width, height))
+    return 0
+
+
 def reference(log, script):
     outcomes = [s[1] == "(^-^)" for s in re.findall(STEP, open(log).read(), re.M)]
     seed = 12345
@@ -119,6 +140,8 @@ if __name__ == "__main__":
         sys.exit(steps(args[0]))
     if what == "record":
         sys.exit(record(args[0], args[1], args[2]))
+    if what == "followup":
+        sys.exit(followup(args[0], int(args[1]), *args[2:6]))
     if what == "reference":
         sys.exit(reference(args[0], args[1]))
     print("e2e_checks.py: unknown check %r" % what)

@@ -7,7 +7,13 @@
 #      program's frames scaled into the letterbox (1280x960 at y = 32);
 #   3. Escape and closing the window end with 0 through AppFinalize; before
 #      the close, 600 frames +- 2 % presented in 10 s of trial;
-#   4. no Vulkan driver: exit 1, the log ends at the failing presenter step.
+#   4. no Vulkan driver: exit 1, the log ends at the failing presenter step;
+#   5. a folder outside the system code page: the log lands beside the program;
+#   6. the presenter's failure paths, through its test seam;
+#   7. with tearing taken as unsupported, Alt+Enter switches fullscreen ->
+#      window -> fullscreen, the focus goes to another window and back, and a
+#      last Alt+Enter: every switch followed up on the render thread without a
+#      hang, and the picture right after each one.
 # Wine 8's vkd3d 1.6 registers shader-visible descriptor heaps only when the
 # Vulkan driver has VK_EXT_descriptor_indexing (lavapipe from Mesa 22.3 has
 # not) and then refuses every descriptor table, so the picture stays black.
@@ -49,6 +55,19 @@ log="$work/app/app_log.txt"
 
 # ---- Display and Wine ------------------------------------------------------------
 start_display
+# No key repeats: a key held while the machine is busy stays one press (a
+# repeated Alt+Enter would switch the window state twice).
+python3 - <<'PYEOF'
+import ctypes
+x = ctypes.CDLL("libX11.so.6")
+x.XOpenDisplay.restype = ctypes.c_void_p
+x.XOpenDisplay.argtypes = [ctypes.c_char_p]
+x.XAutoRepeatOff.argtypes = [ctypes.c_void_p]
+x.XCloseDisplay.argtypes = [ctypes.c_void_p]
+d = x.XOpenDisplay(None)
+x.XAutoRepeatOff(d)
+x.XCloseDisplay(d)
+PYEOF
 # A first start occasionally fails on a busy machine; a second one decides.
 if ! timeout 120 "$wine" wineboot -i >"$work/wineboot.txt" 2>&1 &&
   ! { "$wineserver" -k 2>/dev/null; rm -rf "$WINEPREFIX"; timeout 120 "$wine" wineboot -i >"$work/wineboot.txt" 2>&1; }; then
@@ -188,7 +207,7 @@ EXPORTS
   D3D12SerializeRootSignature = ShimSerializeRootSignature
   D3D12SerializeVersionedRootSignature = ShimSerializeVersionedRootSignature
 DEFEOF
-  if "$shim_cxx" -O1 -shared -static -Wall -o "$work/app/d3d12.dll" "$work/shim/shim.cpp" "$work/shim/d3d12.def" \
+  if "$shim_cxx" -O1 -shared -static -Wall -o "$work/shim/d3d12.dll" "$work/shim/shim.cpp" "$work/shim/d3d12.def" \
     >"$work/shim/build.txt" 2>&1; then
     shim_env=("WINEDLLOVERRIDES=d3d12=n,b")
     echo "$vkd3d_build: the run uses the test-only heap registration d3d12.dll"
@@ -235,6 +254,12 @@ press() {
   sleep "${2:-0.2}"
   xdotool keyup "$1"
   sleep "${2:-0.2}"
+}
+# alt_enter: Alt+Enter held over a few frames.
+alt_enter() {
+  xdotool keydown alt keydown Return
+  sleep 0.2
+  xdotool keyup Return keyup alt
 }
 # presents <trace>: "<ms> " per present of the swap chain.
 presents() {
@@ -297,6 +322,7 @@ PYEOF
 # ---- 1 and 2: start-up, 20 steps, pictures, Escape ---------------------------
 # The results record is never deleted by the program: start this run without one.
 rm -f "$work/app/qvdelay_results.csv"
+[ ${#shim_env[@]} -gt 0 ] && cp "$work/shim/d3d12.dll" "$work/app/d3d12.dll"
 start_app run "${shim_env[@]}"
 if ! wait_ready; then
   fail "start-up: no window or no keyboard set-up in the log"
@@ -385,6 +411,16 @@ if [ $((after - before)) -ge 45 ]; then
   pass "Alt+Space: the frames go on ($((after - before)) presents in 1.5 s)"
 else
   fail "Alt+Space stalled the frames ($((after - before)) presents in 1.5 s)"
+fi
+# With tearing, DXGI is told to leave Alt+Enter alone: no follow-up comes of it.
+if grep -q "^Tearing support 1$" "$log"; then
+  alt_enter
+  sleep 1
+  if [ "$(grep -c '^FollowUpCurrentWindowState$' "$log")" -eq 1 ]; then
+    pass "Alt+Enter with tearing: still fullscreen, no follow-up"
+  else
+    fail "Alt+Enter with tearing: the window state changed"
+  fi
 fi
 press Escape
 wait_app 30
@@ -533,6 +569,161 @@ if [ "$rc" -eq 1 ] && grep -q "Present ... failed. result=0x887A0005" "$log" &&
 else
   fail "removed device: exit code $rc"; cat "$log"
 fi
+
+# ---- 7: fullscreen -> window -> fullscreen, followed up on the render thread ----------
+# "notearing" takes tearing as unsupported, so DXGI handles Alt+Enter: it
+# switches the swap chain, and the render thread's follow-up resizes the
+# target and the buffers, which sends messages to the window while its
+# thread, the main thread, waits for the frame. Each switch: the follow-up
+# is logged and completed, frames go on, the picture is right (1:1 in the
+# window, letterboxed in fullscreen). Then the focus goes to another X
+# window and comes back (X focus and a click, as a window manager would do
+# both): frames go on throughout and Alt+Enter and Escape still work.
+# Wine 8's DXGI keeps the swap chain fullscreen while the program is
+# inactive (Windows would leave fullscreen): the state after the focus
+# change is read from the log either way.
+[ ${#shim_env[@]} -gt 0 ] && cp "$work/shim/d3d12.dll" "$work/app/d3d12.dll"
+start_app modes "${shim_env[@]}" QV_TEST_PRESENTER_FAULTS=notearing
+# frames_go_on <what>: presents go on, 20 or more in 1.5 s (a hang gives
+# none; a busy machine may halve the rate).
+frames_go_on() {
+  local before after
+  before=$(presents "$work/modes.trace" | wc -l)
+  sleep 1.5
+  after=$(presents "$work/modes.trace" | wc -l)
+  if [ $((after - before)) -ge 20 ]; then
+    pass "$1: frames go on ($((after - before)) presents in 1.5 s)"
+  else
+    fail "$1: $((after - before)) presents in 1.5 s, the program hangs"
+    return 1
+  fi
+}
+# switch <n> <to fullscreen 0|1>: Alt+Enter gives follow-up n to that state;
+# 1 when the frames stopped.
+switch() {
+  local n=$1 full=$2 i
+  alt_enter
+  for i in $(seq 50); do
+    [ "$(grep -c '^FollowUpCurrentWindowState$' "$log")" -ge "$n" ] && break
+    sleep 0.1
+  done
+  frames_go_on "switch $n" || return 1
+  if [ "$full" -eq 1 ]; then
+    e2e_check followup "$log" "$n" 1 0 1280 1024
+  else
+    e2e_check followup "$log" "$n" 0 1 640 480
+  fi
+}
+# picture <name> <fullscreen 0|1>: the select screen as the headless program
+# draws it, 1:1 in the 640x480 window or letterboxed on the screen.
+picture() {
+  local WINDOW SCREEN X Y WIDTH HEIGHT diff
+  sleep 0.5
+  import -window root "$work/$1.png"
+  if [ -z "$select_ref" ]; then
+    return
+  elif [ "$2" -eq 1 ]; then
+    same_picture "$1" "$work/$1.png" "$select_ref" 270
+    bars_black "$1" "$work/$1.png"
+    return
+  fi
+  eval "$(xdotool getwindowgeometry --shell "$window")"
+  convert "$work/$1.png" -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage -crop 640x270+0+0 +repage "$work/$1.shot.png"
+  convert "$select_ref" -crop 640x270+0+0 +repage "$work/$1.ref.png"
+  diff=$(compare -metric AE -fuzz 3% "$work/$1.shot.png" "$work/$1.ref.png" "$work/$1.diff.png" 2>&1)
+  if [ "${WIDTH}x${HEIGHT}" = 640x480 ] && [ "$diff" = "0" ]; then
+    pass "$1: the window (${WIDTH}x${HEIGHT}+${X}+${Y}) shows the frame 1:1"
+  else
+    fail "$1: window ${WIDTH}x${HEIGHT}+${X}+${Y}, $diff pixels differ (see $work/$1.diff.png)"
+  fi
+}
+# drive_switches: the switches and the focus change; 1 once the frames stop.
+drive_switches() {
+  switch 2 0 || return 1
+  picture window1 0
+  switch 3 1 || return 1
+  picture fullscreen1 1
+  # Another X window takes the focus; Wine then makes the desktop the
+  # foreground window (WM_ACTIVATEAPP).
+  python3 - >"$work/other.txt" <<'PYEOF' &
+import ctypes, time
+x = ctypes.CDLL("libX11.so.6")
+x.XOpenDisplay.restype = ctypes.c_void_p
+x.XOpenDisplay.argtypes = [ctypes.c_char_p]
+x.XDefaultRootWindow.restype = ctypes.c_ulong
+x.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
+x.XCreateSimpleWindow.restype = ctypes.c_ulong
+x.XCreateSimpleWindow.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_int, ctypes.c_uint,
+                                  ctypes.c_uint, ctypes.c_uint, ctypes.c_ulong, ctypes.c_ulong]
+x.XMapRaised.argtypes = [ctypes.c_void_p, ctypes.c_ulong]
+x.XSync.argtypes = [ctypes.c_void_p, ctypes.c_int]
+d = x.XOpenDisplay(None)
+w = x.XCreateSimpleWindow(d, x.XDefaultRootWindow(d), 0, 0, 160, 120, 0, 0, 0xFFFFFF)
+x.XMapRaised(d, w)
+x.XSync(d, 0)
+print(w, flush=True)
+time.sleep(30)
+PYEOF
+  local other_pid=$!
+  for _ in $(seq 50); do
+    [ -s "$work/other.txt" ] && break
+    sleep 0.1
+  done
+  xdotool windowfocus --sync "$(cat "$work/other.txt")" 2>/dev/null
+  frames_go_on "focus on another window"
+  local going=$?
+  kill "$other_pid" 2>/dev/null
+  wait "$other_pid" 2>/dev/null
+  [ "$going" -eq 0 ] || return 1
+  xdotool windowfocus --sync "$window" 2>/dev/null
+  xdotool mousemove 640 512 click 1
+  frames_go_on "focus back" || return 1
+  local followups full
+  followups=$(grep -c '^FollowUpCurrentWindowState$' "$log")
+  full=$(grep -A1 '^FollowUpCurrentWindowState$' "$log" | tail -n 1 | grep -c "bCurrentFullScreen = 1")
+  [ "$followups" -eq 3 ] && echo "NOTE: no follow-up on the focus change: the swap chain stayed fullscreen"
+  switch $((followups + 1)) $((1 - full)) || return 1
+  picture after_focus $((1 - full))
+}
+select_ref=""
+if [ -n "$headless" ] && [ -d "$work/ref" ] && texture_bound "$work/run.trace"; then
+  select_ref="$work/ref/$(ls "$work/ref" | grep ppm | sort | sed -n 5p)"
+fi
+if wait_ready; then
+  grep -q "^Tearing support 0$" "$log" && ! grep -q "MakeWindowAssociation" "$work/modes.trace" &&
+    pass "notearing: tearing taken as unsupported, Alt+Enter left to DXGI" ||
+    fail "notearing: $(grep Tearing "$log"), $(grep -c MakeWindowAssociation "$work/modes.trace") window associations"
+  if ! drive_switches; then
+    wait_app 1
+  else
+    press Escape
+    wait_app 30
+    rc=$?
+    # Left to DXGI, fullscreen is also left a second time at shut-down.
+    if [ "$rc" -eq 0 ] && grep -q "^s_pDxgiSwapChain->SetFullscreenState ... OK.$" "$log"; then
+      pass "notearing: Escape ends with exit code 0 through AppFinalize"
+    else
+      fail "notearing: exit code $rc"; cat "$log"
+    fi
+    python3 - "$work/modes.trace" <<'PYEOF' || failures=$((failures + 1))
+import re, sys
+calls = re.findall(r"^[0-9.]+:([0-9a-f]+):trace:dxgi:d3d12_swapchain_(SetFullscreenState|ResizeTarget|ResizeBuffers) ",
+                   open(sys.argv[1]).read(), re.M)
+main = calls[0][0] if calls and calls[0][1] == "SetFullscreenState" else None
+later = [c for c in calls[3:] if c[1] != "SetFullscreenState"]
+other = [c for c in later if c[0] != main]
+targets = sum(1 for c in other if c[1] == "ResizeTarget")
+buffers = sum(1 for c in other if c[1] == "ResizeBuffers")
+if main is None or len(other) != len(later) or buffers < 3 or targets < 1:
+    print("FAIL: the switches' calls %s (main thread %s)" % (later, main)); sys.exit(1)
+print("ok: the switches resized the target %d and the buffers %d times, all on the render thread"
+      % (targets, buffers))
+PYEOF
+  fi
+else
+  fail "notearing: the run did not start"; cat "$log"
+fi
+rm -f "$work/app/d3d12.dll"
 
 # ---- 5: a folder whose name has no form in the system code page -------------------------
 # The log (and the results record) go beside the program, not into the

@@ -1,6 +1,6 @@
 // The fit rectangle of the 640x480 picture on known desktops (every output
-// size is in present_letterbox_test), and the presenter's shader text
-// through the system's HLSL compiler.
+// size is in present_letterbox_test), the presenter's shader text through
+// the system's HLSL compiler, and the tokens of its test seam.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -95,6 +95,22 @@ TEST(FrameSurfaceTest, OnlyOverMappedMemory) {
   EXPECT_EQ(d3d12::AcquireFrameSurfaceWin32(&d3d12::m.base), s); // made once per frame
   DropFrameSlotSurface(&d3d12::m.slots[1]);
   d3d12::m = saved;
+}
+
+// "notearing" is one token of the list, next to the others.
+TEST(PresenterFaultsTest, NoTearingAmongOtherTokens) {
+  d3d12::PresenterFaults f;
+  SetEnvironmentVariableA("QV_TEST_PRESENTER_FAULTS", "present=3,notearing,leave=2");
+  d3d12::ReadPresenterFaults(&f);
+  EXPECT_EQ(f.noTearing, 1);
+  EXPECT_EQ(f.presents, 3);
+  EXPECT_EQ(f.leaves, 2);
+  EXPECT_EQ(f.removed, 0);
+  SetEnvironmentVariableA("QV_TEST_PRESENTER_FAULTS", "removed");
+  d3d12::ReadPresenterFaults(&f);
+  EXPECT_EQ(f.noTearing, 0);
+  EXPECT_EQ(f.removed, 1);
+  SetEnvironmentVariableA("QV_TEST_PRESENTER_FAULTS", nullptr);
 }
 
 } // namespace
