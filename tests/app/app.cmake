@@ -1,4 +1,4 @@
-qv_add_test(app_delay_test LABELS unit SOURCES ${CMAKE_CURRENT_LIST_DIR}/delay_test.cpp
+qv_add_test(app_delay_session_test LABELS unit SOURCES ${CMAKE_CURRENT_LIST_DIR}/delay_session_test.cpp
             ${CMAKE_CURRENT_LIST_DIR}/app_harness.cpp LIBS qv_app TIMEOUT 600)
 qv_add_test(app_results_test LABELS unit SOURCES ${CMAKE_CURRENT_LIST_DIR}/results_record_test.cpp
             ${CMAKE_CURRENT_LIST_DIR}/app_harness.cpp LIBS qv_app TIMEOUT 300)
