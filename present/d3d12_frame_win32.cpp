@@ -10,25 +10,6 @@ using namespace d3d12;
 
 namespace {
 
-template <typename T> void SafeRelease(T*& p) {
-  if (p) p->Release();
-  p = nullptr;
-}
-
-void Transition(ID3D12Resource* resource, D3D12_RESOURCE_STATES before, D3D12_RESOURCE_STATES after) {
-  D3D12_RESOURCE_BARRIER b;
-  memset(&b, 0, sizeof(b));
-  b.Type = D3D12_RESOURCE_BARRIER_TYPE_TRANSITION;
-  b.Transition.pResource = resource;
-  b.Transition.Subresource = D3D12_RESOURCE_BARRIER_ALL_SUBRESOURCES;
-  b.Transition.StateBefore = before;
-  b.Transition.StateAfter = after;
-  s_pCommandList->ResourceBarrier(1, &b);
-}
-
-// The upload buffer holding this frame's picture.
-int32_t s_frameUploadIndex = -1;
-
 // Set by the render thread once the device was removed or reset, read by
 // the entry routine after the frame loop; never cleared (the program ends).
 std::atomic<int32_t> s_bDeviceLost{0};
@@ -52,7 +33,7 @@ int32_t RecordFrame() {
   uint32_t index = m.backBufferIndex;
   // A follow-up that failed half way leaves buffers missing: no frame until
   // it has been redone.
-  uint32_t upload = s_frameUploadIndex >= 0 ? static_cast<uint32_t>(s_frameUploadIndex) : index;
+  uint32_t upload = m.frameUploadIndex >= 0 ? static_cast<uint32_t>(m.frameUploadIndex) : index;
   if (!s_apBackBuffer[index] || !s_pIntermediateSurface || !s_apIntermediateUploadSurface[upload]) return 1;
   ID3D12CommandAllocator* allocator = s_apCommandAllocator[index];
   if (FAILED(allocator->Reset())) return 1;
@@ -81,8 +62,8 @@ int32_t RecordFrame() {
   D3D12_BOX box = {0, 0, 0, m.sourceWidth, m.sourceHeight, 1};
   s_pCommandList->CopyTextureRegion(&dst, 0, 0, 0, &src, &box);
 
-  Transition(s_apBackBuffer[index], D3D12_RESOURCE_STATE_PRESENT, D3D12_RESOURCE_STATE_RENDER_TARGET);
-  Transition(s_pIntermediateSurface, D3D12_RESOURCE_STATE_COPY_DEST, D3D12_RESOURCE_STATE_PIXEL_SHADER_RESOURCE);
+  Transition(s_pCommandList, s_apBackBuffer[index], D3D12_RESOURCE_STATE_PRESENT, D3D12_RESOURCE_STATE_RENDER_TARGET);
+  Transition(s_pCommandList, s_pIntermediateSurface, D3D12_RESOURCE_STATE_COPY_DEST, D3D12_RESOURCE_STATE_PIXEL_SHADER_RESOURCE);
 
   s_pCommandList->SetGraphicsRootDescriptorTable(0, s_pCbvSrvUavHeap->GetGPUDescriptorHandleForHeapStart());
   s_pCommandList->SetGraphicsRootConstantBufferView(
@@ -104,8 +85,8 @@ int32_t RecordFrame() {
   s_pCommandList->IASetVertexBuffers(0, 1, &s_vertexBufferView);
   s_pCommandList->DrawInstanced(4, 1, 0, 0);
 
-  Transition(s_apBackBuffer[index], D3D12_RESOURCE_STATE_RENDER_TARGET, D3D12_RESOURCE_STATE_PRESENT);
-  Transition(s_pIntermediateSurface, D3D12_RESOURCE_STATE_PIXEL_SHADER_RESOURCE, D3D12_RESOURCE_STATE_COPY_DEST);
+  Transition(s_pCommandList, s_apBackBuffer[index], D3D12_RESOURCE_STATE_RENDER_TARGET, D3D12_RESOURCE_STATE_PRESENT);
+  Transition(s_pCommandList, s_pIntermediateSurface, D3D12_RESOURCE_STATE_PIXEL_SHADER_RESOURCE, D3D12_RESOURCE_STATE_COPY_DEST);
   return FAILED(s_pCommandList->Close()) ? 1 : 0;
 }
 
@@ -131,7 +112,7 @@ int32_t d3d12::PresentCurrentFrame(uint32_t syncInterval, uint32_t flags) {
   if (RecordFrame()) return 1;
   ID3D12CommandList* lists[] = {s_pCommandList};
   s_pCommandQueue->ExecuteCommandLists(1, lists);
-  s_frameUploadIndex = -1;
+  m.frameUploadIndex = -1;
 
   HRESULT presented = S_OK;
   if (m.faults.removed) {
@@ -209,7 +190,7 @@ int32_t d3d12::MapCurrentUploadBuffer() {
 void d3d12::UnmapUploadBuffer() {
   if (!m.mappedPointer || m.mappedIndex < 0) return;
   s_apIntermediateUploadSurface[m.mappedIndex]->Unmap(0, nullptr);
-  s_frameUploadIndex = m.mappedIndex;
+  m.frameUploadIndex = m.mappedIndex;
   m.mappedPointer = nullptr;
   m.rowPitch = 0;
   m.mappedIndex = -1;

@@ -61,11 +61,6 @@ constexpr float kQuad[4][6] = {
 };
 static_assert(sizeof(kQuad) == kQuadVertexBytes, "quad is 4 vertices of 24 bytes");
 
-template <typename T> void SafeRelease(T*& p) {
-  if (p) p->Release();
-  p = nullptr;
-}
-
 void Ok() { LogPrintf("OK.\n"); }
 
 D3D12_HEAP_PROPERTIES HeapProperties(D3D12_HEAP_TYPE type) {
@@ -298,18 +293,6 @@ int32_t CreatePipelineState() {
   if (FAILED(s_pD3dDevice->CreateGraphicsPipelineState(&d, IID_PPV_ARGS(&s_pPipelineState)))) return 1;
   Ok();
   return 0;
-}
-
-void Transition(ID3D12GraphicsCommandList* list, ID3D12Resource* resource, D3D12_RESOURCE_STATES before,
-                D3D12_RESOURCE_STATES after) {
-  D3D12_RESOURCE_BARRIER b;
-  memset(&b, 0, sizeof(b));
-  b.Type = D3D12_RESOURCE_BARRIER_TYPE_TRANSITION;
-  b.Transition.pResource = resource;
-  b.Transition.Subresource = D3D12_RESOURCE_BARRIER_ALL_SUBRESOURCES;
-  b.Transition.StateBefore = before;
-  b.Transition.StateAfter = after;
-  list->ResourceBarrier(1, &b);
 }
 
 int32_t CreateQuadAndConstants() {
@@ -545,6 +528,7 @@ int32_t d3d12::PresenterInitializeWin32(Presenter** presenter, HWND window) {
   m.outputSurface.width = 0;
   m.outputSurface.height = 0;
   m.mappedIndex = -1;
+  m.frameUploadIndex = -1;
 
   if (CreateDeviceAndSwapChain()) return 1;
   if (CreateHeapsAndAllocators()) return 1;

@@ -3,6 +3,8 @@
 // render thread; no locks.
 #pragma once
 
+#include <cstring>
+
 #include <windows.h>
 #include <d3d12.h>
 #include <dxgi1_6.h>
@@ -63,6 +65,9 @@ int32_t PresenterCursorHidden();
 
 struct PresenterState {
   Presenter base; // first: the render thread sees only this
+  // clock, backBufferCount, sourceFormat and bytesPerPixel are written at
+  // start-up and read by nothing: they stay so the record describes the
+  // presenter in full when looked at in a debugger.
   Stopwatch clock;
   FrameLimiter limiter;
   int32_t backBufferCount;
@@ -74,6 +79,7 @@ struct PresenterState {
   uint8_t* mappedPointer; // current upload buffer, null when not mapped
   uint32_t rowPitch;
   int32_t mappedIndex; // which upload buffer is mapped
+  int32_t frameUploadIndex; // the upload buffer holding this frame's picture, -1 before the first
   HWND window;
   int32_t bFullScreen;
   int32_t bDirty;
@@ -137,5 +143,24 @@ int32_t PresentFrameWin32(Presenter* presenter, uint32_t mode);
 int32_t FollowUpCurrentWindowState();
 int32_t RebuildBackBuffers();
 int32_t RebuildIntermediateSurface();
+
+// Releases p if it is there and forgets it.
+template <typename T> void SafeRelease(T*& p) {
+  if (p) p->Release();
+  p = nullptr;
+}
+
+// Records a whole-resource state transition on list.
+inline void Transition(ID3D12GraphicsCommandList* list, ID3D12Resource* resource, D3D12_RESOURCE_STATES before,
+                       D3D12_RESOURCE_STATES after) {
+  D3D12_RESOURCE_BARRIER b;
+  memset(&b, 0, sizeof(b));
+  b.Type = D3D12_RESOURCE_BARRIER_TYPE_TRANSITION;
+  b.Transition.pResource = resource;
+  b.Transition.Subresource = D3D12_RESOURCE_BARRIER_ALL_SUBRESOURCES;
+  b.Transition.StateBefore = before;
+  b.Transition.StateAfter = after;
+  list->ResourceBarrier(1, &b);
+}
 
 } // namespace d3d12

@@ -150,7 +150,7 @@ inline int32_t AlphaPasses(int32_t compare, float a, float reference) {
 }
 
 // Fast-path switch of the tile stage (test hook).
-extern std::atomic<int32_t> s_tileFastPathsOff;
+extern std::atomic<int32_t> s_tileFastPaths; // 0 while a test has them off
 
 // Bin region allocation: a block of size bytes (a multiple of 8), running an
 // intermediate tile pass when the region is full. Null only when the block

@@ -311,7 +311,9 @@ struct BinnedTriangle {
   float zmin;
   float zmax;
   int32_t facing;
-  // Queue position: records of one flush are laid out in submission order.
+  // The record set up: nothing in the pipeline reads it (nodes carry the
+  // queue position); it stays so the draw-order tests and a debugger can
+  // tell a binned triangle's record.
   const TriangleRecord* source;
 };
 

@@ -91,17 +91,46 @@ void CollectHit(void* user, uint32_t code, EdgeList edges) {
   h->count++;
 }
 
-// Second walk for triangles with more tiles than the local buffer holds.
-struct EntryWriter {
+// Fills a triangle's entry and node for one tile and appends the node to
+// the tile's bin: from the collected hits, or from a second walk for
+// triangles with more tiles than the local buffer holds.
+struct HitBinner {
   TileEntry* entries;
+  TileNode* nodes;
+  BinnedTriangle* triangle;
+  TileBin* bins;
+  uint32_t firstTile;
+  Plane depth;
+  int32_t minCorner, maxCorner; // the corners the depth plane's slopes select
+  uint32_t order;
   uint32_t count;
 };
 
-void WriteHit(void* user, uint32_t code, EdgeList edges) {
-  EntryWriter* w = static_cast<EntryWriter*>(user);
-  TileEntry* e = &w->entries[w->count++];
-  e->triangle = reinterpret_cast<BinnedTriangle*>((uintptr_t)code); // replaced below
-  e->edges = edges;
+void BinHit(void* user, uint32_t code, EdgeList edges) {
+  HitBinner* h = static_cast<HitBinner*>(user);
+  const uint32_t i = h->count++;
+  const uint32_t tile = code >> 8;
+  const float* corners = MortonTileTable[tile];
+  const float tzmin = h->triangle->zmin, tzmax = h->triangle->zmax;
+  float lo = PlaneAt(h->depth, corners[2 * h->minCorner], corners[2 * h->minCorner + 1]);
+  float hi = PlaneAt(h->depth, corners[2 * h->maxCorner], corners[2 * h->maxCorner + 1]);
+  if (lo < tzmin) lo = tzmin;
+  if (lo > tzmax) lo = tzmax;
+  if (hi < tzmin) hi = tzmin;
+  if (hi > tzmax) hi = tzmax;
+  TileEntry* entry = &h->entries[i];
+  entry->triangle = h->triangle;
+  entry->edges = edges;
+  entry->zmin = lo;
+  entry->zmax = hi;
+  TileNode* node = &h->nodes[i];
+  node->key = SortKeyOf(lo + hi);
+  node->order = h->order;
+  node->next = nullptr;
+  node->entry = entry;
+  TileBin* bin = &h->bins[tile - h->firstTile];
+  TileNode* previous = bin->tail.exchange(node, std::memory_order_acq_rel);
+  previous->next = node;
 }
 
 // Sets up and bins the record at queue position `position` of `job`.
@@ -281,27 +310,6 @@ int32_t SetupTriangle(TileBinner* binner, const RenderState* s, SetupJob* job, u
     }
   }
 
-  if (n > kLocalHits) {
-    EntryWriter w = {entries, 0};
-    WalkTiles(s, edges, FullEdgeList((uint32_t)edgeCount), WriteHit, &w);
-  } else {
-    for (uint32_t i = 0; i < n; i++) {
-      entries[i].triangle = reinterpret_cast<BinnedTriangle*>((uintptr_t)hits.hits[i].code);
-      entries[i].edges = hits.hits[i].edges;
-    }
-  }
-
-  // Tile depth bounds from the two corners the depth plane's slopes select.
-  const Plane& dp = planes[1];
-  int32_t minCorner, maxCorner;
-  if (dp.a >= 0) {
-    if (dp.b >= 0) minCorner = 0, maxCorner = 3;
-    else minCorner = 2, maxCorner = 1;
-  } else {
-    if (dp.b >= 0) minCorner = 1, maxCorner = 2;
-    else minCorner = 3, maxCorner = 0;
-  }
-  float tzmin = bt->zmin, tzmax = bt->zmax;
   // A full region restarted since this job last moved on: its earlier
   // triangles are set up again first, and this block stays unlinked.
   std::atomic_ref<uint32_t> jobPosition(job->position);
@@ -309,30 +317,28 @@ int32_t SetupTriangle(TileBinner* binner, const RenderState* s, SetupJob* job, u
     BinCommit(binner, size);
     return 1;
   }
-  const uint32_t order = position;
-  TileBin* bins = binner->bins;
-  uint32_t firstTile = s->tileFirst >> 8;
-  for (uint32_t i = 0; i < n; i++) {
-    uint32_t code = (uint32_t)(uintptr_t)entries[i].triangle;
-    uint32_t tile = code >> 8;
-    const float* corners = MortonTileTable[tile];
-    float lo = PlaneAt(dp, corners[2 * minCorner], corners[2 * minCorner + 1]);
-    float hi = PlaneAt(dp, corners[2 * maxCorner], corners[2 * maxCorner + 1]);
-    if (lo < tzmin) lo = tzmin;
-    if (lo > tzmax) lo = tzmax;
-    if (hi < tzmin) hi = tzmin;
-    if (hi > tzmax) hi = tzmax;
-    entries[i].triangle = bt;
-    entries[i].zmin = lo;
-    entries[i].zmax = hi;
-    TileNode* node = &nodes[i];
-    node->key = SortKeyOf(lo + hi);
-    node->order = order;
-    node->next = nullptr;
-    node->entry = &entries[i];
-    TileBin* bin = &bins[tile - firstTile];
-    TileNode* previous = bin->tail.exchange(node, std::memory_order_acq_rel);
-    previous->next = node;
+
+  HitBinner binning;
+  binning.entries = entries;
+  binning.nodes = nodes;
+  binning.triangle = bt;
+  binning.bins = binner->bins;
+  binning.firstTile = s->tileFirst >> 8;
+  binning.depth = planes[1];
+  const Plane& dp = planes[1];
+  if (dp.a >= 0) {
+    if (dp.b >= 0) binning.minCorner = 0, binning.maxCorner = 3;
+    else binning.minCorner = 2, binning.maxCorner = 1;
+  } else {
+    if (dp.b >= 0) binning.minCorner = 1, binning.maxCorner = 2;
+    else binning.minCorner = 3, binning.maxCorner = 0;
+  }
+  binning.order = position;
+  binning.count = 0;
+  if (n > kLocalHits) {
+    WalkTiles(s, edges, FullEdgeList((uint32_t)edgeCount), BinHit, &binning);
+  } else {
+    for (uint32_t i = 0; i < n; i++) BinHit(&binning, hits.hits[i].code, hits.hits[i].edges);
   }
   jobPosition.store(position + 1, std::memory_order_release);
   BinCommit(binner, size);

@@ -8,7 +8,7 @@ namespace {
 void ExchangeSort(TileNode* sentinel, uint32_t count, int32_t ascending) {
   TileNode* a[16];
   uint32_t n = 0;
-  for (TileNode* p = sentinel->next; p; p = p->next) a[n++] = p;
+  for (TileNode* p = sentinel->next; n < count; p = p->next) a[n++] = p; // count is the list's length
   auto outOfOrder = [ascending](const TileNode* x, const TileNode* y) {
     return ascending ? x->key > y->key : x->key < y->key;
   };

@@ -7,9 +7,9 @@
 
 #include "raster/tile_internal.h"
 
-std::atomic<int32_t> s_tileFastPathsOff{0};
+std::atomic<int32_t> s_tileFastPaths{1};
 
-void SetTileFastPathsForTest(int32_t enabled) { s_tileFastPathsOff.store(enabled ? 0 : 1); }
+void SetTileFastPathsForTest(int32_t enabled) { s_tileFastPaths.store(enabled ? 1 : 0); }
 
 namespace {
 
@@ -362,7 +362,7 @@ void RunTileJob(void* user, uint32_t index, uint32_t count) {
   PixelRecord* list[256];
   TileContext t;
   t.records = records;
-  t.fast = s_tileFastPathsOff.load(std::memory_order_relaxed) == 0;
+  t.fast = s_tileFastPaths.load(std::memory_order_relaxed) != 0;
 
   const float* corner = MortonTileTable[job->tile & (kTileCount - 1)];
   t.tileX = (int32_t)corner[0];

@@ -185,15 +185,15 @@ void LoadTextTile(TileContext* t, const RenderState* s, TextTile* tt) {
     } else {
       const int32_t direct = d->surface->format == Fp32;
       for (int32_t y = d->y0; y < d->y1; y++) {
-        float* row = tt->depth + 16 * (y - t->tileY) - t->tileX;
+        float* row = tt->depth + 16 * (y - t->tileY); // pixel x at row[x - tileX]
         if (direct && d->surface->layout == 1) {
-          CopyRow(row + d->x0, ElementAt(d->surface, d->x0, y), 4 * (size_t)(d->x1 - d->x0));
+          CopyRow(row + (d->x0 - t->tileX), ElementAt(d->surface, d->x0, y), 4 * (size_t)(d->x1 - d->x0));
           continue;
         }
         for (int32_t x = d->x0; x < d->x1; x++) {
           const uint8_t* src = ElementAt(d->surface, x, y);
-          if (direct) memcpy(row + x, src, 4);
-          else d->load.convertOne(&d->load, row + x, src);
+          if (direct) memcpy(row + (x - t->tileX), src, 4);
+          else d->load.convertOne(&d->load, row + (x - t->tileX), src);
         }
       }
     }
@@ -223,8 +223,9 @@ void LoadTextTile(TileContext* t, const RenderState* s, TextTile* tt) {
       }
     } else {
       for (int32_t y = c->y0; y < c->y1; y++) {
-        float* row = tt->color + 4 * (16 * (y - t->tileY) - t->tileX);
-        for (float *p = row + 4 * c->x0, *end = row + 4 * c->x1; p < end; p += 4) _mm_store_ps(p, value);
+        float* row = tt->color + 64 * (y - t->tileY); // pixel x at row[4 * (x - tileX)]
+        for (float *p = row + 4 * (c->x0 - t->tileX), *end = row + 4 * (c->x1 - t->tileX); p < end; p += 4)
+          _mm_store_ps(p, value);
       }
     }
   } else if (c->surface->layout == 1 && WholeTile(t, c->x0, c->y0, c->x1, c->y1) && c->surface->elementSize <= 16) {
@@ -235,13 +236,15 @@ void LoadTextTile(TileContext* t, const RenderState* s, TextTile* tt) {
     c->load.convertMany(&c->load, tt->color, packed, 256);
   } else {
     for (int32_t y = c->y0; y < c->y1; y++) {
-      float* row = tt->color + 4 * (16 * (y - t->tileY) - t->tileX);
+      float* row = tt->color + 64 * (y - t->tileY);
       if (c->surface->layout == 1) {
         if (c->x1 > c->x0)
-          c->load.convertMany(&c->load, row + 4 * c->x0, ElementAt(c->surface, c->x0, y), (uint32_t)(c->x1 - c->x0));
+          c->load.convertMany(&c->load, row + 4 * (c->x0 - t->tileX), ElementAt(c->surface, c->x0, y),
+                              (uint32_t)(c->x1 - c->x0));
         continue;
       }
-      for (int32_t x = c->x0; x < c->x1; x++) c->load.convertOne(&c->load, row + 4 * x, ElementAt(c->surface, x, y));
+      for (int32_t x = c->x0; x < c->x1; x++)
+        c->load.convertOne(&c->load, row + 4 * (x - t->tileX), ElementAt(c->surface, x, y));
     }
   }
   t->colorTouched = 1;
@@ -270,13 +273,15 @@ void StoreTextTile(TileContext* t, const TextTile* tt) {
 void StoreColorRows(TileContext* t, const TextTile* tt) {
   TargetSlot* c = &t->color[0];
   for (int32_t y = c->y0; y < c->y1; y++) {
-    const float* row = tt->color + 4 * (16 * (y - t->tileY) - t->tileX);
+    const float* row = tt->color + 64 * (y - t->tileY);
     if (c->surface->layout == 1) {
       if (c->x1 > c->x0)
-        c->store.convertMany(&c->store, ElementAt(c->surface, c->x0, y), row + 4 * c->x0, (uint32_t)(c->x1 - c->x0));
+        c->store.convertMany(&c->store, ElementAt(c->surface, c->x0, y), row + 4 * (c->x0 - t->tileX),
+                             (uint32_t)(c->x1 - c->x0));
       continue;
     }
-    for (int32_t x = c->x0; x < c->x1; x++) c->store.convertOne(&c->store, ElementAt(c->surface, x, y), row + 4 * x);
+    for (int32_t x = c->x0; x < c->x1; x++)
+      c->store.convertOne(&c->store, ElementAt(c->surface, x, y), row + 4 * (x - t->tileX));
   }
 }
 
@@ -285,15 +290,15 @@ void StoreDepthRows(TileContext* t, const TextTile* tt) {
   if (!t->depthTouched || !d->surface) return;
   const int32_t direct = d->surface->format == Fp32;
   for (int32_t y = d->y0; y < d->y1; y++) {
-    const float* row = tt->depth + 16 * (y - t->tileY) - t->tileX;
+    const float* row = tt->depth + 16 * (y - t->tileY);
     if (direct && d->surface->layout == 1) {
-      CopyRow(ElementAt(d->surface, d->x0, y), row + d->x0, 4 * (size_t)(d->x1 - d->x0));
+      CopyRow(ElementAt(d->surface, d->x0, y), row + (d->x0 - t->tileX), 4 * (size_t)(d->x1 - d->x0));
       continue;
     }
     for (int32_t x = d->x0; x < d->x1; x++) {
       uint8_t* dst = ElementAt(d->surface, x, y);
-      if (direct) memcpy(dst, row + x, 4);
-      else d->store.convertOne(&d->store, dst, row + x);
+      if (direct) memcpy(dst, row + (x - t->tileX), 4);
+      else d->store.convertOne(&d->store, dst, row + (x - t->tileX));
     }
   }
 }
