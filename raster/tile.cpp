@@ -68,26 +68,23 @@ void LoadTile(TileContext* t, const RenderState* s, PixelRecord* rec, int32_t bi
     rec[i].depthUnwritten = (uint32_t)whole;
     rec[i].storedDepth = initialDepth;
   }
-  if (d->surface) {
-    if (d->loadState == kClearPending) {
-      if (binEmpty) {
-        FillSlot(d);
-      } else {
-        t->clearedDepth = initialDepth;
-        t->cleared = 1;
-        t->depthTouched = 1;
+  const int32_t depthLoad = TargetLoadRule(d, !binEmpty);
+  if (depthLoad == kTargetFill) {
+    FillSlot(d);
+  } else if (depthLoad == kTargetClearInTile) {
+    t->clearedDepth = initialDepth;
+    t->cleared = 1;
+    t->depthTouched = 1;
+  } else if (depthLoad == kTargetRead) {
+    int32_t direct = d->surface->format == Fp32;
+    for (int32_t y = d->y0; y < d->y1; y++)
+      for (int32_t x = d->x0; x < d->x1; x++) {
+        PixelRecord* p = &rec[LocalIndex(t, x, y)];
+        const uint8_t* src = ElementAt(d->surface, x, y);
+        if (direct) memcpy(&p->storedDepth, src, 4);
+        else d->load.convertOne(&d->load, &p->storedDepth, src);
       }
-    } else if (!binEmpty) {
-      int32_t direct = d->surface->format == Fp32;
-      for (int32_t y = d->y0; y < d->y1; y++)
-        for (int32_t x = d->x0; x < d->x1; x++) {
-          PixelRecord* p = &rec[LocalIndex(t, x, y)];
-          const uint8_t* src = ElementAt(d->surface, x, y);
-          if (direct) memcpy(&p->storedDepth, src, 4);
-          else d->load.convertOne(&d->load, &p->storedDepth, src);
-        }
-      t->depthTouched = 1;
-    }
+    t->depthTouched = 1;
   }
   t->unwritten = whole ? 256 : 0;
   if (!whole)
@@ -99,27 +96,24 @@ void LoadTile(TileContext* t, const RenderState* s, PixelRecord* rec, int32_t bi
 
   for (uint32_t i = 0; i < kMaxColorTargets; i++) {
     TargetSlot* c = &t->color[i];
-    if (!c->surface) continue;
-    int32_t mapped = i < t->layoutCount && c->floatCount != 0;
-    if (c->loadState == kClearPending) {
-      if (binEmpty || !mapped) {
-        FillSlot(c);
+    const int32_t load = TargetLoadRule(c, !binEmpty && ColorSlotMapped(t, i));
+    if (load == kTargetFill) {
+      FillSlot(c);
+    } else if (load == kTargetClearInTile) {
+      float v[4];
+      c->load.convertOne(&c->load, v, c->clearValue);
+      if (c->floatCount == 4 && WholeTile(t, c->x0, c->y0, c->x1, c->y1)) {
+        for (uint32_t k = 0; k < 256; k++) memcpy(&rec[k].target[c->floatOffset], v, 16);
+      } else if (c->floatCount == 4) {
+        for (int32_t y = c->y0; y < c->y1; y++)
+          for (int32_t x = c->x0; x < c->x1; x++) memcpy(&rec[LocalIndex(t, x, y)].target[c->floatOffset], v, 16);
       } else {
-        float v[4];
-        c->load.convertOne(&c->load, v, c->clearValue);
-        if (c->floatCount == 4 && WholeTile(t, c->x0, c->y0, c->x1, c->y1)) {
-          for (uint32_t k = 0; k < 256; k++) memcpy(&rec[k].target[c->floatOffset], v, 16);
-        } else if (c->floatCount == 4) {
-          for (int32_t y = c->y0; y < c->y1; y++)
-            for (int32_t x = c->x0; x < c->x1; x++) memcpy(&rec[LocalIndex(t, x, y)].target[c->floatOffset], v, 16);
-        } else {
-          for (int32_t y = c->y0; y < c->y1; y++)
-            for (int32_t x = c->x0; x < c->x1; x++)
-              memcpy(&rec[LocalIndex(t, x, y)].target[c->floatOffset], v, 4 * c->floatCount);
-        }
-        t->colorTouched = 1;
+        for (int32_t y = c->y0; y < c->y1; y++)
+          for (int32_t x = c->x0; x < c->x1; x++)
+            memcpy(&rec[LocalIndex(t, x, y)].target[c->floatOffset], v, 4 * c->floatCount);
       }
-    } else if (mapped && !binEmpty) {
+      t->colorTouched = 1;
+    } else if (load == kTargetRead) {
       for (int32_t y = c->y0; y < c->y1; y++)
         for (int32_t x = c->x0; x < c->x1; x++)
           c->load.convertOne(&c->load, &rec[LocalIndex(t, x, y)].target[c->floatOffset], ElementAt(c->surface, x, y));
@@ -143,7 +137,7 @@ void StoreTile(TileContext* t, PixelRecord* rec) {
   if (t->colorTouched) {
     for (uint32_t i = 0; i < t->layoutCount && i < kMaxColorTargets; i++) {
       TargetSlot* c = &t->color[i];
-      if (!c->surface || c->floatCount == 0) continue;
+      if (!c->surface || !ColorSlotMapped(t, i)) continue;
       if (c->surface->layout == 1 && c->floatCount == 4) {
         // Linear rows: gather each row of the tile and convert it in one call.
         float row[16 * 4];

@@ -53,6 +53,22 @@ void FillSlot(TargetSlot* slot);
 float ClearedDepthValue(const RenderState* s, TargetSlot* depth);
 
 // A NaN passes Less, LessEqual and Equal and fails the others.
+// What a tile does with a target before drawing, decided in one place for
+// the general and the text path: a pending clear is written straight to
+// the surface when nothing is drawn into the target here, else the tile
+// starts from the clear value; without a clear the tile reads the surface
+// when something is drawn into it.
+enum TargetLoad : int32_t { kTargetUntouched, kTargetFill, kTargetClearInTile, kTargetRead };
+inline int32_t TargetLoadRule(const TargetSlot* slot, int32_t drawnInto) {
+  if (!slot->surface) return kTargetUntouched;
+  if (slot->loadState == kClearPending) return drawnInto ? kTargetClearInTile : kTargetFill;
+  return drawnInto ? kTargetRead : kTargetUntouched;
+}
+// Colour slot i receives fragment outputs (it is in the target layout).
+inline int32_t ColorSlotMapped(const TileContext* t, uint32_t i) {
+  return i < t->layoutCount && t->color[i].floatCount != 0;
+}
+
 inline int32_t DepthPasses(int32_t func, float z, float stored) {
   switch (func) {
   case Never: return 0;

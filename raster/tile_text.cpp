@@ -178,23 +178,23 @@ void LoadTextTile(TileContext* t, const RenderState* s, TextTile* tt) {
   if (d->surface && d->loadState == kClearPending) initialDepth = ClearedDepthValue(s, d);
   for (uint32_t i = 0; i < 256; i++) tt->depth[i] = initialDepth;
   for (uint32_t y = 0; y < 16; y++) tt->unwritten[y] = whole ? 0xFFFF : 0;
-  if (d->surface) {
-    if (d->loadState == kClearPending) {
-      t->clearedDepth = initialDepth;
-      t->cleared = 1;
-    } else {
-      const int32_t direct = d->surface->format == Fp32;
-      for (int32_t y = d->y0; y < d->y1; y++) {
-        float* row = tt->depth + 16 * (y - t->tileY); // pixel x at row[x - tileX]
-        if (direct && d->surface->layout == 1) {
-          CopyRow(row + (d->x0 - t->tileX), ElementAt(d->surface, d->x0, y), 4 * (size_t)(d->x1 - d->x0));
-          continue;
-        }
-        for (int32_t x = d->x0; x < d->x1; x++) {
-          const uint8_t* src = ElementAt(d->surface, x, y);
-          if (direct) memcpy(row + (x - t->tileX), src, 4);
-          else d->load.convertOne(&d->load, row + (x - t->tileX), src);
-        }
+  const int32_t depthLoad = TargetLoadRule(d, 1);
+  if (depthLoad == kTargetClearInTile) {
+    t->clearedDepth = initialDepth;
+    t->cleared = 1;
+    t->depthTouched = 1;
+  } else if (depthLoad == kTargetRead) {
+    const int32_t direct = d->surface->format == Fp32;
+    for (int32_t y = d->y0; y < d->y1; y++) {
+      float* row = tt->depth + 16 * (y - t->tileY); // pixel x at row[x - tileX]
+      if (direct && d->surface->layout == 1) {
+        CopyRow(row + (d->x0 - t->tileX), ElementAt(d->surface, d->x0, y), 4 * (size_t)(d->x1 - d->x0));
+        continue;
+      }
+      for (int32_t x = d->x0; x < d->x1; x++) {
+        const uint8_t* src = ElementAt(d->surface, x, y);
+        if (direct) memcpy(row + (x - t->tileX), src, 4);
+        else d->load.convertOne(&d->load, row + (x - t->tileX), src);
       }
     }
     t->depthTouched = 1;
@@ -210,7 +210,8 @@ void LoadTextTile(TileContext* t, const RenderState* s, TextTile* tt) {
   // written by the stages, so only their pending clears happen.
   TargetSlot* c = &t->color[0];
   if (!WholeTile(t, c->x0, c->y0, c->x1, c->y1)) memset(tt->color, 0, sizeof(tt->color));
-  if (c->loadState == kClearPending) {
+  const int32_t colorLoad = TargetLoadRule(c, 1); // the text path runs only for a mapped slot 0
+  if (colorLoad == kTargetClearInTile) {
     float v[4];
     c->load.convertOne(&c->load, v, c->clearValue);
     const __m128 value = _mm_loadu_ps(v);
@@ -249,7 +250,7 @@ void LoadTextTile(TileContext* t, const RenderState* s, TextTile* tt) {
   }
   t->colorTouched = 1;
   for (uint32_t i = 1; i < kMaxColorTargets; i++)
-    if (t->color[i].surface && t->color[i].loadState == kClearPending) FillSlot(&t->color[i]);
+    if (TargetLoadRule(&t->color[i], ColorSlotMapped(t, i)) == kTargetFill) FillSlot(&t->color[i]);
 }
 
 void StoreColorRows(TileContext* t, const TextTile* tt);
