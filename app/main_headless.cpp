@@ -1,4 +1,5 @@
 // qvdelay_headless <script> [output directory]
+// qvdelay_headless --version
 // Runs the program on the headless platform, frame by frame as the script
 // says, and writes the frames marked "dump" as binary PPM files named
 // frame_NNNNN.ppm (NNNNN = index of the AppUpdate call, from 0).
@@ -27,6 +28,7 @@
 
 #include "app/app.h"
 #include "app/headless.h"
+#include "version.h"
 
 namespace {
 
@@ -164,6 +166,10 @@ int32_t Step(void* user, uint32_t frame, const uint8_t* last, HeadlessFrameInput
 } // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 2 && strcmp(argv[1], "--version") == 0) {
+    printf("qvdelay %s\n", QV_VERSION_STRING);
+    return 0;
+  }
   if (argc < 2) {
     fprintf(stderr, "usage: qvdelay_headless <script> [output directory]\n");
     return 2;

@@ -7,6 +7,7 @@
 
 #include "report/report_output.h"
 #include "runtime/os.h"
+#include "version.h"
 
 static const char kDefaultName[] = "qvdelay_results.csv";
 
@@ -20,6 +21,7 @@ static void Usage(FILE* out) {
                "                 first results file)\n"
                "  --no-svg       write no picture\n"
                "  --help         this text\n"
+               "  --version      print the version\n"
                "exit code: 0 report printed, 1 no usable file or steps, 2 usage error\n");
 }
 
@@ -40,6 +42,9 @@ int main(int argc, char** argv) {
     const char* a = argv[i];
     if (!std::strcmp(a, "--help") || !std::strcmp(a, "-h")) {
       Usage(stdout);
+      return 0;
+    } else if (!std::strcmp(a, "--version")) {
+      std::printf("qvdelay %s\n", QV_VERSION_STRING);
       return 0;
     } else if (!std::strcmp(a, "--json")) {
       json = 1;

@@ -27,3 +27,12 @@ if(WIN32)
   qv_add_test(app_window_win32_test LABELS unit SOURCES ${CMAKE_CURRENT_LIST_DIR}/window_proc_win32_test.cpp
               LIBS qv_app TIMEOUT 120)
 endif()
+# --version: the line "qvdelay <version>" alone, exit code 0.
+foreach(program qvdelay qvdelay_headless qvdelay_report)
+  if(TARGET ${program})
+    add_test(NAME version_${program}
+             COMMAND ${CMAKE_COMMAND} -D "PROGRAM=$<TARGET_FILE:${program}>" -D "EMULATOR=${CMAKE_CROSSCOMPILING_EMULATOR}"
+                     -D "EXPECTED=qvdelay ${PROJECT_VERSION}" -P ${PROJECT_SOURCE_DIR}/cmake/version_check.cmake)
+    set_tests_properties(version_${program} PROPERTIES LABELS unit TIMEOUT 60)
+  endif()
+endforeach()
