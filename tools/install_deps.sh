@@ -5,7 +5,7 @@ set -euo pipefail
 mode=${1:-test}
 pkgs=(cmake ninja-build g++ make pkg-config libgtest-dev googletest libbenchmark-dev libpng-dev zlib1g-dev libsdl2-dev)
 if [ "$mode" = test ]; then
-  pkgs+=(clang libclang-rt-14-dev g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine64 xvfb openbox wmctrl mesa-vulkan-drivers xdotool imagemagick xfonts-base xfonts-jisx0213 python3)
+  pkgs+=(clang libclang-rt-14-dev g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine64 xvfb openbox wmctrl mesa-vulkan-drivers xdotool imagemagick xfonts-base xfonts-jisx0213 python3 dpkg-dev)
 fi
 missing=()
 for p in "${pkgs[@]}"; do
