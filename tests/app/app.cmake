@@ -36,3 +36,13 @@ foreach(program qvdelay qvdelay_headless qvdelay_report)
     set_tests_properties(version_${program} PROPERTIES LABELS unit TIMEOUT 60)
   endif()
 endforeach()
+# The README's screen pictures in docs/ are the program's current screens.
+if(NOT WIN32 AND NOT QV_SANITIZE)
+  find_package(Python3 COMPONENTS Interpreter)
+  if(Python3_FOUND)
+    add_test(NAME screens_test
+             COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tools/make_screens.py --check
+                     $<TARGET_FILE:qvdelay_headless> ${PROJECT_SOURCE_DIR}/docs)
+    set_tests_properties(screens_test PROPERTIES LABELS unit TIMEOUT 120)
+  endif()
+endif()
