@@ -122,6 +122,13 @@ share/doc/qvdelay/FONTS.txt"
     fail "deb: installed program: exit code $rc, log $(ls "$home/.local/state/qvdelay" 2>&1)"
     cat "$work/console.txt"
   fi
+  # The installed report finds the record there without being told.
+  cp docs/example_results.csv "$home/.local/state/qvdelay/qvdelay_results.csv" 2>/dev/null
+  if (cd "$work" && HOME="$home" XDG_STATE_HOME= "$bin/qvdelay_report" --no-svg 2>&1) | grep -q "^Read 1 file: .*qvdelay/qvdelay_results.csv"; then
+    pass "deb: qvdelay_report reads the record in ~/.local/state/qvdelay/"
+  else
+    fail "deb: qvdelay_report did not find ~/.local/state/qvdelay/qvdelay_results.csv"
+  fi
   chmod u+w "$bin"
 }
 
