@@ -44,9 +44,11 @@ int main(int argc, char** argv) {
     const char* a = argv[i];
     if (!std::strcmp(a, "--help") || !std::strcmp(a, "-h")) {
       Usage(stdout);
+      std::free(files);
       return 0;
     } else if (!std::strcmp(a, "--version")) {
       std::printf("qvdelay %s\n", QV_VERSION_STRING);
+      std::free(files);
       return 0;
     } else if (!std::strcmp(a, "--json")) {
       json = 1;
