@@ -1,4 +1,5 @@
 // qvdelay_headless <script> [output directory]
+// qvdelay_headless --version
 // Runs the program on the headless platform, frame by frame as the script
 // says, and writes the frames marked "dump" as binary PPM files named
 // frame_NNNNN.ppm (NNNNN = index of the AppUpdate call, from 0).
@@ -8,6 +9,8 @@
 //   joystick          a joystick is attached
 //   nokeyboard        no keyboard is attached
 //   unpaced           no 60 Hz pacing
+//   steadyclock       the frame-rate clock advances exactly 1/60 s per
+//                     frame, so the frames do not depend on the machine
 //   results <path>    the results record goes to path instead of
 //                     qvdelay_results.csv beside app_log.txt
 //   results off       no results record
@@ -27,6 +30,7 @@
 
 #include "app/app.h"
 #include "app/headless.h"
+#include "version.h"
 
 namespace {
 
@@ -47,7 +51,10 @@ struct Script {
   const char* outputDirectory;
   int32_t dumpPending; // frame index + 1 of a frame to write
   int32_t failed;
+  uint32_t frame; // index of the frame running now
 };
+
+uint64_t SteadyClock(void* user) { return uint64_t(static_cast<Script*>(user)->frame) * 1000000u / 60u; }
 
 struct NamedKey {
   const char* name;
@@ -142,6 +149,7 @@ void WritePpm(const Script* script, uint32_t frame, const uint8_t* pixels) {
 
 int32_t Step(void* user, uint32_t frame, const uint8_t* last, HeadlessFrameInput* next) {
   Script* s = static_cast<Script*>(user);
+  s->frame = frame;
   if (s->dumpPending != 0 && last != nullptr) WritePpm(s, uint32_t(s->dumpPending - 1), last);
   s->dumpPending = 0;
   // Move on to the entry that still has frames to run.
@@ -164,6 +172,10 @@ int32_t Step(void* user, uint32_t frame, const uint8_t* last, HeadlessFrameInput
 } // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 2 && strcmp(argv[1], "--version") == 0) {
+    printf("qvdelay %s\n", QV_VERSION_STRING);
+    return 0;
+  }
   if (argc < 2) {
     fprintf(stderr, "usage: qvdelay_headless <script> [output directory]\n");
     return 2;
@@ -175,7 +187,7 @@ int main(int argc, char** argv) {
   }
   MemInitialize();
   static ScriptEntry entries[kMaxEntries];
-  Script script = {entries, 0, 0, 0, argc > 2 ? argv[2] : ".", 0, 0};
+  Script script = {entries, 0, 0, 0, argc > 2 ? argv[2] : ".", 0, 0, 0};
   HeadlessConfig config;
   HeadlessConfigDefault(&config);
   char line[1024];
@@ -196,6 +208,8 @@ int main(int argc, char** argv) {
       config.hasKeyboard = 0;
     } else if (strcmp(token, "unpaced") == 0) {
       config.paced = 0;
+    } else if (strcmp(token, "steadyclock") == 0) {
+      AppSetClockForTest(SteadyClock, &script);
     } else if (strcmp(token, "results") == 0) {
       char* value = NextToken(&save);
       if (value == nullptr) {

@@ -3,15 +3,51 @@
 #define SDL_MAIN_HANDLED
 #include <SDL.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
 #include "app/app.h"
 #include "app/platform_sdl.h"
+#include "runtime/data_directory.h"
 #include "runtime/runtime.h"
+#include "version.h"
+
+// mkdir -p for a path with a trailing '/'; new folders are the user's alone.
+static void CreateDirectories(const char* path) {
+  char partial[4096];
+  size_t length = strlen(path);
+  if (length >= sizeof(partial)) return;
+  memcpy(partial, path, length + 1);
+  for (size_t i = 1; i < length; ++i) {
+    if (partial[i] != '/') continue;
+    partial[i] = 0;
+    mkdir(partial, 0700);
+    partial[i] = '/';
+  }
+}
+
+// app_log.txt and qvdelay_results.csv go beside the program, wherever it was
+// started from; an installed program (in a folder the user cannot write)
+// uses the user's state folder instead (runtime/data_directory.h).
+static void EnterDataDirectory() {
+  char directory[4096];
+  if (OsExecutableDirectory(directory, sizeof(directory)) != 0) return;
+  char chosen[4096];
+  int32_t writable = access(directory, W_OK) == 0;
+  if (DataDirectoryChoose(directory, writable, getenv("XDG_STATE_HOME"), getenv("HOME"), chosen, sizeof(chosen)) == 0) {
+    if (!writable) CreateDirectories(chosen);
+    if (OsSetWorkingDirectory(chosen) == 0) return;
+  }
+  OsSetWorkingDirectory(directory);
+}
 
 static int32_t AppMain() {
   MemInitialize();
-  // app_log.txt goes beside the program, wherever it was started from.
-  char directory[4096];
-  if (OsExecutableDirectory(directory, sizeof(directory)) == 0) OsSetWorkingDirectory(directory);
+  EnterDataDirectory();
   SDL_SetMainReady();
   const Platform* platform = SdlPlatform();
   AppSetPlatform(platform);
@@ -26,4 +62,11 @@ static int32_t AppMain() {
   return result;
 }
 
-int main(int, char**) { return AppMain(); }
+// The only option: --version prints the version and ends before any log.
+int main(int argc, char** argv) {
+  if (argc == 2 && strcmp(argv[1], "--version") == 0) {
+    printf("qvdelay %s\n", QV_VERSION_STRING);
+    return 0;
+  }
+  return AppMain();
+}

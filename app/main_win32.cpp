@@ -8,6 +8,7 @@
 #include "app/platform_win32.h"
 #include "present/d3d12_win32.h"
 #include "runtime/runtime.h"
+#include "version.h"
 
 namespace {
 
@@ -76,9 +77,39 @@ char* CopyCommandLine(const char* commandLine) {
   return copy;
 }
 
+// "--version" alone on the command line (blanks around it allowed).
+bool AsksForVersion(const char* commandLine) {
+  if (!commandLine) return false;
+  while (*commandLine == ' ' || *commandLine == '\t') ++commandLine;
+  const char kOption[] = "--version";
+  if (strncmp(commandLine, kOption, sizeof(kOption) - 1) != 0) return false;
+  for (const char* c = commandLine + sizeof(kOption) - 1; *c; ++c)
+    if (*c != ' ' && *c != '\t') return false;
+  return true;
+}
+
+// A GUI program has no console of its own: the text goes to the standard
+// output it was given (a pipe, a file, Wine's terminal) or else to the
+// console of the shell that started it.
+void PrintVersion() {
+  HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+  if (out == nullptr || out == INVALID_HANDLE_VALUE) {
+    if (AttachConsole(ATTACH_PARENT_PROCESS)) {
+      FILE* stream = freopen("conout$", "w", stdout);
+      (void)stream;
+    }
+  }
+  printf("qvdelay %s\n", QV_VERSION_STRING);
+  fflush(stdout);
+}
+
 } // namespace
 
 int32_t AppMain(HINSTANCE instance, HINSTANCE previous, const char* commandLine, int showCommand) {
+  if (AsksForVersion(commandLine)) {
+    PrintVersion();
+    return 0;
+  }
   g_win32App.instance = instance;
   SetDpiAwareness();
   OpenConsole();

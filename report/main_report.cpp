@@ -6,7 +6,9 @@
 #include <cstring>
 
 #include "report/report_output.h"
+#include "runtime/data_directory.h"
 #include "runtime/os.h"
+#include "version.h"
 
 static const char kDefaultName[] = "qvdelay_results.csv";
 
@@ -14,12 +16,14 @@ static void Usage(FILE* out) {
   std::fprintf(out,
                "usage: qvdelay_report [options] [results.csv ...]\n"
                "  Reads qvdelay results files (default: qvdelay_results.csv in the current folder,\n"
-               "  else beside this program) and prints what they say about the delays you felt.\n"
+               "  else beside this program, else in ~/.local/state/qvdelay/ where an installed\n"
+               "  qvdelay writes it) and prints what they say about the delays you felt.\n"
                "  --json         print the numbers as JSON instead of text\n"
                "  --svg FILE     write the picture to FILE (default: qvdelay_report.svg beside the\n"
                "                 first results file)\n"
                "  --no-svg       write no picture\n"
                "  --help         this text\n"
+               "  --version      print the version\n"
                "exit code: 0 report printed, 1 no usable file or steps, 2 usage error\n");
 }
 
@@ -40,6 +44,11 @@ int main(int argc, char** argv) {
     const char* a = argv[i];
     if (!std::strcmp(a, "--help") || !std::strcmp(a, "-h")) {
       Usage(stdout);
+      std::free(files);
+      return 0;
+    } else if (!std::strcmp(a, "--version")) {
+      std::printf("qvdelay %s\n", QV_VERSION_STRING);
+      std::free(files);
       return 0;
     } else if (!std::strcmp(a, "--json")) {
       json = 1;
@@ -67,9 +76,15 @@ int main(int argc, char** argv) {
       files[fileCount++] = kDefaultName;
     } else {
       char dir[4096];
+      char state[4096];
       if (OsExecutableDirectory(dir, sizeof(dir)) == 0 &&
           std::snprintf(defaultPath, sizeof(defaultPath), "%s%s", dir, kDefaultName) < int(sizeof(defaultPath)) &&
           FileExists(defaultPath)) {
+        files[fileCount++] = defaultPath;
+      } else if (DataDirectoryChoose(nullptr, 0, std::getenv("XDG_STATE_HOME"), std::getenv("HOME"), state, sizeof(state)) == 0 &&
+                 std::snprintf(defaultPath, sizeof(defaultPath), "%s%s", state, kDefaultName) < int(sizeof(defaultPath)) &&
+                 FileExists(defaultPath)) {
+        // An installed qvdelay writes its record to the user's state folder.
         files[fileCount++] = defaultPath;
       } else {
         std::fprintf(stderr, "qvdelay_report: no results file: %s is neither in the current folder nor beside this program.\n"

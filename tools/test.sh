@@ -2,8 +2,9 @@
 # Installs what is missing, builds every configuration and runs the whole
 # test suite: the Linux build (all labels), the unit and stress tests under
 # AddressSanitizer+UndefinedBehaviorSanitizer and under ThreadSanitizer, the
-# Windows cross build with its tests under Wine, and each fuzz target for a
-# minute. Ends with one line
+# Windows cross build with its tests under Wine, the release packages (.deb,
+# .tar.gz, .zip: contents, and the installed program's start-up), and each
+# fuzz target for a minute. Ends with one line
 # "N passed, M failed"; the exit code is 0 only when nothing failed.
 #
 #   tools/test.sh                 everything
@@ -14,7 +15,7 @@ cd "$root"
 
 bash tools/install_deps.sh test || { echo "dependency installation failed"; echo "0 passed, 1 failed"; exit 1; }
 
-stages=${QV_STAGES:-"linux linux-asan linux-tsan windows fuzz"}
+stages=${QV_STAGES:-"linux linux-asan linux-tsan windows package fuzz"}
 jobs=$(nproc 2>/dev/null || echo 2)
 total_pass=0
 total_fail=0
@@ -115,12 +116,30 @@ run_fuzz() {
   summary+=("fuzz: $((ran - failed)) passed, $failed failed ($(( $(date +%s) - t0 )) s)")
 }
 
+# The packages of the linux and windows builds (tools/check_packages.sh).
+run_package() {
+  local t0=$(date +%s)
+  echo "=== package: .deb, .tar.gz, .zip ==="
+  local out rc
+  out=$(bash tools/check_packages.sh 2>&1)
+  rc=$?
+  echo "$out"
+  local ok bad
+  ok=$(echo "$out" | grep -c '^ok: ')
+  bad=$(echo "$out" | grep -c '^FAIL: ')
+  [ "$rc" -ne 0 ] && [ "$bad" -eq 0 ] && bad=1
+  total_pass=$((total_pass + ok))
+  total_fail=$((total_fail + bad))
+  summary+=("package: $ok passed, $bad failed ($(( $(date +%s) - t0 )) s)")
+}
+
 for s in $stages; do
   case "$s" in
     linux) run_stage linux "" ;;
     linux-asan) run_stage linux-asan "unit|stress" ;;
     linux-tsan) run_stage linux-tsan "unit|stress" ;;
     windows) run_stage windows "unit|stress|e2e" ;;
+    package) run_package ;;
     fuzz) run_fuzz "${QV_FUZZ_SECONDS:-60}" ;;
     *) echo "unknown stage $s"; total_fail=$((total_fail + 1)) ;;
   esac

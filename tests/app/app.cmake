@@ -27,3 +27,22 @@ if(WIN32)
   qv_add_test(app_window_win32_test LABELS unit SOURCES ${CMAKE_CURRENT_LIST_DIR}/window_proc_win32_test.cpp
               LIBS qv_app TIMEOUT 120)
 endif()
+# --version: the line "qvdelay <version>" alone, exit code 0.
+foreach(program qvdelay qvdelay_headless qvdelay_report)
+  if(TARGET ${program})
+    add_test(NAME version_${program}
+             COMMAND ${CMAKE_COMMAND} -D "PROGRAM=$<TARGET_FILE:${program}>" -D "EMULATOR=${CMAKE_CROSSCOMPILING_EMULATOR}"
+                     -D "EXPECTED=qvdelay ${PROJECT_VERSION}" -P ${PROJECT_SOURCE_DIR}/cmake/version_check.cmake)
+    set_tests_properties(version_${program} PROPERTIES LABELS unit TIMEOUT 60)
+  endif()
+endforeach()
+# The README's screen pictures in docs/ are the program's current screens.
+if(NOT WIN32 AND NOT QV_SANITIZE)
+  find_package(Python3 COMPONENTS Interpreter)
+  if(Python3_FOUND)
+    add_test(NAME screens_test
+             COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tools/make_screens.py --check
+                     $<TARGET_FILE:qvdelay_headless> ${PROJECT_SOURCE_DIR}/docs)
+    set_tests_properties(screens_test PROPERTIES LABELS unit TIMEOUT 120)
+  endif()
+endif()

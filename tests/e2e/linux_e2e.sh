@@ -1,24 +1,26 @@
 #!/usr/bin/env bash
-# End-to-end test of the Linux program under Xvfb (1280x1024, with the small
-# window manager x11_test_wm, since Xvfb has none), driven by xdotool:
+# End-to-end test of the Linux program under Xvfb (1280x1024) with Debian's
+# openbox as the window manager, driven by xdotool and wmctrl:
 #   1. start-up log in order, fullscreen, select screen in the letterbox;
 #   2. delay 2 and 20 steps: 20 step lines and a result line whose percentage
 #      is the share of right steps; the trial and result screens equal the
 #      headless program's frames for the same state, scaled into the
 #      letterbox (1280x960 at y = 32); 600 frames +- 2 % in 10 s;
-#   3. Escape, the close box and Alt+F4 end with 0 through AppFinalize;
+#   3. leaving fullscreen through the window manager gives a 640x480 window;
+#      Escape, a click on openbox's close box and openbox's own Alt+F4 end
+#      with 0 through AppFinalize;
 #   4. an unusable video driver: exit 1, the log ends at the failing step.
 #
-#   linux_e2e.sh <qvdelay> <qvdelay_headless> <x11_test_wm> <trace preload .so>
-# Exit 77 (skipped) when Xvfb, xdotool, ImageMagick or python3 is missing.
+#   linux_e2e.sh <qvdelay> <qvdelay_headless> <trace preload .so>
+# Exit 77 (skipped) when Xvfb, openbox, wmctrl, xdotool, xwininfo,
+# ImageMagick or python3 is missing.
 set -u
 qvdelay=$1
 headless=$2
-wm=$3
-preload=$4
+preload=$3
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/e2e_common.sh"
-need_tools Xvfb xdotool import compare convert python3
+need_tools Xvfb openbox wmctrl xdotool xwininfo import compare convert python3
 
 work=$(mktemp -d /tmp/qvdelay-e2e.XXXXXX)
 xvfb_pid=""
@@ -38,13 +40,21 @@ cp "$qvdelay" "$work/app/qvdelay"
 log="$work/app/app_log.txt"
 
 # ---- Display and window manager ------------------------------------------------
+# openbox with its packaged configuration (a user's own one could change the
+# key bindings): Alt+F4 closes the active window.
 start_display
-"$wm" >"$work/wm.txt" 2>&1 &
+mkdir -p "$work/config"
+XDG_CONFIG_HOME="$work/config" openbox --sm-disable --config-file /etc/xdg/openbox/rc.xml >"$work/wm.txt" 2>&1 &
 wm_pid=$!
-for _ in $(seq 100); do
-  grep -q running "$work/wm.txt" 2>/dev/null && break
+wm_ready=""
+for _ in $(seq 200); do
+  wmctrl -m >/dev/null 2>&1 && wm_ready=1 && break
   sleep 0.05
 done
+if [ -z "$wm_ready" ]; then
+  fail "openbox did not start: $(cat "$work/wm.txt")"
+  exit 1
+fi
 
 # ---- Helpers -----------------------------------------------------------------------
 # start_app <name> [VAR=value...]: runs the copy with the present trace.
@@ -69,7 +79,7 @@ wait_ready() {
     sleep 0.05
   done
   [ -n "$window" ] || return 1
-  xdotool windowfocus --sync "$window" 2>/dev/null
+  xdotool windowactivate --sync "$window" 2>/dev/null
   sleep 0.5
   return 0
 }
@@ -184,11 +194,12 @@ same_picture result "$work/result.png" "$result_ref" 278
 bars_black result "$work/result.png"
 
 # ---- 3: close box and Alt+F4 ----------------------------------------------------------------
-# The window manager ends fullscreen on its own: the next frame follows it
-# up and the picture fills the 640x480 window 1:1.
+# The window manager ends fullscreen on its own (as through its menu or a
+# pager): the next frame follows it up and the picture fills the 640x480
+# window 1:1.
 start_app close
 if wait_ready; then
-  "$wm" leave "$window"
+  wmctrl -i -r "$window" -b remove,fullscreen
   sleep 1
   if python3 - "$log" <<'EOF'; then
 import sys
@@ -211,7 +222,12 @@ EOF
   else
     fail "leaving fullscreen: window $geometry, $diff pixels differ"
   fi
-  "$wm" close "$window"
+  # A click on openbox's close box: the rightmost button of the title bar,
+  # which is the frame's top extent (Debian's default theme: 16-pixel
+  # buttons, the close box's centre 10 pixels left of the window's right edge).
+  top=$(xwininfo -wm -id "$window" | awk '/Frame extents/ {gsub(",", ""); print $5}')
+  read -r ww _ wx wy <<<"$(echo "$geometry" | tr 'x+' '  ')"
+  xdotool mousemove $((wx + ww - 10)) $((wy - ${top:-20} / 2)) click 1
   wait_app 20
   rc=$?
   if [ "$rc" -eq 0 ] && grep -q -- "--------------- AppFinalize ... ---------------" "$log" &&
@@ -224,6 +240,7 @@ else
   fail "close box run did not start"
 fi
 
+# Alt+F4 is openbox's key binding: it closes the active window.
 start_app altf4
 if wait_ready; then
   xdotool keydown alt keydown F4

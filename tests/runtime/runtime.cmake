@@ -8,6 +8,7 @@ qv_add_test(runtime_unit LABELS unit
           ${CMAKE_CURRENT_LIST_DIR}/sync_test.cpp
           ${CMAKE_CURRENT_LIST_DIR}/thread_test.cpp
           ${CMAKE_CURRENT_LIST_DIR}/job_queue_test.cpp
+          ${CMAKE_CURRENT_LIST_DIR}/data_directory_test.cpp
   LIBS qv_runtime TIMEOUT 300)
 qv_add_test(runtime_stress LABELS stress
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/job_queue_stress_test.cpp
