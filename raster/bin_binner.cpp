@@ -38,7 +38,7 @@ static void ResetBins(TileBinner* b) {
     bin->sentinel.entry = nullptr;
     bin->tail.store(&bin->sentinel, std::memory_order_relaxed);
   }
-  uintptr_t data = (uintptr_t)(b->tileJobs + b->binCount);
+  uintptr_t data = (uintptr_t)b->dataStart;
   b->committed.store(data, std::memory_order_release);
   b->bump.store(data, std::memory_order_release);
   b->phase.store(kBinsOpen);
@@ -49,13 +49,19 @@ void OpenBins(TileBinner* b) {
   const RenderState* s = b->renderState;
   uint32_t tiles = (s->tileEnd >> 8) - (s->tileFirst >> 8);
   uintptr_t start = ((uintptr_t)b->regionStart + 63) & ~(uintptr_t)63;
-  if (start + (uintptr_t)tiles * (sizeof(TileBin) + sizeof(TileJob)) > (uintptr_t)b->regionEnd) {
+  const uintptr_t perTile = sizeof(TileBin) + sizeof(TileJob) + sizeof(uint32_t) + sizeof(ClearRun);
+  if (((start + (uintptr_t)tiles * perTile + 63) & ~(uintptr_t)63) > (uintptr_t)b->regionEnd) {
     tiles = 0; // nothing can be binned; the tile pass only resets the clears
   }
   b->bins = reinterpret_cast<TileBin*>(start);
   b->binCount = tiles;
   b->tileJobs = reinterpret_cast<TileJob*>(b->bins + tiles);
   b->tileJobCount = 0;
+  b->clearRuns = reinterpret_cast<ClearRun*>(b->tileJobs + tiles);
+  b->busyTiles = reinterpret_cast<uint32_t*>(b->clearRuns + tiles);
+  b->busyCount = 0;
+  b->clearRunCount = 0;
+  b->dataStart = reinterpret_cast<uint8_t*>(((uintptr_t)(b->busyTiles + tiles) + 63) & ~(uintptr_t)63);
   ResetBins(b);
 }
 
@@ -77,6 +83,63 @@ void EmitTileJob(void* user, uint32_t code, EdgeList) {
   job->bin = &b->bins[(code >> 8) - t->firstTile];
 }
 
+// Splits the walked tiles into those with something to draw and runs of
+// empty ones along each tile row; the runs are only made when a clear is
+// pending, since an empty tile has nothing else to do.
+void SharePassWork(TileBinner* b) {
+  const RenderState* s = b->renderState;
+  int32_t clears = s->depthTarget && s->depthClearState == kClearPending;
+  for (uint32_t i = 0; i < kMaxColorTargets; i++)
+    clears |= s->colorTargets[i] && s->colorClearState[i] == kClearPending;
+  uint64_t empty[128][2] = {}; // a bit per tile column of each tile row
+  uint32_t rowFirst = 128, rowEnd = 0;
+  b->busyCount = 0;
+  for (uint32_t j = 0; j < b->tileJobCount; j++) {
+    const TileJob* job = &b->tileJobs[j];
+    if (job->bin->sentinel.next) {
+      b->busyTiles[b->busyCount++] = j;
+    } else if (clears) {
+      const float* corner = MortonTileTable[job->tile & (kTileCount - 1)];
+      const uint32_t column = (uint32_t)corner[0] >> 4, row = (uint32_t)corner[1] >> 4;
+      empty[row][column >> 6] |= 1ull << (column & 63);
+      rowFirst = row < rowFirst ? row : rowFirst;
+      rowEnd = row + 1 > rowEnd ? row + 1 : rowEnd;
+    }
+  }
+  b->clearRunCount = 0;
+  const int32_t vx1 = s->viewportX + s->viewportWidth, vy1 = s->viewportY + s->viewportHeight;
+  for (uint32_t row = rowFirst; row < rowEnd; row++) {
+    for (uint32_t column = 0; column < 128;) {
+      if (!((empty[row][column >> 6] >> (column & 63)) & 1)) {
+        column++;
+        continue;
+      }
+      const uint32_t first = column;
+      while (column < 128 && ((empty[row][column >> 6] >> (column & 63)) & 1)) column++;
+      ClearRun* run = &b->clearRuns[b->clearRunCount++];
+      const int32_t x0 = (int32_t)first * 16, x1 = (int32_t)column * 16, y0 = (int32_t)row * 16, y1 = y0 + 16;
+      run->x0 = x0 > s->viewportX ? x0 : s->viewportX;
+      run->y0 = y0 > s->viewportY ? y0 : s->viewportY;
+      run->x1 = x1 < vx1 ? x1 : vx1;
+      run->y1 = y1 < vy1 ? y1 : vy1;
+    }
+  }
+  b->workNext.store(0, std::memory_order_relaxed);
+}
+
+// JobFunction: user is the binner. Takes tiles, then clear runs, until none
+// are left.
+void RunTilePassWork(void* user, uint32_t, uint32_t) {
+  TileBinner* b = static_cast<TileBinner*>(user);
+  const uint32_t busy = b->busyCount, total = busy + b->clearRunCount;
+  for (;;) {
+    const uint32_t k = b->workNext.fetch_add(1, std::memory_order_relaxed);
+    if (k >= total) return;
+    if (k < busy) RunTileJob(b->tileJobs, b->busyTiles[k], b->tileJobCount);
+    else FillClearRun(b->renderState, &b->clearRuns[k - busy]);
+  }
+}
+
 } // namespace
 
 void RunTilePass(TileBinner* b) {
@@ -88,8 +151,13 @@ void RunTilePass(TileBinner* b) {
     WalkTiles(s, s->viewportEdges, 0x4321, EmitTileJob, &builder);
     if (b->tileJobCount != 0) {
       PrepareTileConverters(s);
-      SubmitJobs(&b->jobs, b->tileJobCount, RunTileJob, b->tileJobs);
-      WaitJobs(&b->jobs);
+      SharePassWork(b);
+      const uint32_t work = b->busyCount + b->clearRunCount;
+      const uint32_t workers = b->jobs.workerCount + 1 < work ? b->jobs.workerCount + 1 : work;
+      if (workers != 0) {
+        SubmitJobs(&b->jobs, workers, RunTilePassWork, b);
+        WaitJobs(&b->jobs);
+      }
     }
   }
   s->depthClearState = kClearNone;
@@ -100,7 +168,7 @@ void RunTilePass(TileBinner* b) {
 uint8_t* BinAllocate(TileBinner* b, uint64_t size) {
   for (;;) {
     uintptr_t end = (uintptr_t)b->regionEnd;
-    uintptr_t dataStart = (uintptr_t)(b->tileJobs + b->binCount);
+    uintptr_t dataStart = (uintptr_t)b->dataStart;
     if (dataStart > end || size > end - dataStart) return nullptr;
     uintptr_t old = b->bump.fetch_add(size, std::memory_order_acq_rel);
     if (old + size <= end) return reinterpret_cast<uint8_t*>(old);

@@ -344,6 +344,12 @@ struct TileJob {
   TileBin* bin;
 };
 
+// A run of neighbouring tiles of one tile row whose bins are empty: the
+// pass only fills it with the pending clears, in one go per target.
+struct ClearRun {
+  int32_t x0, y0, x1, y1; // pixels, inside the viewport
+};
+
 constexpr int32_t kBinsClosed = 1;
 constexpr int32_t kBinsOpen = 2;
 
@@ -356,6 +362,16 @@ struct TileBinner {
   uint32_t binCount; // tiles of the viewport block; 0 when the region cannot hold them
   TileJob* tileJobs;
   uint32_t tileJobCount;
+  // The pass as its workers share it: the tile jobs with something to draw
+  // (indices into tileJobs), then the clear runs, handed out one at a time
+  // from workNext. Handing out a few hundred tiles this way costs far less
+  // than a queued job each, and empty tiles cost nothing but their clear.
+  uint32_t* busyTiles;
+  uint32_t busyCount;
+  ClearRun* clearRuns;
+  uint32_t clearRunCount;
+  std::atomic<uint32_t> workNext;
+  uint8_t* dataStart; // the bin data follows the arrays above
   uint8_t* regionStart;
   uint8_t* regionEnd; // tests may lower it while the bins are closed
   std::atomic<uintptr_t> bump;
@@ -397,6 +413,8 @@ uint32_t WalkTiles(const RenderState* state, const EdgeEquation* edges, EdgeList
 // ---- Tile stage --------------------------------------------------------------
 // JobFunction: user is the TileJob array.
 void RunTileJob(void* user, uint32_t index, uint32_t count);
+// Fills a clear run with the pending clears of every bound target.
+void FillClearRun(const RenderState* s, const ClearRun* run);
 // The converters the tile jobs of a pass copy, from the bound targets and
 // the render-target layout.
 void PrepareTileConverters(RenderState* s);

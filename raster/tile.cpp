@@ -326,6 +326,20 @@ void FillSlot(TargetSlot* slot) {
   slot->surface->FillRegion(slot->surface, 0, &r, slot->clearValue);
 }
 
+void FillClearRun(const RenderState* s, const ClearRun* run) {
+  auto fill = [run](Surface* surface, const uint8_t* value) {
+    const int32_t w = (int32_t)(surface->levels[0].width > 2048 ? 2048 : surface->levels[0].width);
+    const int32_t h = (int32_t)(surface->levels[0].height > 2048 ? 2048 : surface->levels[0].height);
+    const int32_t x1 = run->x1 < w ? run->x1 : w, y1 = run->y1 < h ? run->y1 : h;
+    if (x1 <= run->x0 || y1 <= run->y0) return;
+    Region r = {(uint32_t)run->x0, (uint32_t)run->y0, (uint32_t)(x1 - run->x0), (uint32_t)(y1 - run->y0)};
+    surface->FillRegion(surface, 0, &r, value);
+  };
+  if (s->depthTarget && s->depthClearState == kClearPending) fill(s->depthTarget, s->depthClearValue);
+  for (uint32_t i = 0; i < kMaxColorTargets; i++)
+    if (s->colorTargets[i] && s->colorClearState[i] == kClearPending) fill(s->colorTargets[i], s->colorClearValue[i]);
+}
+
 float ClearedDepthValue(const RenderState* s, TargetSlot* depth) {
   float v = 0;
   if (s->depthTarget->format == Fp32) memcpy(&v, depth->clearValue, 4);
