@@ -22,6 +22,21 @@ inline void CopyElement(void* dst, const void* src, uint32_t es) {
   else memcpy(dst, src, es);
 }
 
+// A long span of a pattern that repeats every 8 bytes goes out through the
+// string store, which writes whole cache lines and runs about twice as fast
+// as a loop of 16-byte stores; anything else is stored 16 bytes at a time.
+inline void FillSpan(uint8_t* p, const uint8_t pattern[16], uint64_t bytes) {
+#if defined(__GNUC__) && defined(__x86_64__)
+  if (bytes >= 256 && (bytes & 7) == 0 && memcmp(pattern, pattern + 8, 8) == 0) {
+    uint64_t value, words = bytes / 8;
+    memcpy(&value, pattern, 8);
+    asm volatile("rep stosq" : "+D"(p), "+c"(words) : "a"(value) : "memory");
+    return;
+  }
+#endif
+  for (uint64_t i = 0; i < bytes; i += 16) memcpy(p + i, pattern, 16);
+}
+
 template <uint32_t ES>
 inline void FillElements(uint8_t* p, const void* element, uint64_t count, uint32_t es) {
   if constexpr (ES == 1) {
@@ -33,9 +48,9 @@ inline void FillElements(uint8_t* p, const void* element, uint64_t count, uint32
     // fences cost several times the fill itself.
     uint8_t pattern[16];
     for (uint32_t i = 0; i < 16; i += ES) memcpy(pattern + i, element, ES);
-    uint64_t bytes = count * ES, i = 0;
-    for (; i + 16 <= bytes; i += 16) memcpy(p + i, pattern, 16);
-    for (; i < bytes; i += ES) memcpy(p + i, pattern, ES);
+    const uint64_t bytes = count * ES, whole = bytes & ~uint64_t(15);
+    FillSpan(p, pattern, whole);
+    for (uint64_t i = whole; i < bytes; i += ES) memcpy(p + i, pattern, ES);
   } else {
     for (uint64_t i = 0; i < count; ++i) CopyElement<ES>(p + i * (ES ? ES : es), element, es);
   }
@@ -54,12 +69,19 @@ void LinearFill(Surface* s, uint32_t level, const Region* r, const void* element
   uint32_t es = ElementSize<ES>(s);
   if (r->width == 0) return;
   if constexpr (ES == 4 || ES == 8 || ES == 16) {
-    // A clear of a tile is sixteen short rows: the pattern is made once and
-    // each row is a few 16-byte stores.
+    // The pattern is made once; a clear of a tile is sixteen short rows of
+    // a few 16-byte stores each.
     uint8_t pattern[16];
     for (uint32_t i = 0; i < 16; i += ES) memcpy(pattern + i, element, ES);
     const uint64_t bytes = static_cast<uint64_t>(r->width) * ES, pitch = s->levels[level].pitch;
     uint8_t* row = LinearAddress<ES>(s, level, r->x, r->y);
+    if (pitch == bytes || r->height == 1) {
+      // Whole rows one after the other: one span.
+      const uint64_t all = bytes * r->height, whole = all & ~uint64_t(15);
+      FillSpan(row, pattern, whole);
+      for (uint64_t i = whole; i < all; i += ES) memcpy(row + i, pattern, ES);
+      return;
+    }
     if (bytes == 64) {
       // A tile row of 4-byte elements: four stores, no loop.
       for (uint32_t j = 0; j < r->height; ++j, row += pitch) {
@@ -70,10 +92,10 @@ void LinearFill(Surface* s, uint32_t level, const Region* r, const void* element
       }
       return;
     }
+    const uint64_t whole = bytes & ~uint64_t(15);
     for (uint32_t j = 0; j < r->height; ++j, row += pitch) {
-      uint64_t i = 0;
-      for (; i + 16 <= bytes; i += 16) memcpy(row + i, pattern, 16);
-      for (; i < bytes; i += ES) memcpy(row + i, pattern, ES);
+      FillSpan(row, pattern, whole);
+      for (uint64_t i = whole; i < bytes; i += ES) memcpy(row + i, pattern, ES);
     }
   } else {
     for (uint32_t j = 0; j < r->height; ++j)
