@@ -38,20 +38,21 @@ static Job TakeJob(JobQueue* queue) {
 
 // Jobs come in bursts a few microseconds apart (the stages of one flush
 // follow each other), and waking a sleeping consumer costs tens of
-// microseconds: look for the next job for a moment before sleeping.
-static constexpr uint32_t kConsumerSpins = 2000;
+// microseconds: look for the next job for a moment before sleeping, giving
+// the processor away meanwhile to any thread that has work.
+static constexpr uint32_t kConsumerPolls = 300;
 
 int64_t JobConsumerMain(void* workerRecord) {
   JobWorker* worker = static_cast<JobWorker*>(workerRecord);
   JobQueue* queue = worker->queue;
   for (;;) {
-    uint32_t spins = 0;
+    uint32_t polls = 0, spins = 0;
     while (Semaphore32TryAcquire(&queue->jobsAvailable, 1) != 0) {
-      if (spins++ == kConsumerSpins) {
+      if (polls++ == kConsumerPolls) {
         Semaphore32Acquire(&queue->jobsAvailable, 1);
         break;
       }
-      SpinPause();
+      SpinBackOff(&spins);
     }
     Job job = TakeJob(queue);
     if (!job.function) return 0;

@@ -31,13 +31,15 @@ static int32_t SemaphoreTryAcquire(Semaphore* s, Count n) {
 // A wait that ends within a few microseconds (the next command of a frame,
 // the end of a short frame) is cheaper to poll for than to sleep through:
 // waking a sleeper costs tens of microseconds on both sides.
-static constexpr uint32_t kPollsBeforeSleep = 1000;
+static constexpr uint32_t kPollsBeforeSleep = 300;
 
 template <typename Semaphore, typename Count>
 static void SemaphoreAcquire(Semaphore* s, Count n) {
-  for (uint32_t i = 0; i < kPollsBeforeSleep; i++) {
+  // Backing off yields to any thread that wants the processor, so a poller
+  // never holds up the work it waits for on a busy machine.
+  for (uint32_t i = 0, spins = 0; i < kPollsBeforeSleep; i++) {
     if (SemaphoreTryAcquire(s, n) == 0) return;
-    SpinPause();
+    SpinBackOff(&spins);
   }
   OsEnterCriticalSection(&s->head.lock);
   s->waiters.fetch_add(1);
@@ -103,9 +105,9 @@ static bool CellZero(int32_t value, int32_t) { return value == 0; }
 static bool CellNonZero(int32_t value, int32_t) { return value != 0; }
 
 static void WaitCellWait(WaitCell* c, CellPredicate holds, int32_t operand) {
-  for (uint32_t i = 0; i < kPollsBeforeSleep; i++) {
+  for (uint32_t i = 0, spins = 0; i < kPollsBeforeSleep; i++) {
     if (holds(c->value.load(), operand)) return;
-    SpinPause();
+    SpinBackOff(&spins);
   }
   OsEnterCriticalSection(&c->head.lock);
   c->waiters.fetch_add(1);
