@@ -237,6 +237,58 @@ TEST(TileTargets, DrawnTilesClearLoadAndStoreOnlyInsideTheViewport) {
   }
 }
 
+// Empty tiles are cleared in runs along each tile row: a run stops at a
+// drawn tile and at each target's own edge, which here lies inside a
+// viewport larger than both targets.
+TEST(TileTargets, ClearsOfEmptyTilesStopAtDrawnTilesAndEachTargetsEdge) {
+  TargetScene t(2, 70, 45, Unorm8BGRA);
+  Surface depth; // narrower and taller than the colour target
+  ASSERT_EQ(CreateSurface(&depth, Fp32, 37, 60), 0);
+  t.scene.state.depthTarget = &depth;
+  for (int32_t y = 0; y < 60; y++)
+    for (int32_t x = 0; x < 70; x++) {
+      const uint8_t c[4] = {1, 2, 3, 4};
+      const float z = -7;
+      if (y < 45) t.color.StoreElement(&t.color, 0, (uint32_t)x, (uint32_t)y, c);
+      if (x < 37) depth.StoreElement(&depth, 0, (uint32_t)x, (uint32_t)y, &z);
+    }
+  SceneViewport(&t.scene, 2, 3, 120, 90);
+  t.ClearDepth(0.5f);
+  const uint8_t clear[4] = {10, 20, 30, 40};
+  t.ClearColor(clear, 4);
+  // A square over pixels [20, 28) x [20, 28), depth 0.25, opaque red.
+  std::vector<TestVertex> v(4);
+  const double corners[4][2] = {{20, 20}, {28, 20}, {20, 28}, {28, 28}};
+  for (int i = 0; i < 4; i++) {
+    memset(&v[i], 0, sizeof(v[i]));
+    PixelToClip(&t.scene.state, corners[i][0], corners[i][1], 1, &v[i].x, &v[i].y);
+    v[i].z = -0.5f;
+    v[i].w = 1;
+    v[i].out[0] = 1;
+    v[i].out[3] = 1;
+  }
+  std::vector<PipelineState> ps(1, DefaultPipeline());
+  ps[0].depthCompare = Less;
+  SceneDraw(&t.scene, v, {TestTriangle{{0, 1, 2}, 0}, TestTriangle{{1, 3, 2}, 0}}, ps);
+  for (int32_t y = 0; y < 60; y++)
+    for (int32_t x = 0; x < 70; x++) {
+      const bool inside = x >= 2 && y >= 3, drawn = x >= 20 && x < 28 && y >= 20 && y < 28;
+      if (y < 45) {
+        uint8_t c[4];
+        t.ColorAt(x, y, c);
+        EXPECT_EQ(c[0], drawn ? 0 : inside ? 10 : 1) << x << "," << y;
+        EXPECT_EQ(c[2], drawn ? 255 : inside ? 30 : 3) << x << "," << y;
+      }
+      if (x < 37) {
+        float z;
+        depth.LoadElement(&depth, 0, (uint32_t)x, (uint32_t)y, &z);
+        EXPECT_EQ(z, drawn ? 0.25f : inside ? 0.5f : -7.0f) << x << "," << y;
+      }
+    }
+  t.scene.state.depthTarget = &t.depth;
+  ReleaseSurface(&depth);
+}
+
 PixelRecord** DropAllFsRun(const void*, PixelRecord** first, PixelRecord**) { return first; }
 
 TEST(TileStages, AFragmentStageThatKeepsNothingChangesNothing) {
