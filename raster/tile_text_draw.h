@@ -69,7 +69,7 @@ inline typename L::F LanePlane(const LanePlanes* lp, int32_t i, typename L::F px
 // One triangle's values for a group; the lanes of `mask` that fail the depth
 // test are cleared. With 1/w exactly 1 everywhere the coordinates are their
 // planes (times 1); rho is only made for a sampler that reads it.
-template <class L>
+template <class L, bool Plain>
 inline uint32_t TriangleGroup(const TextTile* tt, const LanePlanes* lp, int32_t depthOn, int32_t func, int32_t test,
                               int32_t readsRho, int32_t i0, typename L::F px, float py, uint32_t mask,
                               GroupValues<L>* out) {
@@ -85,7 +85,7 @@ inline uint32_t TriangleGroup(const TextTile* tt, const LanePlanes* lp, int32_t 
     }
   }
   out->z = z;
-  if (lp->unitW) {
+  if (Plain || lp->unitW) {
     out->u = LanePlane<L>(lp, 2, px, py);
     out->v = LanePlane<L>(lp, 3, px, py);
     if (readsRho) out->rho = LanePlane<L>(lp, 4, px, py);
@@ -98,14 +98,16 @@ inline uint32_t TriangleGroup(const TextTile* tt, const LanePlanes* lp, int32_t 
   return mask;
 }
 
-// Pixels a group at a time; lanes outside the coverage are computed too
-// (their values may be anything, they are never used) and masked out before
-// anything is written.
+// Plain: no entry needs a per-pixel depth test, 1/w is exactly 1 for every
+// entry, the sampler does not read rho and the alpha test passes everything
+// (all debug text): the same operations without the checks.
+template <class L, bool Plain>
+void DrawTextBatchBody(TileContext* t, TextTile* tt, Groups* gs, const Batch* b, int32_t depthOn, int32_t func,
+                       const FontFsConstants* fk, SampleBatchFn sample, int32_t readsRho, int32_t compare,
+                       float referenceValue);
+
 template <class L>
 void DrawTextBatchLanes(TileContext* t, TextTile* tt, Groups* gs, const Batch* b) {
-  typedef typename L::F F;
-  constexpr int32_t W = L::kLanes;
-  constexpr uint32_t kAll = (1u << W) - 1;
   const PipelineState* ps = b->entry[0].te->triangle->pipeline;
   const int32_t depthOn = t->depth.surface != nullptr && ps->depthTestEnable != 0;
   const int32_t func = ps->depthCompare;
@@ -113,6 +115,26 @@ void DrawTextBatchLanes(TileContext* t, TextTile* tt, Groups* gs, const Batch* b
   const SampleBatchFn sample =
       fk && fk->texture && fk->sampler ? SelectSampleBatch(fk->texture, fk->sampler) : nullptr;
   const int32_t readsRho = sample && SampleBatchReadsRho(fk->texture, fk->sampler);
+  const AlphaTestConstants* ak = static_cast<const AlphaTestConstants*>(ps->blendConstants.data);
+  const int32_t compare = ak ? ak->compare : Always;
+  const float reference = ak ? ak->reference : 0.0f;
+  bool plain = !readsRho && (compare < Never || compare > NotEqual || compare == Always);
+  for (uint32_t k = 0; k < b->count && plain; k++) plain = !b->entry[k].test && b->entry[k].planes.unitW;
+  if (plain) DrawTextBatchBody<L, true>(t, tt, gs, b, depthOn, func, fk, sample, 0, Always, reference);
+  else DrawTextBatchBody<L, false>(t, tt, gs, b, depthOn, func, fk, sample, readsRho, compare, reference);
+}
+
+// Pixels a group at a time; lanes outside the coverage are computed too
+// (their values may be anything, they are never used) and masked out before
+// anything is written.
+template <class L, bool Plain>
+void DrawTextBatchBody(TileContext* t, TextTile* tt, Groups* gs, const Batch* b, int32_t depthOn, int32_t func,
+                       const FontFsConstants* fk, SampleBatchFn sample, int32_t readsRho, int32_t compare,
+                       float referenceValue) {
+  typedef typename L::F F;
+  constexpr int32_t W = L::kLanes;
+  constexpr uint32_t kAll = (1u << W) - 1;
+  if (Plain) readsRho = 0;
   uint32_t n = 0;
   for (int32_t y = 0; y < 16; y++) {
     const uint32_t bits = b->covered[y];
@@ -128,7 +150,8 @@ void DrawTextBatchLanes(TileContext* t, TextTile* tt, Groups* gs, const Batch* b
         const BatchEntry* e = &b->entry[k];
         const uint32_t mask = (e->rows[y] >> (W * g)) & kAll;
         if (!mask) continue;
-        const uint32_t passed = TriangleGroup<L>(tt, &e->planes, depthOn, func, e->test, readsRho, i0, px, py, mask, &one);
+        const uint32_t passed =
+            TriangleGroup<L, Plain>(tt, &e->planes, depthOn, func, Plain ? 0 : e->test, readsRho, i0, px, py, mask, &one);
         if (!passed) continue;
         if (!live) {
           all = one;
@@ -160,15 +183,13 @@ void DrawTextBatchLanes(TileContext* t, TextTile* tt, Groups* gs, const Batch* b
   const F colour = L::Colour(fk ? fk->colour : noColour);
 
   // AlphaBlendBs, then the depth write of the fragments it kept.
-  const AlphaTestConstants* ak = static_cast<const AlphaTestConstants*>(ps->blendConstants.data);
-  const int32_t compare = ak ? ak->compare : Always;
-  const F reference = L::Set1(ak ? ak->reference : 0.0f);
+  const F reference = L::Set1(referenceValue);
   uint32_t kept = 0, written = 0;
   F lo = L::Set1(t->tmin), hi = L::Set1(t->tmax), nan = L::Zero();
   for (uint32_t k = 0; k < n; k++) {
     typename L::Src src;
     const F a = L::Sources(gs->texel + 4 * W * k, colour, &src);
-    const uint32_t mask = gs->live[k] & L::MoveMask(AlphaPassMask<L>(compare, a, reference));
+    const uint32_t mask = Plain ? gs->live[k] : gs->live[k] & L::MoveMask(AlphaPassMask<L>(compare, a, reference));
     if (!mask) continue;
     const uint32_t i0 = gs->index[k];
     L::Blend(tt->color + 4 * i0, src, a, mask);
