@@ -100,7 +100,8 @@ inline uint32_t TriangleGroup(const TextTile* tt, const LanePlanes* lp, int32_t 
 
 // Plain: no entry needs a per-pixel depth test, 1/w is exactly 1 for every
 // entry, the sampler does not read rho and the alpha test passes everything
-// (all debug text): the same operations without the checks.
+// (the program's text, once the tile's depth bounds decide each entry):
+// the same operations without the checks.
 template <class L, bool Plain>
 void DrawTextBatchBody(TileContext* t, TextTile* tt, Groups* gs, const Batch* b, int32_t depthOn, int32_t func,
                        const FontFsConstants* fk, SampleBatchFn sample, int32_t readsRho, int32_t compare,
