@@ -136,7 +136,44 @@ void BinHit(void* user, uint32_t code, EdgeList edges) {
 // Sets up and bins the record at queue position `position` of `job`.
 // Returns 0 when nothing was binned (the caller moves past it), 1 when the
 // job's position was moved on here, or found rewound by a full region.
-int32_t SetupTriangle(TileBinner* binner, const RenderState* s, SetupJob* job, uint32_t position) {
+// A set-up job's share of the bin region: triangles are carved from it, and
+// it is committed as a whole when the job stops setting up (at its end, at
+// the gate) or needs a new one. One shared allocation and commit per chunk,
+// not per triangle: the two counters are written by every set-up thread.
+struct BinChunk {
+  uint8_t* cursor;
+  uint8_t* end;
+  uint64_t bytes; // 0 when the job holds none
+};
+
+constexpr uint64_t kBinChunkBytes = 8192;
+
+void ReleaseBinChunk(TileBinner* binner, BinChunk* chunk) {
+  if (chunk->bytes) BinCommit(binner, chunk->bytes);
+  chunk->cursor = chunk->end = nullptr;
+  chunk->bytes = 0;
+}
+
+// A committed chunk must never be held while waiting for a full region to be
+// drawn: that draw waits for every block below it to be committed.
+uint8_t* CarveBinBlock(TileBinner* binner, BinChunk* chunk, uint64_t size) {
+  if (chunk->bytes && size <= (uint64_t)(chunk->end - chunk->cursor)) {
+    uint8_t* block = chunk->cursor;
+    chunk->cursor += size;
+    return block;
+  }
+  ReleaseBinChunk(binner, chunk);
+  uint64_t want = size > kBinChunkBytes ? size : kBinChunkBytes;
+  uint8_t* block = BinAllocate(binner, want);
+  if (!block && want > size) block = BinAllocate(binner, want = size); // a region smaller than a chunk
+  if (!block) return nullptr;
+  chunk->cursor = block + size;
+  chunk->end = block + want;
+  chunk->bytes = want;
+  return block;
+}
+
+int32_t SetupTriangle(TileBinner* binner, const RenderState* s, SetupJob* job, uint32_t position, BinChunk* chunk) {
   const TriangleRecord* t = binner->queueBase + position;
   const PipelineState* ps = t->pipeline;
   SetupVertex v[3];
@@ -263,7 +300,7 @@ int32_t SetupTriangle(TileBinner* binner, const RenderState* s, SetupJob* job, u
   uint64_t size = (uint64_t)n * (sizeof(TileEntry) + sizeof(TileNode)) + sizeof(BinnedTriangle) +
                   (uint64_t)edgeCount * sizeof(EdgeEquation) + (2 + attributeCount) * sizeof(Plane);
   size = (size + 7) & ~(uint64_t)7;
-  uint8_t* block = BinAllocate(binner, size);
+  uint8_t* block = CarveBinBlock(binner, chunk, size);
   if (!block) return 0;
 
   TileEntry* entries = reinterpret_cast<TileEntry*>(block);
@@ -313,10 +350,7 @@ int32_t SetupTriangle(TileBinner* binner, const RenderState* s, SetupJob* job, u
   // A full region restarted since this job last moved on: its earlier
   // triangles are set up again first, and this block stays unlinked.
   std::atomic_ref<uint32_t> jobPosition(job->position);
-  if (jobPosition.load(std::memory_order_acquire) != position) {
-    BinCommit(binner, size);
-    return 1;
-  }
+  if (jobPosition.load(std::memory_order_acquire) != position) return 1;
 
   HitBinner binning;
   binning.entries = entries;
@@ -341,7 +375,6 @@ int32_t SetupTriangle(TileBinner* binner, const RenderState* s, SetupJob* job, u
     for (uint32_t i = 0; i < n; i++) BinHit(&binning, hits.hits[i].code, hits.hits[i].edges);
   }
   jobPosition.store(position + 1, std::memory_order_release);
-  BinCommit(binner, size);
   return 1;
 }
 
@@ -358,9 +391,11 @@ void RunSetupRange(TileBinner* binner, const RenderState* s, SetupJob* job) {
   std::atomic_ref<uint32_t> state(job->state);
   const uint32_t end = QueuePositionOf(binner, job->end);
   uint32_t spins = 0;
+  BinChunk chunk = {nullptr, nullptr, 0};
   for (;;) {
     uint32_t p = position.load(std::memory_order_acquire);
     if (p >= end) {
+      ReleaseBinChunk(binner, &chunk);
       state.store(kSetupDone);
       if (position.load() >= end) return;
       uint32_t expected = kSetupDone;
@@ -369,6 +404,7 @@ void RunSetupRange(TileBinner* binner, const RenderState* s, SetupJob* job) {
     }
     uint32_t gate = binner->gate.load(std::memory_order_acquire);
     if (p > gate) {
+      ReleaseBinChunk(binner, &chunk);
       if (LowestUnbinnedPosition(binner) > gate) {
         binner->gate.compare_exchange_strong(gate, UINT32_MAX);
         continue;
@@ -381,7 +417,7 @@ void RunSetupRange(TileBinner* binner, const RenderState* s, SetupJob* job) {
       SpinBackOff(&spins);
       continue;
     }
-    if (SetupTriangle(binner, s, job, p) == 0) position.compare_exchange_strong(p, p + 1);
+    if (SetupTriangle(binner, s, job, p, &chunk) == 0) position.compare_exchange_strong(p, p + 1);
   }
 }
 
