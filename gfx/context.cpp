@@ -129,6 +129,8 @@ int32_t CreateContext(QvGfxContext* c, uint32_t processorCount) {
 
   CreateJobQueue(&c->binner.jobs, processorCount * 1024, processorCount);
   InitTileBinner(&c->binner, &c->render, arena + kBinRegionOffset, arena + kBinRegionEnd);
+  // Set-up and tile jobs come in turns: whichever workers are awake take both.
+  LinkJobQueues(&q->jobs, &c->binner.jobs);
   return 0;
 }
 
@@ -148,6 +150,7 @@ void DestroyContext(QvGfxContext* c) {
   OpenBinsForPendingClears(c);
   FlushDraws(c);
   FreeContextMemory(c);
+  UnlinkJobQueues(&c->geometry.jobs, &c->binner.jobs);
   DestroyJobQueue(&c->geometry.jobs);
   DestroyTileBinner(&c->binner);
   DestroyJobQueue(&c->binner.jobs);

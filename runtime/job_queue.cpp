@@ -42,12 +42,47 @@ static Job TakeJob(JobQueue* queue) {
 // the processor away meanwhile to any thread that has work.
 static constexpr uint32_t kConsumerPolls = 300;
 
+// One job of the linked queue, if it has one waiting. visiting tells
+// UnlinkJobQueues when no worker of this queue can still reach the other.
+static int32_t RunPartnerJob(JobQueue* queue) {
+  if (!queue->partner.load(std::memory_order_relaxed)) return 0;
+  int32_t ran = 0;
+  queue->visiting.fetch_add(1);
+  JobQueue* partner = queue->partner.load();
+  if (partner && Semaphore32TryAcquire(&partner->jobsAvailable, 1) == 0) {
+    // Stop markers are only queued once the link is gone: this is a job.
+    Job job = TakeJob(partner);
+    job.function(job.user, job.index, job.count);
+    partner->completed.fetch_add(1);
+    ran = 1;
+  }
+  queue->visiting.fetch_sub(1);
+  return ran;
+}
+
+void LinkJobQueues(JobQueue* a, JobQueue* b) {
+  a->partner.store(b);
+  b->partner.store(a);
+}
+
+void UnlinkJobQueues(JobQueue* a, JobQueue* b) {
+  a->partner.store(nullptr);
+  b->partner.store(nullptr);
+  uint32_t spins = 0;
+  while (a->visiting.load() != 0 || b->visiting.load() != 0) SpinBackOff(&spins);
+}
+
 int64_t JobConsumerMain(void* workerRecord) {
   JobWorker* worker = static_cast<JobWorker*>(workerRecord);
   JobQueue* queue = worker->queue;
   for (;;) {
     uint32_t polls = 0, spins = 0;
     while (Semaphore32TryAcquire(&queue->jobsAvailable, 1) != 0) {
+      if (RunPartnerJob(queue)) {
+        polls = 0;
+        spins = 0;
+        continue;
+      }
       if (polls++ == kConsumerPolls) {
         Semaphore32Acquire(&queue->jobsAvailable, 1);
         break;
@@ -84,6 +119,8 @@ void CreateJobQueue(JobQueue* queue, uint32_t capacityHint, uint32_t threadCount
   queue->writeIndex.store(0);
   queue->submitted.store(0);
   queue->lastWaited = 0;
+  queue->partner.store(nullptr);
+  queue->visiting.store(0);
   queue->workers = nullptr;
   queue->ring = nullptr;
 

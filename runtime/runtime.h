@@ -169,6 +169,10 @@ struct JobQueue {
   std::atomic<uint32_t> submitted;
   uint32_t lastWaited;
   uint32_t mask;
+  // A linked queue whose jobs this queue's idle workers also take while they
+  // poll (LinkJobQueues), and how many of them are looking at it right now.
+  std::atomic<JobQueue*> partner;
+  std::atomic<uint32_t> visiting;
 };
 
 void CreateJobQueue(JobQueue* queue, uint32_t capacityHint, uint32_t threadCount);
@@ -176,3 +180,8 @@ void SubmitJobs(JobQueue* queue, uint32_t count, JobFunction function, void* use
 void WaitJobs(JobQueue* queue);
 void DestroyJobQueue(JobQueue* queue);
 int64_t JobConsumerMain(void* workerRecord);
+// Lets each queue's idle workers run the other's jobs: two queues whose
+// bursts follow each other then keep one set of threads busy, not two sets
+// taking turns at the processors. Unlink both before destroying either.
+void LinkJobQueues(JobQueue* a, JobQueue* b);
+void UnlinkJobQueues(JobQueue* a, JobQueue* b);

@@ -28,9 +28,11 @@ void SceneInit(TestScene* scene, uint32_t threads, uint64_t regionBytes) {
   InitTileBinner(&scene->binner, &scene->state, start, start + regionBytes - 4);
   CreateJobQueue(&scene->binner.jobs, 1024, threads);
   CreateJobQueue(&scene->setupQueue, 1024, threads);
+  LinkJobQueues(&scene->setupQueue, &scene->binner.jobs); // as the context links them
 }
 
 void SceneDestroy(TestScene* scene) {
+  UnlinkJobQueues(&scene->setupQueue, &scene->binner.jobs);
   DestroyJobQueue(&scene->setupQueue);
   DestroyJobQueue(&scene->binner.jobs);
   DestroyTileBinner(&scene->binner);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -119,6 +120,58 @@ TEST(JobQueueStress, ConcurrentSubmittersLoseNothing) {
   EXPECT_EQ(queue.completed.load(), 4 * kPerSubmitter * kBatches);
   for (uint32_t i = 0; i < 4 * kPerSubmitter; ++i) ASSERT_EQ(runs[i].load(), kBatches) << i;
   DestroyJobQueue(&queue);
+}
+
+// Linked queues: B's only worker is held by one of B's jobs, so B's other
+// jobs can only run on A's worker, which A keeps waking. Then both stop: a
+// stop marker taken by the wrong queue's worker would hang the destroy.
+struct Linked {
+  std::atomic<uint32_t> ran{0};
+  std::atomic<uint32_t> onHolder{0};
+  std::atomic<std::thread::id> holder{};
+  uint32_t count = 0;
+  std::unique_ptr<std::atomic<uint8_t>[]> runs;
+};
+
+TEST(JobQueueStress, LinkedQueuesRunEachOthersJobsAndStopCleanly) {
+  for (int trial = 0; trial < 20; trial++) {
+    JobQueue a, b;
+    CreateJobQueue(&a, 64, 2);
+    CreateJobQueue(&b, 64, 2);
+    LinkJobQueues(&a, &b);
+    Linked linked;
+    linked.count = 40; // fits beside the holder in the ring: submitting never waits for slots
+    linked.runs.reset(new std::atomic<uint8_t>[linked.count]);
+    for (uint32_t i = 0; i < linked.count; i++) linked.runs[i].store(0);
+    SubmitJobs(&b, 1, [](void* user, uint32_t, uint32_t) {
+      Linked* l = static_cast<Linked*>(user);
+      l->holder.store(std::this_thread::get_id());
+      while (l->ran.load() < l->count) std::this_thread::yield();
+    }, &linked);
+    while (linked.holder.load() == std::thread::id()) std::this_thread::yield();
+    SubmitJobs(&b, linked.count, [](void* user, uint32_t index, uint32_t) {
+      Linked* l = static_cast<Linked*>(user);
+      l->runs[index].fetch_add(1);
+      if (std::this_thread::get_id() == l->holder.load()) l->onHolder.fetch_add(1);
+      l->ran.fetch_add(1);
+    }, &linked);
+    for (int wake = 0; linked.ran.load() < linked.count && wake < 20000; wake++) {
+      SubmitJobs(&a, 1, [](void*, uint32_t, uint32_t) {}, nullptr);
+      std::this_thread::sleep_for(std::chrono::microseconds(500));
+    }
+    const bool ranElsewhere = linked.ran.load() >= linked.count;
+    EXPECT_TRUE(ranElsewhere) << "trial " << trial << ": the held queue's jobs never ran on the other queue's worker";
+    if (!ranElsewhere) linked.ran.fetch_add(linked.count); // lets the holder go
+    WaitJobs(&b);
+    WaitJobs(&a);
+    for (uint32_t i = 0; i < linked.count; i++) ASSERT_EQ(linked.runs[i].load(), 1u) << i;
+    EXPECT_EQ(linked.onHolder.load(), 0u);
+    EXPECT_EQ(b.completed.load(), b.submitted.load());
+    UnlinkJobQueues(&a, &b);
+    DestroyJobQueue(&a);
+    DestroyJobQueue(&b);
+    if (!ranElsewhere) break;
+  }
 }
 
 } // namespace
