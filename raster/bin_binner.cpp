@@ -127,23 +127,31 @@ void SharePassWork(TileBinner* b) {
   b->workNext.store(0, std::memory_order_relaxed);
 }
 
-constexpr uint32_t kTilesPerClaim = 4;
+constexpr uint32_t kTilesPerClaim = 4; // the smallest claim
 
-// JobFunction: user is the binner. Takes tiles, then clear runs, until none
-// are left.
-void RunTilePassWork(void* user, uint32_t, uint32_t) {
+// JobFunction: user is the binner; count is the number of these jobs. Takes
+// tiles, then clear runs, until none are left. A claim is a share of what is
+// left (guided: big first, down to a few tiles at the end), so each thread
+// works through long runs of neighbouring tiles, which share triangles, and
+// the shared counter changes hands a few dozen times a pass, not hundreds.
+void RunTilePassWork(void* user, uint32_t, uint32_t count) {
   TileBinner* b = static_cast<TileBinner*>(user);
   const uint32_t busy = b->busyCount, total = busy + b->clearRunCount;
+  const uint32_t parts = 2 * (count ? count : 1);
+  uint32_t first = b->workNext.load(std::memory_order_relaxed);
   for (;;) {
-    // Neighbouring tiles share triangles: taken a few at a time, their
-    // triangles' data is read on one processor, not fetched by both.
-    const uint32_t first = b->workNext.fetch_add(kTilesPerClaim, std::memory_order_relaxed);
-    if (first >= total) return;
-    const uint32_t end = first + kTilesPerClaim < total ? first + kTilesPerClaim : total;
+    uint32_t take;
+    do {
+      if (first >= total) return;
+      take = (total - first) / parts;
+      if (take < kTilesPerClaim) take = kTilesPerClaim;
+    } while (!b->workNext.compare_exchange_weak(first, first + take, std::memory_order_relaxed));
+    const uint32_t end = first + take < total ? first + take : total;
     for (uint32_t k = first; k < end; k++) {
       if (k < busy) RunTileJob(b->tileJobs, b->busyTiles[k], b->tileJobCount);
       else FillClearRun(b->renderState, &b->clearRuns[k - busy]);
     }
+    first = b->workNext.load(std::memory_order_relaxed);
   }
 }
 
