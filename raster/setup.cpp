@@ -133,9 +133,6 @@ void BinHit(void* user, uint32_t code, EdgeList edges) {
   previous->next = node;
 }
 
-// Sets up and bins the record at queue position `position` of `job`.
-// Returns 0 when nothing was binned (the caller moves past it), 1 when the
-// job's position was moved on here, or found rewound by a full region.
 // A set-up job's share of the bin region: triangles are carved from it, and
 // it is committed as a whole when the job stops setting up (at its end, at
 // the gate) or needs a new one. One shared allocation and commit per chunk,
@@ -154,8 +151,10 @@ void ReleaseBinChunk(TileBinner* binner, BinChunk* chunk) {
   chunk->bytes = 0;
 }
 
-// A committed chunk must never be held while waiting for a full region to be
-// drawn: that draw waits for every block below it to be committed.
+// A block of size bytes from the job's chunk, or from a new chunk once the
+// old one is released. A job must not hold an uncommitted chunk while it
+// waits (at the gate, for a full region to be drawn): that draw waits for
+// every block below it to be committed.
 uint8_t* CarveBinBlock(TileBinner* binner, BinChunk* chunk, uint64_t size) {
   if (chunk->bytes && size <= (uint64_t)(chunk->end - chunk->cursor)) {
     uint8_t* block = chunk->cursor;
@@ -173,6 +172,9 @@ uint8_t* CarveBinBlock(TileBinner* binner, BinChunk* chunk, uint64_t size) {
   return block;
 }
 
+// Sets up and bins the record at queue position `position` of `job`.
+// Returns 0 when nothing was binned (the caller moves past it), 1 when the
+// job's position was moved on here, or found rewound by a full region.
 int32_t SetupTriangle(TileBinner* binner, const RenderState* s, SetupJob* job, uint32_t position, BinChunk* chunk) {
   const TriangleRecord* t = binner->queueBase + position;
   const PipelineState* ps = t->pipeline;
