@@ -5,9 +5,11 @@
 
 #include <cstdint>
 
+#include "app/options.h"
 #include "app/platform.h"
 #include "gfx/gfx.h"
 #include "input/input.h"
+#include "present/pacing.h"
 
 // 0 on success, 1 when the presenter (or the graphics context) cannot be
 // started; nothing after the failed step exists then.
@@ -32,9 +34,24 @@ enum AppTestState : int32_t {
   kStateResult = 6,
 };
 
+// The states of a running step: from its draw to its last Trial frame.
+inline int32_t AppStateInStep(int32_t state) {
+  return state == kStateNewStep || state == kStateToggleCandidate || state == kStateResetTrial || state == kStateTrial;
+}
+
 constexpr int32_t kStepCount = 20;
 constexpr uint32_t kInputHistoryLength = 256;
 constexpr int32_t kQuitResult = 10;
+
+// Which devices gave a frame's movement (the record's input column).
+constexpr uint8_t kSourceKeys = 1u << 0;
+constexpr uint8_t kSourceJoystick = 1u << 1;
+constexpr uint8_t kSourceMouse = 1u << 2;
+
+// A frame's mouse motion in counts.
+struct MouseMotion {
+  int32_t dx, dy;
+};
 
 struct Xorshift128 {
   uint32_t x, y, z, w;
@@ -60,6 +77,9 @@ struct AppState {
   Xorshift128 generator;
   InputWord InputHistory[kInputHistoryLength];
   uint32_t historyCounter;
+  // Beside InputHistory: same index, emptied with it.
+  MouseMotion MouseHistory[kInputHistoryLength];
+  uint8_t SourceHistory[kInputHistoryLength]; // kSource* bits of the frame's movement
   int32_t KeyHoldCount[kKeyboardStateBytes];
   uint8_t keyboardState[kKeyboardStateBytes];
   float fps;
@@ -74,6 +94,8 @@ struct AppRuntime {
   int32_t joystickPresent;
   int32_t keyboardPresent; // a keyboard device exists
   int32_t keyboardEnabled;
+  int32_t mousePresent;
+  int32_t mouseCaptured; // last value handed to MouseCapture
   JoystickInput joystick;
   JoystickState joystickState;
   Stopwatch clock; // frame-rate clock, started by AppInitialize
@@ -83,6 +105,9 @@ struct AppRuntime {
   Surface depthSurface;
   int32_t depthCreated;
   int32_t fontsLoaded;
+  // The rate the presenter runs at and its limiter period (16666 µs at 60 Hz).
+  double rateHz;
+  int32_t framePeriodMicros;
 };
 
 extern AppState g_app;

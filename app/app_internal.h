@@ -16,6 +16,7 @@ struct AppHooks {
   char resultsPath[512];     // empty: no results record
   uint32_t (*localTime)();   // null: LocalTimeSeconds
   int32_t failStartupStep;   // AppStartupStep made to fail, 0 = none
+  int32_t upgradeStopAfter;  // results upgrade gives up after this many steps, 0 = never
 };
 
 extern AppHooks g_appHooks;
@@ -24,15 +25,32 @@ extern AppHooks g_appHooks;
 // (after a failed start-up step, or by AppFinalize).
 void ReleaseStarted();
 
+// Hands the step's capture of the pointer to the platform (1 while a step runs).
+void CaptureMouse(int32_t capture);
+
 // Microseconds since AppInitialize started the application clock.
 uint64_t AppElapsedMicroseconds();
 
 // ---- Results record (app/results_record.cpp) ------------------------------------
+constexpr char kResultsHeader[] =
+    "run_started,platform,delay_frames,step,delayed,submitted,correct,flips,step_frames,late_frames,"
+    "max_interval_ms,frame_us,input,procedure,participant\n";
+// The header of records written before the last four columns existed.
+constexpr char kResultsHeaderBeforeRates[] =
+    "run_started,platform,delay_frames,step,delayed,submitted,correct,flips,step_frames,late_frames,"
+    "max_interval_ms\n";
+constexpr uint32_t kResultsPathBytes = 512;
+// Rewrites a record with the old header to the new one (app/results_upgrade.cpp);
+// 0 when the record's name now holds the upgraded file. stopAfterSteps
+// (test hook, 0 = never) gives up after that many rows or renames, as a crash.
+int32_t UpgradeResultsFile(const char* path, int32_t stopAfterSteps);
+
 // One line per judged step, appended to qvdelay_results.csv beside the log.
 // Called by the delay test on the main thread at these moments:
 void ResultsRunStarted();       // the delay has been chosen
 void ResultsStepStarted();      // NewStep
 void ResultsFlipped();          // ToggleCandidate
+void ResultsMarkerMoved(uint8_t sources); // Trial: kSource* bits of the sample that moved the marker
 // Around the state machine and the frame's present: whether this frame
 // belongs to a step, then the present interval it ended with.
 void ResultsFrameBegins(int32_t state);

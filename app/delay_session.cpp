@@ -74,27 +74,54 @@ int32_t ReadKeyboard() {
   return 0;
 }
 
-InputWord SampleInput() {
+// This frame's input word; *sources says which devices gave movement and
+// *motion is the mouse's motion since the last frame.
+InputWord SampleInput(uint8_t* sources, MouseMotion* motion) {
   AppRuntime& r = g_appRuntime;
   InputWord word = 0;
+  *sources = 0;
+  motion->dx = 0;
+  motion->dy = 0;
   if (r.joystickPresent) {
     int32_t failed = r.platform->JoystickRead(&r.joystickState) != 0;
     word = JoystickInputUpdate(&r.joystick, failed ? nullptr : &r.joystickState);
+    if (word & kInputMovementBits) *sources |= kSourceJoystick;
   }
   if (r.keyboardEnabled && r.keyboardPresent) {
     ReadKeyboard();
-    word |= KeyboardMovementBits(g_app.keyboardState);
+    InputWord keys = KeyboardMovementBits(g_app.keyboardState);
+    if (keys != 0) *sources |= kSourceKeys;
+    word |= keys;
   }
+  if (r.mousePresent && r.platform->MouseRead(&motion->dx, &motion->dy) != 0) {
+    motion->dx = 0;
+    motion->dy = 0;
+  }
+  if (motion->dx != 0 || motion->dy != 0) *sources |= kSourceMouse;
   return word;
 }
 
-void MoveMarker(InputWord sample) {
+float Clamp(float v, float high) { return v > 0.0f ? (v < high ? v : high) : 0.0f; }
+
+// The keys' bits first, each with its own clamp, then the mouse motion of the
+// same frame, each axis clamped to the screen.
+void MoveMarker(InputWord sample, MouseMotion motion) {
   float* p = g_app.markerPos;
   if (sample & kInputLeft) p[0] = p[0] - 2.0f > 0.0f ? p[0] - 2.0f : 0.0f;
   if (sample & kInputRight) p[0] = p[0] + 2.0f < 320.0f ? p[0] + 2.0f : 320.0f;
   if (sample & kInputUp) p[1] = p[1] - 2.0f > 0.0f ? p[1] - 2.0f : 0.0f;
   if (sample & kInputDown) p[1] = p[1] + 2.0f < 240.0f ? p[1] + 2.0f : 240.0f;
+  if (motion.dx != 0 || motion.dy != 0) {
+    float scale = AppGetOptions()->mouseScale;
+    p[0] = Clamp(p[0] + float(motion.dx) * scale, 320.0f);
+    p[1] = Clamp(p[1] + float(motion.dy) * scale, 240.0f);
+  }
 }
+
+// The 60 Hz texts stay as they are; other rates name themselves.
+int32_t AtSixtyHertz() { return g_appRuntime.framePeriodMicros == RatePeriodMicros(kDefaultRefreshRate); }
+
+int32_t RoundedRate() { return int32_t(g_appRuntime.rateHz + 0.5); }
 
 float Score() {
   const AppState& a = g_app;
@@ -104,10 +131,20 @@ float Score() {
   return float(right) * 100.0f / float(a.stepIndex);
 }
 
+// Below the select screen's list at rates other than 60 Hz: what a frame is.
+const char* RateLine() {
+  static char line[64];
+  if (AtSixtyHertz()) return "";
+  FormatBounded(line, sizeof(line), "\nat %d Hz one frame is %.1f ms\n", RoundedRate(),
+                double(g_appRuntime.framePeriodMicros) / 1000.0);
+  return line;
+}
+
 void StepSelectDelay() {
   Print(16, 16, 0, kWhite,
         "Select delay frames.\n\n[2] ... 1 or 2 frames\n[3] ... 1 or 3 frames\n[4] ... 1 or 4 frames\n"
-        "[5] ... 1 or 5 frames\n[6] ... 1 or 6 frames\n[7] ... 1 or 7 frames\n[8] ... 1 or 8 frames\n");
+        "[5] ... 1 or 5 frames\n[6] ... 1 or 6 frames\n[7] ... 1 or 7 frames\n[8] ... 1 or 8 frames\n%s",
+        RateLine());
   for (uint8_t code = kScanDigit2; code <= kScanDigit8; ++code) {
     if (Pressed(code)) {
       g_app.delayFrames = code - 1; // scan code 0x01 + d
@@ -126,8 +163,10 @@ void StepTrial() {
         a.stepIndex, kStepCount, a.candidate ? "A" : "B");
   if (a.stateFrame > a.delayFrames) {
     uint32_t d = a.candidate == a.delayedCandidate ? uint32_t(a.delayFrames) : 1u;
-    InputWord sample = a.InputHistory[(a.historyCounter - d) & (kInputHistoryLength - 1)];
-    MoveMarker(sample);
+    uint32_t entry = (a.historyCounter - d) & (kInputHistoryLength - 1);
+    InputWord sample = a.InputHistory[entry];
+    MoveMarker(sample, a.MouseHistory[entry]);
+    ResultsMarkerMoved(a.SourceHistory[entry]);
     Print(a.markerPos[0] - 9.0f, a.markerPos[1] - 6.0f, -0.1f, kPink, "dAb");
     const char* bit[8];
     for (int32_t i = 0; i < 8; ++i) bit[i] = (sample >> i) & 1 ? "x" : "-";
@@ -190,6 +229,8 @@ void StepStateMachine() {
       a.markerPos[2] = 0.0f;
       a.markerPos[3] = 1.0f;
       memset(a.InputHistory, 0, sizeof(a.InputHistory));
+      memset(a.MouseHistory, 0, sizeof(a.MouseHistory));
+      memset(a.SourceHistory, 0, sizeof(a.SourceHistory));
     }
     SetState(kStateTrial);
     break;
@@ -202,6 +243,13 @@ void StepStateMachine() {
 
 } // namespace
 
+void CaptureMouse(int32_t capture) {
+  AppRuntime& r = g_appRuntime;
+  if (r.platform == nullptr || r.platform->MouseCapture == nullptr) return;
+  r.platform->MouseCapture(capture);
+  r.mouseCaptured = capture;
+}
+
 int32_t AppUpdate() {
   AppState& a = g_app;
   AppRuntime& r = g_appRuntime;
@@ -210,20 +258,30 @@ int32_t AppUpdate() {
   MeasureFrameRate();
   RecordPreamble();
 
-  InputWord word = SampleInput();
+  uint8_t sources = 0;
+  MouseMotion motion;
+  InputWord word = SampleInput(&sources, &motion);
   for (uint32_t i = 0; i < kKeyboardStateBytes; ++i) {
     // Saturates instead of wrapping back to a fresh press after 2^31 frames.
     int32_t held = a.KeyHoldCount[i];
     a.KeyHoldCount[i] = a.keyboardState[i] != 0 ? (held < INT32_MAX ? held + 1 : held) : 0;
   }
-  a.InputHistory[a.historyCounter & (kInputHistoryLength - 1)] = word;
+  uint32_t entry = a.historyCounter & (kInputHistoryLength - 1);
+  a.InputHistory[entry] = word;
+  a.MouseHistory[entry] = motion;
+  a.SourceHistory[entry] = sources;
   a.historyCounter += 1;
 
   ResultsFrameBegins(a.state);
   StepStateMachine();
+  CaptureMouse(AppStateInStep(a.state));
 
   Print(260, 210, 0, kWhite, "FPS %2.1f\n", double(a.fps));
-  if (a.fps < 55.0f && (a.stateFrame & 6) != 0) Print(60, 140, 0, kPink, "ERROR : cannot keep 60 fps...orz");
+  if (AtSixtyHertz()) {
+    if (a.fps < 55.0f && (a.stateFrame & 6) != 0) Print(60, 140, 0, kPink, "ERROR : cannot keep 60 fps...orz");
+  } else if (a.fps < float(g_appRuntime.rateHz * 55.0 / 60.0) && (a.stateFrame & 6) != 0) {
+    Print(60, 140, 0, kPink, "ERROR : cannot keep %d fps...orz", RoundedRate());
+  }
 
   EndFrame(&r.context, r.presenter, 5);
   ResultsFrameEnded();

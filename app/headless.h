@@ -1,4 +1,4 @@
-// Headless platform: scripted keyboard and joystick per frame, frames kept in
+// Headless platform: scripted keyboard, joystick and mouse per frame, frames kept in
 // memory, optional real 60 Hz pacing. Used by the tests and by the tool
 // qvdelay_headless, which writes chosen frames as PPM files.
 #pragma once
@@ -13,17 +13,22 @@ struct HeadlessFrameInput {
   int32_t keyboardLost;              // keyboard reads fail this frame
   int32_t joystickLost;              // joystick read fails this frame
   JoystickState joystick;
+  int32_t mouseDx, mouseDy; // mouse motion of each frame, in counts
+  int32_t mouseLost;        // mouse reads fail this frame
 };
 
 struct HeadlessConfig {
   int32_t hasKeyboard;
   int32_t hasJoystick;
-  int32_t paced;              // hold 16666 µs per frame in present mode 5
+  int32_t hasMouse;
+  int32_t paced;              // hold one frame period (16666 µs at 60 Hz) per frame in present mode 5
   int32_t failPresenterStart; // PresenterInitialize fails at its step
   uint32_t keptFrames;        // frames the memory presenter keeps readable
 };
 
-// Keyboard, no joystick, paced, 2 kept frames.
+// Keyboard and mouse, no joystick, paced, 2 kept frames. The memory
+// presenter's display has no rate of its own: it runs at the rate asked for
+// (AppOptions), 60 Hz without one.
 void HeadlessConfigDefault(HeadlessConfig* config);
 // Configures the headless platform (copying config) and returns its table.
 const Platform* HeadlessPlatform(const HeadlessConfig* config);
@@ -43,6 +48,8 @@ const MemoryPresenter* HeadlessMemoryPresenter();
 // the next HeadlessPlatform).
 void HeadlessReleaseFrames();
 const FrameLimiter* HeadlessLimiter();
+// What the application last asked of the pointer (1: captured for a step).
+int32_t HeadlessMouseCaptured();
 
 // Timing of the last presented frame (NowMicroseconds(1)): the device read
 // that gave its input and the end of its present.

@@ -1,5 +1,7 @@
-// qvdelay_headless <script> [output directory]
-// qvdelay_headless --version
+// qvdelay_headless [options] <script> [output directory]
+// qvdelay_headless --version | --help
+// The options are qvdelay's (--rate HZ, --mouse-scale F, --participant NAME):
+// paced frames then run at that rate.
 // Runs the program on the headless platform, frame by frame as the script
 // says, and writes the frames marked "dump" as binary PPM files named
 // frame_NNNNN.ppm (NNNNN = index of the AppUpdate call, from 0).
@@ -9,8 +11,9 @@
 //   joystick          a joystick is attached
 //   nokeyboard        no keyboard is attached
 //   unpaced           no 60 Hz pacing
-//   steadyclock       the frame-rate clock advances exactly 1/60 s per
-//                     frame, so the frames do not depend on the machine
+//   nomouse           no mouse is attached
+//   steadyclock       the frame-rate clock advances exactly one frame period
+//                     (1/60 s) per frame, so the frames do not depend on the machine
 //   results <path>    the results record goes to path instead of
 //                     qvdelay_results.csv beside app_log.txt
 //   results off       no results record
@@ -21,6 +24,8 @@
 //     jx=<v> jy=<v> jz=<v> jrz=<v>  joystick axes, -1000 .. 1000
 //     jb=<n>            joystick button n held
 //     hat=<v>           hat 0 in hundredths of a degree
+//     mx=<n> my=<n>     mouse motion of every frame, in counts
+//     mslost            mouse reads fail
 //     dump              write these frames
 //     quit              post the quit message after these frames
 // After the last entry the program is told to quit.
@@ -54,7 +59,9 @@ struct Script {
   uint32_t frame; // index of the frame running now
 };
 
-uint64_t SteadyClock(void* user) { return uint64_t(static_cast<Script*>(user)->frame) * 1000000u / 60u; }
+uint64_t SteadyClock(void* user) {
+  return uint64_t(static_cast<Script*>(user)->frame) * 1000000u / uint64_t(RunningRate() + 0.5);
+}
 
 struct NamedKey {
   const char* name;
@@ -106,6 +113,10 @@ int32_t ParseToken(const char* token, ScriptEntry* entry) {
       entry->input.joystick.rgbButtons[value] = 0x80;
     } else if (n == 3 && strncmp(token, "hat", 3) == 0) {
       entry->input.joystick.rgdwPOV[0] = uint32_t(value);
+    } else if (n == 2 && strncmp(token, "mx", 2) == 0) {
+      entry->input.mouseDx = int32_t(value);
+    } else if (n == 2 && strncmp(token, "my", 2) == 0) {
+      entry->input.mouseDy = int32_t(value);
     } else {
       return 1;
     }
@@ -115,6 +126,8 @@ int32_t ParseToken(const char* token, ScriptEntry* entry) {
     entry->input.keyboardLost = 1;
   } else if (strcmp(token, "jslost") == 0) {
     entry->input.joystickLost = 1;
+  } else if (strcmp(token, "mslost") == 0) {
+    entry->input.mouseLost = 1;
   } else if (strcmp(token, "dump") == 0) {
     entry->dump = 1;
   } else if (strcmp(token, "quit") == 0) {
@@ -172,22 +185,37 @@ int32_t Step(void* user, uint32_t frame, const uint8_t* last, HeadlessFrameInput
 } // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 2 && strcmp(argv[1], "--version") == 0) {
+  const char kUsage[] = "usage: qvdelay_headless [options] <script> [output directory]";
+  AppOptions options;
+  AppOptionsDefault(&options);
+  int first = 1;
+  char error[256];
+  if (ParseAppOptions(argc, argv, 1, &options, &first, error, sizeof(error)) != kOptionsOk) {
+    fprintf(stderr, "qvdelay_headless: %s\n", error);
+    return kOptionsBad;
+  }
+  if (options.version) {
     printf("qvdelay %s\n", QV_VERSION_STRING);
     return 0;
   }
-  if (argc < 2) {
-    fprintf(stderr, "usage: qvdelay_headless <script> [output directory]\n");
-    return 2;
+  if (options.help) {
+    PrintAppOptionsHelp(stdout, kUsage);
+    return 0;
   }
-  FILE* file = fopen(argv[1], "rb");
+  if (argc - first < 1 || argc - first > 2) {
+    fprintf(stderr, "%s\n", kUsage);
+    return kOptionsBad;
+  }
+  AppSetOptions(&options);
+  const char* scriptPath = argv[first];
+  FILE* file = fopen(scriptPath, "rb");
   if (file == nullptr) {
-    fprintf(stderr, "cannot open %s\n", argv[1]);
+    fprintf(stderr, "cannot open %s\n", scriptPath);
     return 2;
   }
   MemInitialize();
   static ScriptEntry entries[kMaxEntries];
-  Script script = {entries, 0, 0, 0, argc > 2 ? argv[2] : ".", 0, 0, 0};
+  Script script = {entries, 0, 0, 0, argc - first > 1 ? argv[first + 1] : ".", 0, 0, 0};
   HeadlessConfig config;
   HeadlessConfigDefault(&config);
   char line[1024];
@@ -206,6 +234,8 @@ int main(int argc, char** argv) {
       config.hasJoystick = 1;
     } else if (strcmp(token, "nokeyboard") == 0) {
       config.hasKeyboard = 0;
+    } else if (strcmp(token, "nomouse") == 0) {
+      config.hasMouse = 0;
     } else if (strcmp(token, "unpaced") == 0) {
       config.paced = 0;
     } else if (strcmp(token, "steadyclock") == 0) {
@@ -213,13 +243,13 @@ int main(int argc, char** argv) {
     } else if (strcmp(token, "results") == 0) {
       char* value = NextToken(&save);
       if (value == nullptr) {
-        fprintf(stderr, "%s:%u: results needs a path or off\n", argv[1], lineNumber);
+        fprintf(stderr, "%s:%u: results needs a path or off\n", scriptPath, lineNumber);
         return 2;
       }
       AppSetResultsPath(strcmp(value, "off") == 0 ? "" : value);
     } else if (token[0] >= '0' && token[0] <= '9') {
       if (script.count == kMaxEntries) {
-        fprintf(stderr, "%s:%u: too many entries\n", argv[1], lineNumber);
+        fprintf(stderr, "%s:%u: too many entries\n", scriptPath, lineNumber);
         return 2;
       }
       ScriptEntry* e = &entries[script.count++];
@@ -228,12 +258,12 @@ int main(int argc, char** argv) {
       e->frames = uint32_t(strtoul(token, nullptr, 10));
       while ((token = NextToken(&save)) != nullptr) {
         if (ParseToken(token, e) != 0) {
-          fprintf(stderr, "%s:%u: unknown token %s\n", argv[1], lineNumber, token);
+          fprintf(stderr, "%s:%u: unknown token %s\n", scriptPath, lineNumber, token);
           return 2;
         }
       }
     } else {
-      fprintf(stderr, "%s:%u: unknown line\n", argv[1], lineNumber);
+      fprintf(stderr, "%s:%u: unknown line\n", scriptPath, lineNumber);
       return 2;
     }
   }

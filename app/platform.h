@@ -73,6 +73,20 @@ struct Platform {
   // (null: nothing to do): answers messages sent to the window, which the
   // presenter's window-state follow-up may send from the render thread.
   void (*FramePump)(void);
+
+  // The mouse; null members (and tables that leave them out) mean no mouse.
+  // AppInitialize, after KeyboardSetup: 0 when a mouse is usable (it is then
+  // read every frame), 7 when there is none.
+  int32_t (*MouseSetup)(void);
+  // Motion since the last read, in the device's counts (x right, y down).
+  // 0 on success. On failure (lost, window in the background) the device is
+  // re-acquired, 1 returned and the motion is 0.
+  int32_t (*MouseRead)(int32_t* dx, int32_t* dy);
+  // Main thread, once per frame, and with 0 before AppFinalize releases
+  // anything: 1 while a step runs. Then the pointer is not drawn over the
+  // picture and its motion stays with the window; with 0 it is given back.
+  // The platform also gives it back whenever the window loses the focus.
+  void (*MouseCapture)(int32_t capture);
 };
 
 // The table used by AppInitialize, AppUpdate and AppFinalize. Must be set

@@ -29,6 +29,7 @@ struct HeadlessPlatformState {
   HeadlessStepFn step;
   void* stepUser;
   uint32_t frame;
+  int32_t mouseCaptured; // what the application last asked for
 };
 
 HeadlessPlatformState s_headless;
@@ -61,7 +62,9 @@ int32_t HeadlessPresenterInitialize(Presenter** presenter) {
   p->base.AcquireFrameSurface = HeadlessAcquire;
   p->base.PresentFrame = HeadlessPresent;
   p->paced = s_headless.config.paced;
-  FrameLimiterInit(&p->limiter, kDefaultRefreshRate, nullptr, nullptr, nullptr);
+  double rate = DisplayRateChoose(0.0, 0);
+  SetRunningRate(rate);
+  FrameLimiterInit(&p->limiter, rate, nullptr, nullptr, nullptr);
   // Two black frames before the first frame of the test, as on a screen.
   for (int32_t i = 0; i < 2; ++i) {
     Surface* surface = HeadlessAcquire(&p->base);
@@ -101,6 +104,20 @@ int32_t HeadlessJoystickRead(JoystickState* state) {
   return 0;
 }
 
+int32_t HeadlessMouseSetup() { return s_headless.config.hasMouse ? 0 : 7; }
+
+int32_t HeadlessMouseRead(int32_t* dx, int32_t* dy) {
+  NoteRead();
+  *dx = 0;
+  *dy = 0;
+  if (s_headless.input.mouseLost) return 1;
+  *dx = s_headless.input.mouseDx;
+  *dy = s_headless.input.mouseDy;
+  return 0;
+}
+
+void HeadlessMouseCapture(int32_t capture) { s_headless.mouseCaptured = capture; }
+
 int32_t HeadlessPumpMessages() {
   s_headless.frame += 1;
   if (s_headless.step != nullptr) {
@@ -115,7 +132,8 @@ int32_t HeadlessPumpMessages() {
 const Platform kHeadlessPlatform = {
     HeadlessDevicesSetup, HeadlessDevicesRelease, HeadlessPresenterInitialize, HeadlessPresenterShutdown,
     HeadlessJoystickSetup, HeadlessKeyboardSetup, HeadlessKeyboardRead, HeadlessJoystickRead,
-    HeadlessPumpMessages, "headless",           nullptr,
+    HeadlessPumpMessages, "headless",           nullptr,           HeadlessMouseSetup,
+    HeadlessMouseRead,    HeadlessMouseCapture,
 };
 
 } // namespace
@@ -123,6 +141,7 @@ const Platform kHeadlessPlatform = {
 void HeadlessConfigDefault(HeadlessConfig* config) {
   memset(config, 0, sizeof(*config));
   config->hasKeyboard = 1;
+  config->hasMouse = 1;
   config->paced = 1;
   config->keptFrames = 2;
 }
@@ -168,6 +187,8 @@ const MemoryPresenter* HeadlessMemoryPresenter() {
 
 uint64_t HeadlessFrameReadMicros() { return s_headless.frameReadMicros.load(); }
 uint64_t HeadlessPresentEndMicros() { return s_headless.presentEndMicros.load(); }
+
+int32_t HeadlessMouseCaptured() { return s_headless.mouseCaptured; }
 
 const FrameLimiter* HeadlessLimiter() { return &s_headless.presenter.limiter; }
 

@@ -13,11 +13,7 @@
 
 namespace {
 
-constexpr char kResultsHeader[] =
-    "run_started,platform,delay_frames,step,delayed,submitted,correct,flips,step_frames,late_frames,"
-    "max_interval_ms\n";
-constexpr uint64_t kLateIntervalMicros = 25000;
-constexpr uint32_t kPathBytes = 512;
+constexpr uint32_t kPathBytes = kResultsPathBytes;
 constexpr uint32_t kTimeBytes = 20; // YYYY-MM-DDTHH:MM:SS and its terminator
 
 enum ResultsFileState : int32_t {
@@ -37,12 +33,24 @@ struct ResultsRecord {
   int32_t stepFrames;
   int32_t lateFrames;
   uint64_t maxIntervalMicros;
+  uint8_t sources;       // kSource* bits of what moved the marker in this step
   int32_t frameInStep;
   int32_t havePresentEnd;
   uint64_t lastPresentEnd; // µs on the application clock
 };
 
 ResultsRecord s_results;
+
+// A frame is late when it comes more than 1.5 frame periods after the one
+// before: 25 ms at 60 Hz.
+uint64_t LateIntervalMicros() { return uint64_t(1.5e6 / RunningRate() + 0.5); }
+
+// The input column: the devices in a fixed order, joined by '+'.
+const char* SourceNames(uint8_t sources) {
+  static const char* const kNames[8] = {"none",       "keys",           "joystick",       "keys+joystick",
+                                        "mouse",      "keys+mouse",     "joystick+mouse", "keys+joystick+mouse"};
+  return kNames[sources & 7];
+}
 
 // Local seconds since 1970 as a calendar date and time (days to civil date
 // by the proleptic Gregorian rules).
@@ -104,9 +112,19 @@ void AvoidLastRunName(const char* lastLine, uint32_t length) {
   }
 }
 
+// head (headBytes read from the file's start) begins with header, whose
+// line may end in "\r\n" in the file.
+int32_t StartsWithHeader(const char* head, size_t headBytes, const char* header, size_t headerSize) {
+  const size_t lineBytes = headerSize - 2; // without "\n" and the terminator
+  return headBytes > lineBytes && memcmp(head, header, lineBytes) == 0 &&
+         (head[lineBytes] == '\n' ||
+          (headBytes > lineBytes + 1 && head[lineBytes] == '\r' && head[lineBytes + 1] == '\n'));
+}
+
 // Looks at an existing file: 0 with *prefix set to what must precede our
 // line (the header for an empty or new file, a newline after a cut last
-// line, or nothing), 1 when the file is someone else's.
+// line, or nothing), 1 when the file is someone else's, 2 when it has the
+// old header and could not be upgraded.
 int32_t CheckFile(const char* path, const char** prefix) {
   *prefix = "";
   FILE* file = fopen(path, "rb");
@@ -121,13 +139,12 @@ int32_t CheckFile(const char* path, const char** prefix) {
     *prefix = kResultsHeader;
     return 0;
   }
-  const size_t lineBytes = sizeof(kResultsHeader) - 2; // without "\n"
-  int32_t ours = headBytes > lineBytes && memcmp(head, kResultsHeader, lineBytes) == 0 &&
-                 (head[lineBytes] == '\n' || (headBytes > lineBytes + 1 && head[lineBytes] == '\r' &&
-                                              head[lineBytes + 1] == '\n'));
-  if (!ours) {
+  if (!StartsWithHeader(head, headBytes, kResultsHeader, sizeof(kResultsHeader))) {
     fclose(file);
-    return 1;
+    if (!StartsWithHeader(head, headBytes, kResultsHeaderBeforeRates, sizeof(kResultsHeaderBeforeRates))) return 1;
+    if (UpgradeResultsFile(path, g_appHooks.upgradeStopAfter) != 0) return 2;
+    file = fopen(path, "rb");
+    if (file == nullptr) return 2;
   }
   char tail[256];
   long size = fseek(file, 0, SEEK_END) == 0 ? ftell(file) : -1;
@@ -169,14 +186,14 @@ void ResultsStepStarted() {
   r.stepFrames = 0;
   r.lateFrames = 0;
   r.maxIntervalMicros = 0;
+  r.sources = 0;
 }
 
 void ResultsFlipped() { s_results.flips += 1; }
 
-void ResultsFrameBegins(int32_t state) {
-  s_results.frameInStep = state == kStateNewStep || state == kStateToggleCandidate ||
-                          state == kStateResetTrial || state == kStateTrial;
-}
+void ResultsMarkerMoved(uint8_t sources) { s_results.sources |= sources; }
+
+void ResultsFrameBegins(int32_t state) { s_results.frameInStep = AppStateInStep(state); }
 
 void ResultsFrameEnded() {
   ResultsRecord& r = s_results;
@@ -185,7 +202,7 @@ void ResultsFrameEnded() {
     r.stepFrames += 1;
     if (r.havePresentEnd) {
       uint64_t interval = now > r.lastPresentEnd ? now - r.lastPresentEnd : 0;
-      if (interval > kLateIntervalMicros) r.lateFrames += 1;
+      if (interval > LateIntervalMicros()) r.lateFrames += 1;
       if (interval > r.maxIntervalMicros) r.maxIntervalMicros = interval;
     }
   }
@@ -201,9 +218,18 @@ void ResultsStepJudged(int32_t step, int32_t delayedCandidate, int32_t submitted
 
   const char* prefix = "";
   if (r.fileState != kFileReady) {
-    if (CheckFile(path, &prefix) != 0) {
+    int32_t checked = CheckFile(path, &prefix);
+    if (checked == 1) {
       r.fileState = kFileRefused;
       LogPrintf("%s: the first line is not the results header; this run is not recorded\n", path);
+      return;
+    }
+    if (checked == 2) {
+      // The old file stays as it was; the next step tries again.
+      if (!r.failureLogged) {
+        r.failureLogged = 1;
+        LogPrintf("%s: has the old header and cannot be upgraded; steps of this run may be missing from it\n", path);
+      }
       return;
     }
   }
@@ -212,10 +238,11 @@ void ResultsStepJudged(int32_t step, int32_t delayedCandidate, int32_t submitted
                              : "unknown";
   char line[sizeof(kResultsHeader) + 256];
   int32_t length = FormatBounded(
-      line, sizeof(line), "%s%s,%s,%d,%d,%s,%s,%d,%d,%d,%d,%llu.%03llu\n", prefix, r.runStarted, platform,
+      line, sizeof(line), "%s%s,%s,%d,%d,%s,%s,%d,%d,%d,%d,%llu.%03llu,%d,%s,%s,%s\n", prefix, r.runStarted, platform,
       g_app.delayFrames, step, delayedCandidate ? "A" : "B", submittedCandidate ? "A" : "B", right ? 1 : 0, r.flips,
       r.stepFrames, r.lateFrames, (unsigned long long)(r.maxIntervalMicros / 1000u),
-      (unsigned long long)(r.maxIntervalMicros % 1000u));
+      (unsigned long long)(r.maxIntervalMicros % 1000u), g_appRuntime.framePeriodMicros, SourceNames(r.sources),
+      "fixed", AppGetOptions()->participant);
   if (OsAppendFile(path, line, uint32_t(length)) != 0) {
     // Looked at again before the next line: a failed write may have left
     // part of a line behind.

@@ -20,18 +20,26 @@ int32_t AppInitialize() {
   r.clock.useCounter = 1;
   StopwatchInit(&r.clock);
 
+  // The presenter picks the rate it runs at from this request (none: 60 Hz).
+  const AppOptions* options = AppGetOptions();
+  SetDisplayRateRequest(double(options->rateHz), options->nativeRate);
+  SetRunningRate(0.0);
+
   // Without a platform there is nothing to present to: the same failure as
   // a presenter that cannot start.
   if (platform == nullptr || platform->PresenterInitialize(&r.presenter) != 0 || r.presenter == nullptr) {
     r.presenter = nullptr;
     return 1;
   }
+  r.rateHz = RunningRate();
+  r.framePeriodMicros = RatePeriodMicros(r.rateHz);
 
   r.joystickPresent = platform->JoystickSetup() == 0;
   JoystickInputInit(&r.joystick);
   r.keyboardPresent = platform->KeyboardSetup() == 0;
   memset(g_app.keyboardState, 0, sizeof(g_app.keyboardState));
   r.keyboardEnabled = 1;
+  r.mousePresent = platform->MouseSetup != nullptr && platform->MouseRead != nullptr && platform->MouseSetup() == 0;
 
   uint32_t processors = g_appHooks.processorCount != 0 ? g_appHooks.processorCount : ProcessorCount();
   int32_t (*createContext)(QvGfxContext*, uint32_t) =
@@ -81,6 +89,7 @@ int32_t AppInitialize() {
 
 int32_t AppFinalize() {
   LogPrintf("--------------- AppFinalize ... ---------------\n");
+  if (g_appRuntime.mouseCaptured) CaptureMouse(0);
   ReleaseStarted();
   return 0;
 }

@@ -15,6 +15,7 @@ constexpr InputWord kInputUp = 1u << 0;
 constexpr InputWord kInputDown = 1u << 1;
 constexpr InputWord kInputLeft = 1u << 2;
 constexpr InputWord kInputRight = 1u << 3;
+constexpr InputWord kInputMovementBits = kInputUp | kInputDown | kInputLeft | kInputRight;
 
 // ---- Keyboard -------------------------------------------------------------------
 // DirectInput scan codes (DIK_*), the index into the 256-byte keyboard state.

@@ -57,3 +57,35 @@ struct PresentModePlan {
 PresentModePlan PlanPresentMode(uint32_t mode, int32_t fullscreen);
 void PacingBeforePresent(FrameLimiter* limiter, uint32_t mode);
 void PacingAfterPresent(FrameLimiter* limiter, uint32_t mode);
+
+// ---- The rate the program runs at ---------------------------------------------
+// Without a request every presenter runs at 60 Hz and asks the display for
+// 60 Hz, as it always has. A request (--rate HZ or --rate native) is set by
+// the entry routine before the presenter starts; the presenter then picks the
+// rate it really runs at from what the display gives and publishes it.
+struct DisplayRateRequest {
+  double hz;      // 0: no request (60 Hz)
+  int32_t native; // the display's own rate
+};
+
+void SetDisplayRateRequest(double hz, int32_t native);
+const DisplayRateRequest* GetDisplayRateRequest();
+// 1 when a rate was asked for (the 60 Hz default paths stay untouched otherwise).
+int32_t DisplayRateRequested();
+// The rate to ask the display for when setting the fullscreen mode: the
+// request, or 60 without one. displayHz is the display's current rate
+// (0 unknown), used by the native request.
+double DisplayRateToAsk(double displayHz);
+// The rate to run at, once the display's rate after the mode change is known
+// (displayHz: 0 unknown). Never faster than the display: a display slower
+// than the request sets the rate; a fullscreen mode at another rate than the
+// one asked for sets it too. Logs one line when the result differs from the
+// request.
+double DisplayRateChoose(double displayHz, int32_t fullscreen);
+// Published by the presenter's start-up; 60 before (and without a request).
+void SetRunningRate(double hz);
+double RunningRate();
+// (int)(1e6 / rate): the limiter period, 16666 µs at 60 Hz.
+int32_t RatePeriodMicros(double hz);
+// Back to no request, 60 Hz.
+void ResetDisplayRateForTest();

@@ -53,3 +53,13 @@ int32_t OsDeleteFile(const char* path);
 // so a line is never split by another writer or half-written by a crash
 // between calls. 0 when every byte was written.
 int32_t OsAppendFile(const char* path, const void* data, uint32_t size);
+// Forces the file's written bytes to the disk. 0 on success.
+int32_t OsFlushFileToDisk(const char* path);
+// Renames from to to, replacing to in one step: anyone opening to sees the
+// old file or the new one, never neither. 0 on success.
+int32_t OsReplaceFile(const char* from, const char* to);
+// Gives existing's file the second name newPath (no copy); 1 when newPath
+// exists already or the file system has no such links.
+int32_t OsLinkFile(const char* existing, const char* newPath);
+// 1 when something exists at path.
+int32_t OsFileExists(const char* path);

@@ -171,6 +171,41 @@ int32_t OsSetWorkingDirectory(const char* path) { return chdir(path) == 0 ? 0 : 
 
 int32_t OsDeleteFile(const char* path) { return unlink(path) == 0 ? 0 : 1; }
 
+int32_t OsFlushFileToDisk(const char* path) {
+  int fd = open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return 1;
+  int synced = fsync(fd);
+  int closed = close(fd);
+  return synced == 0 && closed == 0 ? 0 : 1;
+}
+
+int32_t OsReplaceFile(const char* from, const char* to) {
+  if (rename(from, to) != 0) return 1;
+  // The rename itself reaches the disk with the folder's entry.
+  char folder[PATH_MAX];
+  const char* slash = strrchr(to, '/');
+  if (slash == nullptr) {
+    folder[0] = '.';
+    folder[1] = 0;
+  } else {
+    size_t n = size_t(slash - to);
+    if (n == 0) n = 1;
+    if (n >= sizeof(folder)) return 0;
+    memcpy(folder, to, n);
+    folder[n] = 0;
+  }
+  int fd = open(folder, O_RDONLY | O_CLOEXEC);
+  if (fd >= 0) {
+    fsync(fd);
+    close(fd);
+  }
+  return 0;
+}
+
+int32_t OsLinkFile(const char* existing, const char* newPath) { return link(existing, newPath) == 0 ? 0 : 1; }
+
+int32_t OsFileExists(const char* path) { return access(path, F_OK) == 0 ? 1 : 0; }
+
 int32_t OsAppendFile(const char* path, const void* data, uint32_t size) {
   int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
   if (fd < 0) return 1;

@@ -143,6 +143,25 @@ int32_t OsSetWorkingDirectory(const char* path) { return SetCurrentDirectoryA(pa
 
 int32_t OsDeleteFile(const char* path) { return DeleteFileA(path) ? 0 : 1; }
 
+int32_t OsFlushFileToDisk(const char* path) {
+  HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return 1;
+  BOOL flushed = FlushFileBuffers(file);
+  BOOL closed = CloseHandle(file);
+  return flushed && closed ? 0 : 1;
+}
+
+int32_t OsReplaceFile(const char* from, const char* to) {
+  return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ? 0 : 1;
+}
+
+int32_t OsLinkFile(const char* existing, const char* newPath) {
+  return CreateHardLinkA(newPath, existing, nullptr) ? 0 : 1;
+}
+
+int32_t OsFileExists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES ? 1 : 0; }
+
 int32_t OsAppendFile(const char* path, const void* data, uint32_t size) {
   HANDLE file = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr);

@@ -17,7 +17,7 @@ uint8_t Digit(int n) { return uint8_t(0x01 + n); }
 
 const char kHeader[] =
     "run_started,platform,delay_frames,step,delayed,submitted,correct,flips,step_frames,late_frames,"
-    "max_interval_ms";
+    "max_interval_ms,frame_us,input,procedure,participant";
 
 uint32_t s_localTime = 0;
 uint32_t FixedLocalTime() { return s_localTime; }
@@ -43,6 +43,7 @@ std::vector<std::vector<std::string>> Rows(const std::string& text) {
     std::stringstream cells(line);
     std::string cell;
     while (std::getline(cells, cell, ',')) fields.push_back(cell);
+    if (!line.empty() && line.back() == ',') fields.push_back(""); // an empty last field
     rows.push_back(fields);
   }
   return rows;
@@ -168,7 +169,7 @@ TEST_F(ResultsRecordTest, RowsFollowTheLogTheMarkerAndThePresentTimes) {
   ASSERT_EQ(judged.size(), 22u);
   for (int i = 0; i < 22; ++i) {
     const auto& r = rows[1 + i];
-    ASSERT_EQ(r.size(), 11u) << "row " << i;
+    ASSERT_EQ(r.size(), 15u) << "row " << i;
     bool second = i >= 20;
     int step = second ? i - 20 : i;
     EXPECT_EQ(r[0], second ? "2026-12-09T10:11:12-2" : "2026-12-09T10:11:12");
@@ -177,6 +178,9 @@ TEST_F(ResultsRecordTest, RowsFollowTheLogTheMarkerAndThePresentTimes) {
     EXPECT_EQ(r[3], std::to_string(step));
     EXPECT_EQ(r[6], judged[i]) << "row " << i;
     EXPECT_EQ(r[6], r[4] == r[5] ? "1" : "0");
+    EXPECT_EQ(r[11], "16666");
+    EXPECT_EQ(r[13], "fixed");
+    EXPECT_EQ(r[14], "");
     if (second) continue;
     const Expected& e = expected[i];
     EXPECT_EQ(r[4], e.delayed) << "step " << i;

@@ -1,0 +1,42 @@
+// Command-line options of qvdelay and qvdelay_headless. Without options the
+// program is what it always was: 60 Hz, no participant, the fixed test.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+constexpr int32_t kMinRateHz = 30, kMaxRateHz = 500;
+constexpr float kDefaultMouseScale = 0.1f; // logical units per count: a 1600-DPI mouse crosses 320 units in ~5 cm
+constexpr float kMinMouseScale = 0.01f, kMaxMouseScale = 10.0f;
+constexpr uint32_t kParticipantMaxChars = 32;
+
+struct AppOptions {
+  int32_t rateHz;     // --rate HZ; 0 when not given
+  int32_t nativeRate; // --rate native
+  float mouseScale;   // --mouse-scale F
+  char participant[kParticipantMaxChars + 1]; // --participant NAME; "" when not given
+  int32_t help;       // --help
+  int32_t version;    // --version
+};
+
+enum OptionsParse : int32_t {
+  kOptionsOk = 0,
+  kOptionsBad = 2, // the exit code of a bad command line
+};
+
+// The defaults: no rate asked for, mouse scale 0.1, no participant.
+void AppOptionsDefault(AppOptions* options);
+// Parses argv[first ..] up to the first argument that is not an option (or
+// after "--"); *next is its index. kOptionsBad with a one-line message in
+// error (unknown option, missing value, value out of range or not a number).
+int32_t ParseAppOptions(int argc, char** argv, int first, AppOptions* options, int* next, char* error,
+                        uint32_t errorBytes);
+// 1 when name is 1..32 letters, digits, '-', '_' or '.'.
+int32_t ParticipantNameValid(const char* name);
+// The option list for --help; usage is the first line ("usage: ...").
+void PrintAppOptionsHelp(FILE* out, const char* usage);
+
+// The options the running program uses (set by the entry routine before
+// AppInitialize; the defaults otherwise).
+void AppSetOptions(const AppOptions* options);
+const AppOptions* AppGetOptions();
