@@ -132,5 +132,8 @@ void AppSetLocalTimeForTest(uint32_t (*localTime)());
 // Start-up steps that can be made to fail, to exercise their failure.
 enum AppStartupStep : int32_t { kFailNothing = 0, kFailDepthSurface = 1, kFailFonts = 2 };
 void AppSetFailStartupStepForTest(int32_t step);
+// The upgrade of an old results record gives up after this many rows or
+// renames (0 = never), leaving the files as a crash at that moment would.
+void AppSetUpgradeStopForTest(int32_t steps);
 // Back to the zeroed state of a fresh process (after AppFinalize).
 void AppResetForTest();

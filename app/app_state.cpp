@@ -37,10 +37,16 @@ void AppSetLocalTimeForTest(uint32_t (*localTime)()) { g_appHooks.localTime = lo
 
 void AppSetFailStartupStepForTest(int32_t step) { g_appHooks.failStartupStep = step; }
 
+void AppSetUpgradeStopForTest(int32_t steps) { g_appHooks.upgradeStopAfter = steps; }
+
 void AppResetForTest() {
   const Platform* platform = g_appRuntime.platform;
   memset(static_cast<void*>(&g_app), 0, sizeof(g_app));
   memset(static_cast<void*>(&g_appRuntime), 0, sizeof(g_appRuntime));
   g_appRuntime.platform = platform;
+  AppOptions options;
+  AppOptionsDefault(&options);
+  AppSetOptions(&options);
+  ResetDisplayRateForTest();
   ResultsResetForTest();
 }

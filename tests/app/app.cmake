@@ -2,6 +2,8 @@ qv_add_test(app_delay_session_test LABELS unit SOURCES ${CMAKE_CURRENT_LIST_DIR}
             ${CMAKE_CURRENT_LIST_DIR}/app_harness.cpp LIBS qv_app TIMEOUT 600)
 qv_add_test(app_results_test LABELS unit SOURCES ${CMAKE_CURRENT_LIST_DIR}/results_record_test.cpp
             ${CMAKE_CURRENT_LIST_DIR}/app_harness.cpp LIBS qv_app TIMEOUT 300)
+qv_add_test(app_rate_options_test LABELS unit SOURCES ${CMAKE_CURRENT_LIST_DIR}/rate_options_test.cpp
+            ${CMAKE_CURRENT_LIST_DIR}/app_harness.cpp LIBS qv_app TIMEOUT 300)
 qv_add_test(app_startup_test LABELS unit SOURCES ${CMAKE_CURRENT_LIST_DIR}/startup_test.cpp
             ${CMAKE_CURRENT_LIST_DIR}/app_harness.cpp LIBS qv_app TIMEOUT 300)
 if(WIN32)

@@ -89,6 +89,7 @@ int32_t AppHarness::Start(uint32_t seed, const HeadlessConfig* config, uint32_t 
   s_capture = &log;
   LogExchangeSinkForTest(CaptureSink);
   AppResetForTest();
+  if (options != nullptr) AppSetOptions(options);
   AppSetPlatform(HeadlessPlatform(&c));
   AppSetSeedForTest(1, seed);
   AppSetProcessorCountForTest(processors);
@@ -215,4 +216,16 @@ std::vector<RefText> ResultScreen(const std::vector<int>& results, const char* f
   }
   if (fps != nullptr) t.push_back({260, 210, 0, false, std::string("FPS ") + fps + "\n"});
   return t;
+}
+
+std::string RecordLine(const std::string& path, int k) {
+  FILE* file = fopen(path.c_str(), "rb");
+  if (file == nullptr) return "";
+  char line[1024];
+  std::string found;
+  for (int i = 0; i <= k && fgets(line, sizeof(line), file) != nullptr; ++i) {
+    if (i == k) found = line;
+  }
+  fclose(file);
+  return found;
 }

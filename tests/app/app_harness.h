@@ -71,6 +71,7 @@ public:
   uint32_t frames = 0;
   bool started = false;
   bool keepFrames = true; // copy each presented frame into Last()
+  const AppOptions* options = nullptr; // command-line options for the next Start
 
 private:
   ::Frame last;
@@ -79,6 +80,8 @@ private:
 };
 
 bool SameFrame(const Frame& a, const Frame& b);
+// Line k (0 = the header) of a text file with its newline; "" past the end.
+std::string RecordLine(const std::string& path, int k);
 // A directory of its own for the current test's app_log.txt (with the
 // trailing separator), so test programs running side by side never share
 // one log file.

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <set>
 
 #include "app_harness.h"
@@ -49,21 +50,31 @@ protected:
     return -1;
   }
 
-  // Holds right from the current frame on; returns after how many frames
-  // the marker first moved (0 = on the frame of the press).
-  int RightLatency(int limit = 12) {
+  // Holds this mouse motion (and keys) from the current frame on; returns
+  // after how many frames the marker first moved, checking the move.
+  int MouseLatency(int dx, int dy, std::initializer_list<uint8_t> keys = {}, int expectX = 4, int expectY = 0,
+                   int limit = 12) {
     Box before = PinkBox(h.Last());
+    HeadlessFrameInput in;
+    HeadlessClearInput(&in);
+    in.mouseDx = dx;
+    in.mouseDy = dy;
+    for (uint8_t k : keys) in.keys[k] = 0x80;
     for (int n = 0; n < limit; ++n) {
-      h.Frame({kRight});
+      h.FrameWith(in);
       Box now = PinkBox(h.Last());
       if (!(now == before)) {
-        EXPECT_EQ(now.x0 - before.x0, 4) << "one step of 2 units is 4 pixels";
-        EXPECT_EQ(now.y0, before.y0);
+        EXPECT_EQ(now.x0 - before.x0, expectX);
+        EXPECT_EQ(now.y0 - before.y0, expectY);
         return n;
       }
     }
     return -1;
   }
+
+  // Holds right from the current frame on; returns after how many frames
+  // the marker first moved (0 = on the frame of the press).
+  int RightLatency(int limit = 12) { return MouseLatency(0, 0, {kRight}, 4, 0, limit); }
 
   void ReleaseFrames(int n) {
     for (int i = 0; i < n; ++i) h.Frame();
@@ -126,6 +137,111 @@ TEST_F(DelayTest, MarkerLagsByTheCandidatesDelayForEveryN) {
     h.Frame({kEnter});
     h.Frame();
   }
+}
+
+TEST_F(DelayTest, MouseAloneLagsByTheCandidatesDelayAndTheJudgementFollows) {
+  SKIP_LONG_RUN_UNDER_TSAN();
+  const uint32_t seed = 2024;
+  ASSERT_EQ(h.Start(seed), 0);
+  const std::string record = h.Directory() + "mouse_results.csv";
+  remove(record.c_str());
+  AppSetResultsPath(record.c_str());
+  h.WarmUp();
+  RefGenerator g(seed);
+  int candidate = 0;
+  for (int n = 2; n <= 8; ++n) {
+    SCOPED_TRACE(n);
+    g.Next();
+    h.Frame({Digit(n)});
+    EXPECT_EQ(FramesUntilMarker(), n + 3);
+    // 20 counts at 0.1 units a count: 2 units, 4 pixels a frame.
+    int latency[2];
+    latency[candidate] = MouseLatency(20, 0);
+    ReleaseFrames(n + 2);
+    h.Frame({kSpace});
+    candidate ^= 1;
+    EXPECT_EQ(FramesUntilMarker(), n + 3);
+    latency[candidate] = MouseLatency(0, 20, {}, 0, 4);
+    ASSERT_TRUE((latency[0] == 0 && latency[1] == n - 1) || (latency[1] == 0 && latency[0] == n - 1))
+        << latency[0] << " " << latency[1];
+    // Submit the one felt to lag: the log must call it right.
+    int lagging = latency[0] == n - 1 ? 0 : 1;
+    EXPECT_EQ(lagging, int(g.w & 1));
+    if (candidate != lagging) {
+      h.Frame({kSpace});
+      candidate ^= 1;
+      ReleaseFrames(n + 3);
+    }
+    size_t rightBefore = 0;
+    for (size_t at = h.Log().find("00/20 : (^-^)"); at != std::string::npos; at = h.Log().find("00/20 : (^-^)", at + 1))
+      ++rightBefore;
+    EXPECT_EQ(rightBefore, size_t(n - 2));
+    h.Frame({kEnter});
+    h.Frame(); // Judge
+    h.Frame(); // NewStep of step 1: one more draw
+    g.Next();
+    h.Frame();
+    h.Frame({kQ});
+    h.Frame();
+    h.Frame({kEnter});
+    h.Frame();
+  }
+  EXPECT_EQ(h.Log().find("00/20 : orz"), std::string::npos);
+  // Every step was moved by the mouse alone.
+  FILE* file = fopen(record.c_str(), "rb");
+  ASSERT_NE(file, nullptr);
+  char line[512];
+  int rows = 0;
+  while (fgets(line, sizeof(line), file) != nullptr) {
+    if (rows++ == 0) continue;
+    EXPECT_NE(strstr(line, ",16666,mouse,fixed,"), nullptr) << line;
+  }
+  fclose(file);
+  EXPECT_EQ(rows, 1 + 7);
+}
+
+TEST_F(DelayTest, KeysAndMouseTogetherShareTheDelayAndTheClamp) {
+  SKIP_LONG_RUN_UNDER_TSAN();
+  const int n = 4;
+  uint32_t seed = SeedWithFirstDelayed(300, 0); // "B" (0) is the delayed one
+  ASSERT_EQ(h.Start(seed), 0);
+  const std::string record = h.Directory() + "both_results.csv";
+  remove(record.c_str());
+  AppSetResultsPath(record.c_str());
+  h.WarmUp();
+  h.Frame({Digit(n)});
+  EXPECT_EQ(FramesUntilMarker(), n + 3);
+  // Right key (2 units) and 10 counts down (1 unit) on the same frames.
+  EXPECT_EQ(MouseLatency(0, 10, {kRight}, 4, 2), n - 1);
+  // Still hidden and still after a flip, whatever the mouse does.
+  HeadlessFrameInput in;
+  HeadlessClearInput(&in);
+  in.mouseDx = -30;
+  in.keys[kSpace] = 0x80;
+  h.FrameWith(in);
+  in.keys[kSpace] = 0;
+  for (int i = 0; i < n + 3; ++i) {
+    h.FrameWith(in);
+    ASSERT_TRUE(PinkBox(h.Last()).Empty()) << i;
+  }
+  // First shown frame: one frame of motion from the centre (3 units left).
+  h.FrameWith(in);
+  std::vector<RefText> want = TrialScreen(0, true, "64.0");
+  AddMarker(&want, 157, 120, 0);
+  EXPECT_TRUE(SameFrame(h.Last(), h.Render(want)));
+  // A huge motion stops at the screen's edges, the keys' clamp included.
+  HeadlessClearInput(&in);
+  in.mouseDx = 100000;
+  in.mouseDy = -100000;
+  in.keys[kRight] = 0x80;
+  h.FrameWith(in);
+  want = TrialScreen(0, true, "64.0");
+  AddMarker(&want, 320, 0, 0x8);
+  EXPECT_TRUE(SameFrame(h.Last(), h.Render(want)));
+  h.Frame({kEnter});
+  h.Frame();
+  std::string row = RecordLine(record, 1);
+  EXPECT_NE(row.find(",16666,keys+mouse,fixed,\n"), std::string::npos) << row;
 }
 
 TEST_F(DelayTest, FlipHidesAndHoldsTheMarkerThenRecentres) {

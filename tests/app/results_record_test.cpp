@@ -222,4 +222,52 @@ TEST_F(ResultsRecordTest, ForeignCutAndUnwritableFilesAreNeverHarmed) {
   EXPECT_EQ(Rows(ReadFile(path)).size(), 3u);
 }
 
+TEST_F(ResultsRecordTest, AnOldRecordIsUpgradedOnceAndIsWholeAtEveryMoment) {
+  const std::string oldHeader =
+      "run_started,platform,delay_frames,step,delayed,submitted,correct,flips,step_frames,late_frames,"
+      "max_interval_ms\n";
+  // Rows as older programs wrote them: one with CRLF, a blank line, and a
+  // last line cut short by a crash.
+  const std::string old = oldHeader + "2026-01-01T00:00:00,linux,2,0,A,B,0,0,31,0,16.700\n" +
+                          "2026-01-01T00:00:00,linux,2,1,B,B,1,2,60,1,33.400\r\n\n" +
+                          "2026-01-01T00:00:00,linux,2,2,A";
+  const std::string upgraded = std::string(kHeader) + "\n" +
+                               "2026-01-01T00:00:00,linux,2,0,A,B,0,0,31,0,16.700,16666,,fixed,\n" +
+                               "2026-01-01T00:00:00,linux,2,1,B,B,1,2,60,1,33.400,16666,,fixed,\r\n\n" +
+                               "2026-01-01T00:00:00,linux,2,2,A";
+  // A backup of an earlier upgrade is never overwritten.
+  for (const char* name : {".bak2", ".bak3", ".bak4"}) std::remove((path + name).c_str());
+  WriteFile(path + ".bak", "an earlier backup\n");
+  // Given up after each row written and before each rename, as a crash
+  // there would: the record is still the old file, whole.
+  for (int stop = 1; stop <= 5; ++stop) {
+    SCOPED_TRACE(stop);
+    WriteFile(path, old);
+    AppSetUpgradeStopForTest(stop);
+    QuickRun(2, 1);
+    EXPECT_EQ(ReadFile(path), old);
+    QuitToSelect();
+  }
+  AppSetUpgradeStopForTest(0);
+  QuickRun(3, 1);
+  std::string text = ReadFile(path);
+  ASSERT_GE(text.size(), upgraded.size() + 1);
+  EXPECT_EQ(text.substr(0, upgraded.size() + 1), upgraded + "\n");
+  auto rows = Rows(text);
+  ASSERT_EQ(rows.size(), 6u);
+  EXPECT_EQ(rows[5][2], "3");
+  EXPECT_EQ(rows[5].size(), 15u);
+  EXPECT_EQ(ReadFile(path + ".bak"), "an earlier backup\n");
+  // The attempt given up after the backup's link left one more backup.
+  EXPECT_EQ(ReadFile(path + ".bak2"), old);
+  EXPECT_EQ(ReadFile(path + ".bak3"), old);
+  EXPECT_EQ(Count(h.Log(), "upgraded to the new columns"), 1u);
+  // Upgraded once: the next run only appends.
+  QuitToSelect();
+  QuickRun(4, 1);
+  EXPECT_EQ(Rows(ReadFile(path)).size(), 7u);
+  EXPECT_EQ(Count(h.Log(), "upgraded to the new columns"), 1u);
+  EXPECT_FALSE(std::ifstream(path + ".bak4").good());
+}
+
 } // namespace
