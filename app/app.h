@@ -74,6 +74,7 @@ struct AppState {
   int32_t stepIndex;
   int32_t stepResults[kStepCount];
   float markerPos[4];
+  int32_t markerShown; // the marker was drawn on the last frame
   Xorshift128 generator;
   InputWord InputHistory[kInputHistoryLength];
   uint32_t historyCounter;

@@ -168,6 +168,7 @@ void StepTrial() {
     MoveMarker(sample, a.MouseHistory[entry]);
     ResultsMarkerMoved(a.SourceHistory[entry]);
     Print(a.markerPos[0] - 9.0f, a.markerPos[1] - 6.0f, -0.1f, kPink, "dAb");
+    a.markerShown = 1;
     const char* bit[8];
     for (int32_t i = 0; i < 8; ++i) bit[i] = (sample >> i) & 1 ? "x" : "-";
     Print(8, 224, 0, kWhite, "joystick=%s%s%s%s%s%s%s%s", bit[0], bit[1], bit[2], bit[3], bit[4], bit[5], bit[6],
@@ -255,6 +256,7 @@ int32_t AppUpdate() {
   AppRuntime& r = g_appRuntime;
 
   a.stateFrame = int32_t(uint32_t(a.stateFrame) + 1u);
+  a.markerShown = 0;
   MeasureFrameRate();
   RecordPreamble();
 

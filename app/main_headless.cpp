@@ -6,6 +6,9 @@
 // says, and writes the frames marked "dump" as binary PPM files named
 // frame_NNNNN.ppm (NNNNN = index of the AppUpdate call, from 0).
 //
+// qvdelay_headless [options] - [output directory] reads the script from
+// standard input and runs each line as it arrives (set-up lines first).
+//
 // Script: one entry per line, '#' starts a comment.
 //   seed <n>          seed of the random generator (default: local time)
 //   joystick          a joystick is attached
@@ -28,6 +31,9 @@
 //     mslost            mouse reads fail
 //     dump              write these frames
 //     quit              post the quit message after these frames
+//   marker            prints "marker <frame> <x> <y>" (the marker's logical
+//                     position on the last frame run, one decimal) or
+//                     "marker <frame> hidden" to standard output, flushed
 // After the last entry the program is told to quit.
 #include <cstdio>
 #include <cstdlib>
@@ -46,6 +52,7 @@ struct ScriptEntry {
   HeadlessFrameInput input;
   int32_t dump;
   int32_t quit;
+  int32_t marker; // a "marker" line: no frames, prints where the marker is
 };
 
 struct Script {
@@ -55,8 +62,16 @@ struct Script {
   uint32_t usedInCurrent;
   const char* outputDirectory;
   int32_t dumpPending; // frame index + 1 of a frame to write
-  int32_t failed;
-  uint32_t frame; // index of the frame running now
+  int32_t failed;      // a bad line: the run ends with exit code 2
+  uint32_t frame;      // index of the frame running now
+  // Where the lines come from; from standard input ("-") each line is
+  // read when the frames before it have run.
+  FILE* source;
+  const char* name;
+  uint32_t lineNumber;
+  int32_t streaming;
+  int32_t started; // AppInitialize has run: set-up lines are too late
+  HeadlessConfig* config;
 };
 
 uint64_t SteadyClock(void* user) {
@@ -138,6 +153,102 @@ int32_t ParseToken(const char* token, ScriptEntry* entry) {
   return 0;
 }
 
+enum LineKind : int32_t { kLineNone = 0, kLineEntry = 1, kLineBad = 2 };
+
+// One script line: a set-up line changes the configuration, a frame or
+// marker line appends an entry. kLineBad after printing why.
+int32_t ParseLine(Script* s, char* line) {
+  s->lineNumber += 1;
+  char* hash = strchr(line, '#');
+  if (hash != nullptr) *hash = 0;
+  char* save = line;
+  char* token = NextToken(&save);
+  if (token == nullptr) return kLineNone;
+  HeadlessConfig& config = *s->config;
+  int32_t setUp = strcmp(token, "seed") == 0 || strcmp(token, "joystick") == 0 || strcmp(token, "nokeyboard") == 0 ||
+                  strcmp(token, "nomouse") == 0 || strcmp(token, "unpaced") == 0 ||
+                  strcmp(token, "steadyclock") == 0;
+  if (setUp && s->started) {
+    fprintf(stderr, "%s:%u: %s must come before the first frames\n", s->name, s->lineNumber, token);
+    return kLineBad;
+  }
+  if (strcmp(token, "seed") == 0) {
+    char* value = NextToken(&save);
+    AppSetSeedForTest(1, value ? uint32_t(strtoul(value, nullptr, 0)) : 0);
+  } else if (strcmp(token, "joystick") == 0) {
+    config.hasJoystick = 1;
+  } else if (strcmp(token, "nokeyboard") == 0) {
+    config.hasKeyboard = 0;
+  } else if (strcmp(token, "nomouse") == 0) {
+    config.hasMouse = 0;
+  } else if (strcmp(token, "unpaced") == 0) {
+    config.paced = 0;
+  } else if (strcmp(token, "steadyclock") == 0) {
+    AppSetClockForTest(SteadyClock, s);
+  } else if (strcmp(token, "results") == 0) {
+    char* value = NextToken(&save);
+    if (value == nullptr) {
+      fprintf(stderr, "%s:%u: results needs a path or off\n", s->name, s->lineNumber);
+      return kLineBad;
+    }
+    AppSetResultsPath(strcmp(value, "off") == 0 ? "" : value);
+  } else if ((token[0] >= '0' && token[0] <= '9') || strcmp(token, "marker") == 0) {
+    if (s->count == kMaxEntries) {
+      fprintf(stderr, "%s:%u: too many entries\n", s->name, s->lineNumber);
+      return kLineBad;
+    }
+    ScriptEntry* e = &s->entries[s->count++];
+    memset(static_cast<void*>(e), 0, sizeof(*e));
+    HeadlessClearInput(&e->input);
+    if (token[0] == 'm') {
+      e->marker = 1;
+      if (NextToken(&save) != nullptr) {
+        fprintf(stderr, "%s:%u: marker takes nothing after it\n", s->name, s->lineNumber);
+        return kLineBad;
+      }
+      return kLineEntry;
+    }
+    e->frames = uint32_t(strtoul(token, nullptr, 10));
+    while ((token = NextToken(&save)) != nullptr) {
+      if (ParseToken(token, e) != 0) {
+        fprintf(stderr, "%s:%u: unknown token %s\n", s->name, s->lineNumber, token);
+        return kLineBad;
+      }
+    }
+    return kLineEntry;
+  } else {
+    fprintf(stderr, "%s:%u: unknown line\n", s->name, s->lineNumber);
+    return kLineBad;
+  }
+  return kLineNone;
+}
+
+// Reads lines until one appends an entry; 0 at the end of the input or
+// after a bad line (s->failed set).
+int32_t ReadEntry(Script* s) {
+  char line[1024];
+  while (fgets(line, sizeof(line), s->source) != nullptr) {
+    int32_t kind = ParseLine(s, line);
+    if (kind == kLineBad) {
+      s->failed = 1;
+      return 0;
+    }
+    if (kind == kLineEntry) return 1;
+  }
+  return 0;
+}
+
+// "marker <frame> <x> <y>" for the last frame run, or "... hidden".
+void PrintMarker(const Script* s) {
+  int32_t last = int32_t(s->frame) - 1;
+  if (last >= 0 && g_app.markerShown) {
+    printf("marker %d %.1f %.1f\n", last, double(g_app.markerPos[0]), double(g_app.markerPos[1]));
+  } else {
+    printf("marker %d hidden\n", last);
+  }
+  fflush(stdout);
+}
+
 void WritePpm(const Script* script, uint32_t frame, const uint8_t* pixels) {
   char path[1024];
   snprintf(path, sizeof(path), "%s/frame_%05u.ppm", script->outputDirectory, frame);
@@ -165,16 +276,28 @@ int32_t Step(void* user, uint32_t frame, const uint8_t* last, HeadlessFrameInput
   s->frame = frame;
   if (s->dumpPending != 0 && last != nullptr) WritePpm(s, uint32_t(s->dumpPending - 1), last);
   s->dumpPending = 0;
+  s->started = 1;
   // Move on to the entry that still has frames to run.
-  while (s->current < s->count && s->usedInCurrent >= s->entries[s->current].frames) {
-    if (s->entries[s->current].quit) {
+  for (;;) {
+    if (s->current >= s->count) {
+      // From standard input the entries run so far are not needed again.
+      if (!s->streaming || s->failed) return 1;
+      s->count = 0;
+      s->current = 0;
+      s->usedInCurrent = 0;
+      if (ReadEntry(s) == 0) return 1;
+    }
+    const ScriptEntry& e = s->entries[s->current];
+    if (s->usedInCurrent < e.frames) break;
+    if (e.marker) PrintMarker(s);
+    if (e.quit) {
       s->current = s->count;
-      break;
+      s->streaming = 0;
+      return 1;
     }
     ++s->current;
     s->usedInCurrent = 0;
   }
-  if (s->current >= s->count) return 1;
   const ScriptEntry& e = s->entries[s->current];
   *next = e.input;
   if (e.dump) s->dumpPending = int32_t(frame) + 1;
@@ -208,67 +331,31 @@ int main(int argc, char** argv) {
   }
   AppSetOptions(&options);
   const char* scriptPath = argv[first];
-  FILE* file = fopen(scriptPath, "rb");
+  int32_t fromInput = strcmp(scriptPath, "-") == 0;
+  FILE* file = fromInput ? stdin : fopen(scriptPath, "rb");
   if (file == nullptr) {
     fprintf(stderr, "cannot open %s\n", scriptPath);
     return 2;
   }
   MemInitialize();
   static ScriptEntry entries[kMaxEntries];
-  Script script = {entries, 0, 0, 0, argc - first > 1 ? argv[first + 1] : ".", 0, 0, 0};
   HeadlessConfig config;
   HeadlessConfigDefault(&config);
-  char line[1024];
-  uint32_t lineNumber = 0;
-  while (fgets(line, sizeof(line), file) != nullptr) {
-    ++lineNumber;
-    char* hash = strchr(line, '#');
-    if (hash != nullptr) *hash = 0;
-    char* save = line;
-    char* token = NextToken(&save);
-    if (token == nullptr) continue;
-    if (strcmp(token, "seed") == 0) {
-      char* value = NextToken(&save);
-      AppSetSeedForTest(1, value ? uint32_t(strtoul(value, nullptr, 0)) : 0);
-    } else if (strcmp(token, "joystick") == 0) {
-      config.hasJoystick = 1;
-    } else if (strcmp(token, "nokeyboard") == 0) {
-      config.hasKeyboard = 0;
-    } else if (strcmp(token, "nomouse") == 0) {
-      config.hasMouse = 0;
-    } else if (strcmp(token, "unpaced") == 0) {
-      config.paced = 0;
-    } else if (strcmp(token, "steadyclock") == 0) {
-      AppSetClockForTest(SteadyClock, &script);
-    } else if (strcmp(token, "results") == 0) {
-      char* value = NextToken(&save);
-      if (value == nullptr) {
-        fprintf(stderr, "%s:%u: results needs a path or off\n", scriptPath, lineNumber);
-        return 2;
-      }
-      AppSetResultsPath(strcmp(value, "off") == 0 ? "" : value);
-    } else if (token[0] >= '0' && token[0] <= '9') {
-      if (script.count == kMaxEntries) {
-        fprintf(stderr, "%s:%u: too many entries\n", scriptPath, lineNumber);
-        return 2;
-      }
-      ScriptEntry* e = &entries[script.count++];
-      memset(static_cast<void*>(e), 0, sizeof(*e));
-      HeadlessClearInput(&e->input);
-      e->frames = uint32_t(strtoul(token, nullptr, 10));
-      while ((token = NextToken(&save)) != nullptr) {
-        if (ParseToken(token, e) != 0) {
-          fprintf(stderr, "%s:%u: unknown token %s\n", scriptPath, lineNumber, token);
-          return 2;
-        }
-      }
-    } else {
-      fprintf(stderr, "%s:%u: unknown line\n", scriptPath, lineNumber);
-      return 2;
+  Script script = {entries, 0, 0, 0, argc - first > 1 ? argv[first + 1] : ".", 0, 0, 0,
+                   file, fromInput ? "<stdin>" : scriptPath, 0, fromInput, 0, &config};
+  if (fromInput) {
+    // The set-up lines up to the first entry; the rest as the run goes.
+    ReadEntry(&script);
+  } else {
+    while (ReadEntry(&script) != 0) {
     }
+    fclose(file);
   }
-  fclose(file);
+  if (script.failed) {
+    MemFinalize();
+    return 2;
+  }
   int32_t result = HeadlessRun(&config, Step, &script);
   MemFinalize();
-  return result;
+  return script.failed ? 2 : result;
 }
