@@ -61,7 +61,7 @@ def main():
         n = d["delay_frames"]
         if n not in points or n not in bars:
             continue
-        x = x_of((n - 1) * 1000.0 / 60.0)
+        x = x_of((n - 1) * 16666 / 1000.0)  # (N - 1) x frame_us at 60 Hz
         check("point N=%d x" % n, float(points[n].get("cx")), x)
         check("point N=%d y" % n, float(points[n].get("cy")), y_of(d["right"] / d["steps"]))
         check("bar N=%d x" % n, float(bars[n].get("x1")), x)

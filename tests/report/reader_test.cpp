@@ -27,6 +27,16 @@ static void ReadCapturing(ResultsTally* t, const char* path, int32_t* rc, char* 
   std::fclose(m);
 }
 
+// The level of N at frameUs for the rows naming participant who.
+static const LevelTally* Level(const ResultsTally* t, int32_t frames, int32_t frameUs = kOldFrameUs, const char* who = "") {
+  int32_t p = ResultsFindParticipant(t, who);
+  for (int32_t i = 0; i < t->levelCount; ++i)
+    if (t->levels[i].participant == p && t->levels[i].frames == frames && t->levels[i].frameUs == frameUs)
+      return &t->levels[i];
+  static const LevelTally kNone = {};
+  return &kNone;
+}
+
 static int32_t CountLines(const char* s, const char* needle) {
   int32_t n = 0;
   for (const char* p = std::strstr(s, needle); p; p = std::strstr(p + 1, needle)) ++n;
@@ -71,14 +81,14 @@ TEST(ReportReader, SkipsEachKindOfBadLineAndKeepsTheGoodOnes) {
   EXPECT_EQ(rc, 0);
   EXPECT_EQ(t.badLines, 15);
   EXPECT_EQ(t.goodLines, 6);
-  EXPECT_EQ(t.delay[4].steps, 4);
-  EXPECT_EQ(t.delay[4].right, 3);
-  EXPECT_EQ(t.delay[4].cleanSteps, 3);
-  EXPECT_EQ(t.delay[4].cleanRight, 3);
-  EXPECT_EQ(t.delay[4].runs, 2);
-  EXPECT_EQ(t.delay[6].steps, 2);
-  EXPECT_EQ(t.delay[6].right, 1);
-  EXPECT_EQ(t.delay[6].runs, 1);
+  EXPECT_EQ(Level(&t, 4)->steps, 4);
+  EXPECT_EQ(Level(&t, 4)->right, 3);
+  EXPECT_EQ(Level(&t, 4)->cleanSteps, 3);
+  EXPECT_EQ(Level(&t, 4)->cleanRight, 3);
+  EXPECT_EQ(Level(&t, 4)->runs, 2);
+  EXPECT_EQ(Level(&t, 6)->steps, 2);
+  EXPECT_EQ(Level(&t, 6)->right, 1);
+  EXPECT_EQ(Level(&t, 6)->runs, 1);
   EXPECT_EQ(t.lateSteps, 1);
   // Capped messages name the file and line, then one count line.
   EXPECT_EQ(CountLines(messages, "report_reader_bad.csv:"), kMessagesPerFile + 1);
@@ -127,7 +137,7 @@ TEST(ReportReader, LinesAcrossBlockEdgesAreAllCounted) {
   EXPECT_EQ(t.goodLines, lines);
   EXPECT_EQ(t.badLines, 0);
   int64_t sumRight = 0;
-  for (int32_t n = kMinDelayFrames; n <= kMaxDelayFrames; ++n) sumRight += t.delay[n].right;
+  for (int32_t n = kMinDelayFrames; n <= kMaxDelayFrames; ++n) sumRight += Level(&t, n)->right;
   EXPECT_EQ(sumRight, right);
   ResultsFree(&t);
   std::remove(path);
