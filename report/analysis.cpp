@@ -65,8 +65,8 @@ static int64_t DelayUs(const LevelTally* l) { return int64_t(l->frames - 1) * l-
 void Analyse(const ResultsTally* t, int32_t participant, int32_t clean, int32_t resamples, uint64_t seed,
              Analysis* out) {
   std::memset(out, 0, sizeof(*out));
-  // The participant's levels with steps, by delay then frame period
-  // (insertion sort: the levels are few and mostly in order already).
+  // The participant's levels with steps, by delay then rate (longest
+  // period first; insertion sort: the levels are few and mostly in order already).
   int32_t order[kMaxLevels];
   int32_t count = 0, frameUs = -1, last = -1;
   for (int32_t i = 0; i < t->levelCount; ++i) {
@@ -79,7 +79,7 @@ void Analyse(const ResultsTally* t, int32_t participant, int32_t clean, int32_t 
     int32_t j = count++;
     for (; j > 0; --j) {
       const LevelTally* m = &t->levels[order[j - 1]];
-      if (DelayUs(m) < DelayUs(l) || (DelayUs(m) == DelayUs(l) && m->frameUs <= l->frameUs)) break;
+      if (DelayUs(m) < DelayUs(l) || (DelayUs(m) == DelayUs(l) && m->frameUs >= l->frameUs)) break;
       order[j] = order[j - 1];
     }
     order[j] = i;

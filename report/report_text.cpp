@@ -119,8 +119,6 @@ static void PrintThreshold(FILE* out, const Analysis* a) {
 
 static void PrintSection(FILE* out, const ReportSection* s) {
   const Analysis* a = s->all;
-  // The program counts a frame late past 1.5 periods: 25 ms at 60 Hz.
-  const char* lateWords = a->frameUs == kOldFrameUs ? "25 ms" : "1.5 frame periods";
   if (a->frameUs) {
     std::fprintf(out, "Can you feel N frames of delay? (every step; guessing scores 50%%)\n");
   } else {
@@ -138,24 +136,35 @@ static void PrintSection(FILE* out, const ReportSection* s) {
 
   std::fprintf(out, "Delay threshold (75%% correct), fitted over every step:\n");
   PrintThreshold(out, a);
-  char period[64];
-  if (a->frameUs == kOldFrameUs) std::snprintf(period, sizeof(period), "1000/60 ms");
-  else if (a->frameUs) std::snprintf(period, sizeof(period), "%.3f ms", double(a->frameUs) / 1000.0);
-  else std::snprintf(period, sizeof(period), "the step's frame period");
+  char d[64];
+  if (a->frameUs == kOldFrameUs) std::snprintf(d, sizeof(d), "(N - 1) x 1000/60 ms");
+  else if (a->frameUs) std::snprintf(d, sizeof(d), "(N - 1) x %.3f ms", double(a->frameUs) / 1000.0);
+  else std::snprintf(d, sizeof(d), "the added delay in ms");
   std::fprintf(out,
-               "  Model: P(d) = 0.5 + 0.48 (1 - exp(-(d/alpha)^beta)), d = (N - 1) x %s; maximum\n"
+               "  Model: P(d) = 0.5 + 0.48 (1 - exp(-(d/alpha)^beta)), d = %s; maximum\n"
                "  likelihood; interval from the 2.5 and 97.5 percentiles of %d parametric bootstrap refits\n"
                "  (seed %llu).\n\n",
-               period, kBootstrapResamples, (unsigned long long)kBootstrapSeed);
+               d, kBootstrapResamples, (unsigned long long)kBootstrapSeed);
 
-  if (a->lateSteps == 0) {
-    std::fprintf(out, "Late frames: no step had a frame presented more than %s after the one before; every\n"
-                      "step is a clean trial.\n\n", lateWords);
+  // The program counts a frame late past 1.5 periods: 25 ms at 60 Hz.
+  int32_t at60 = a->frameUs == kOldFrameUs;
+  if (a->lateSteps == 0 && at60) {
+    std::fprintf(out, "Late frames: no step had a frame presented more than 25 ms after the one before; every\n"
+                      "step is a clean trial.\n\n");
+  } else if (a->lateSteps == 0) {
+    std::fprintf(out, "Late frames: no step had a frame presented more than 1.5 frame periods after the one\n"
+                      "before; every step is a clean trial.\n\n");
   } else {
-    std::fprintf(out,
-                 "Late frames: %lld of %lld steps had a frame presented more than %s after the one before.\n"
-                 "Those steps are not clean trials; the same numbers without them:\n",
-                 (long long)a->lateSteps, (long long)a->steps, lateWords);
+    if (at60)
+      std::fprintf(out,
+                   "Late frames: %lld of %lld steps had a frame presented more than 25 ms after the one before.\n"
+                   "Those steps are not clean trials; the same numbers without them:\n",
+                   (long long)a->lateSteps, (long long)a->steps);
+    else
+      std::fprintf(out,
+                   "Late frames: %lld of %lld steps had a frame presented more than 1.5 frame periods after\n"
+                   "the one before. Those steps are not clean trials; the same numbers without them:\n",
+                   (long long)a->lateSteps, (long long)a->steps);
     PrintTable(out, s->clean);
     std::fprintf(out, "Delay threshold without them:\n");
     PrintThreshold(out, s->clean);
