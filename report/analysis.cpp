@@ -3,19 +3,35 @@
 #include <cmath>
 #include <cstring>
 
-// Next N: with a threshold, the N whose delay is nearest to it (ties to the
-// one with fewer steps). Without one: below the smallest tested N when every
-// tested N is at or above 75 % correct, above the largest when every one is
-// below, otherwise the N between the two sides (or the side with fewer steps).
+static int64_t StepsAtUs(const Analysis* a, int64_t us) {
+  for (int32_t i = 0; i < a->rowCount; ++i)
+    if (a->rows[i].delayUs == us) return a->rows[i].steps;
+  return 0;
+}
+
+// The N at the advised period nearest to a row's delay, within the fixed
+// range (a row at another rate may fall between two N or outside).
+static int32_t FramesNear(int64_t delayUs, int32_t frameUs) {
+  int32_t n = int32_t(std::lround(1.0 + double(delayUs) / double(frameUs)));
+  return n < kMinDelayFrames ? kMinDelayFrames : (n > kMaxDelayFrames ? kMaxDelayFrames : n);
+}
+
+// Next N at the period nextFrameUs: with a threshold, the N whose delay is
+// nearest to it (ties to the one with fewer steps). Without one: below the
+// smallest tested delay when every tested delay is at or above 75 % correct,
+// above the largest when every one is below, otherwise the N between the two
+// sides (or the side with fewer steps). At one rate the rows are exactly the
+// N, so this is the rule over N.
 static int32_t SuggestNext(const Analysis* a) {
+  const int32_t us = a->nextFrameUs;
   int64_t steps[kMaxDelayFrames + 1] = {};
-  for (int32_t i = 0; i < a->rowCount; ++i) steps[a->rows[i].frames] = a->rows[i].steps;
+  for (int32_t n = kMinDelayFrames; n <= kMaxDelayFrames; ++n) steps[n] = StepsAtUs(a, int64_t(n - 1) * us);
   if (a->rowCount == 0) return 4;
   if (a->fitState == kFitOk) {
     int32_t best = kMinDelayFrames;
     double bestGap = 1e300;
     for (int32_t n = kMinDelayFrames; n <= kMaxDelayFrames; ++n) {
-      double gap = std::fabs(DelayMsOfFrames(n) - a->fit.thresholdMs);
+      double gap = std::fabs(DelayMsOfFrames(n, us) - a->fit.thresholdMs);
       if (gap < bestGap - 1e-9 || (std::fabs(gap - bestGap) <= 1e-9 && steps[n] < steps[best])) {
         best = n;
         bestGap = gap;
@@ -23,45 +39,85 @@ static int32_t SuggestNext(const Analysis* a) {
     }
     return best;
   }
-  int32_t highestLow = 0, lowestHigh = 0; // highest N below 75 %, lowest N at or above it
+  int32_t highestLow = -1, lowestHigh = -1; // rows: highest delay below 75 %, lowest at or above it
   for (int32_t i = 0; i < a->rowCount; ++i) {
     const DelayRow* r = &a->rows[i];
-    if (double(r->right) < 0.75 * double(r->steps)) highestLow = r->frames;
-    else if (!lowestHigh) lowestHigh = r->frames;
+    if (double(r->right) < 0.75 * double(r->steps)) highestLow = i;
+    else if (lowestHigh < 0) lowestHigh = i;
   }
-  if (!highestLow) {
-    int32_t n = a->rows[0].frames - 2;
+  if (highestLow < 0) {
+    int32_t n = FramesNear(a->rows[0].delayUs, us) - 2;
     return n < kMinDelayFrames ? kMinDelayFrames : n;
   }
-  if (!lowestHigh) {
-    int32_t n = a->rows[a->rowCount - 1].frames + 2;
+  if (lowestHigh < 0) {
+    int32_t n = FramesNear(a->rows[a->rowCount - 1].delayUs, us) + 2;
     return n > kMaxDelayFrames ? kMaxDelayFrames : n;
   }
-  int32_t lo = highestLow < lowestHigh ? highestLow : lowestHigh, hi = highestLow < lowestHigh ? lowestHigh : highestLow;
+  int32_t nLow = FramesNear(a->rows[highestLow].delayUs, us), nHigh = FramesNear(a->rows[lowestHigh].delayUs, us);
+  int32_t lo = nLow < nHigh ? nLow : nHigh, hi = nLow < nHigh ? nHigh : nLow;
   for (int32_t n = lo + 1; n < hi; ++n)
     if (steps[n] == 0) return n;
   return steps[lo] <= steps[hi] ? lo : hi;
 }
 
-void Analyse(const ResultsTally* t, int32_t clean, int32_t resamples, uint64_t seed, Analysis* out) {
+static int64_t DelayUs(const LevelTally* l) { return int64_t(l->frames - 1) * l->frameUs; }
+
+void Analyse(const ResultsTally* t, int32_t participant, int32_t clean, int32_t resamples, uint64_t seed,
+             Analysis* out) {
   std::memset(out, 0, sizeof(*out));
-  LevelCounts levels[kMaxDelayFrames + 1];
-  for (int32_t n = kMinDelayFrames; n <= kMaxDelayFrames; ++n) {
-    const DelayTally* d = &t->delay[n];
-    int64_t steps = clean ? d->cleanSteps : d->steps, right = clean ? d->cleanRight : d->right;
-    if (steps == 0) continue;
+  // The participant's levels with steps, by delay then rate (longest
+  // period first; insertion sort: the levels are few and mostly in order already).
+  int32_t order[kMaxLevels];
+  int32_t count = 0, frameUs = -1, last = -1;
+  for (int32_t i = 0; i < t->levelCount; ++i) {
+    const LevelTally* l = &t->levels[i];
+    if (participant >= 0 && l->participant != participant) continue;
+    if (l->steps == 0) continue;
+    frameUs = frameUs < 0 || frameUs == l->frameUs ? l->frameUs : 0;
+    out->lateSteps += l->steps - l->cleanSteps;
+    if ((clean ? l->cleanSteps : l->steps) == 0) continue;
+    int32_t j = count++;
+    for (; j > 0; --j) {
+      const LevelTally* m = &t->levels[order[j - 1]];
+      if (DelayUs(m) < DelayUs(l) || (DelayUs(m) == DelayUs(l) && m->frameUs >= l->frameUs)) break;
+      order[j] = order[j - 1];
+    }
+    order[j] = i;
+  }
+  out->frameUs = frameUs < 0 ? kOldFrameUs : frameUs;
+  last = participant >= 0 ? t->participants[participant].lastFrameUs : t->lastFrameUs;
+  out->nextFrameUs = out->frameUs ? out->frameUs : last;
+
+  LevelCounts levels[kMaxLevels];
+  for (int32_t k = 0; k < count; ++k) {
+    const LevelTally* l = &t->levels[order[k]];
+    int64_t steps = clean ? l->cleanSteps : l->steps, right = clean ? l->cleanRight : l->right;
     DelayRow* r = &out->rows[out->rowCount];
-    levels[out->rowCount] = LevelCounts{DelayMsOfFrames(n), steps, right};
-    out->rowCount += 1;
+    if (k == 0 || DelayUs(l) != r[-1].delayUs) {
+      r->delayUs = DelayUs(l);
+      r->delayMs = double(r->delayUs) / 1000.0;
+      r->frames = l->frames;
+      r->firstLevel = k;
+      out->rowCount += 1;
+    } else {
+      r -= 1;
+      r->frames = 0;
+    }
+    out->levels[k] = RowLevel{l->frames, l->frameUs};
+    r->levelCount += 1;
+    r->runs += l->runs;
+    r->steps += steps;
+    r->right += right;
     out->steps += steps;
-    r->frames = n;
-    r->runs = d->runs;
-    r->steps = steps;
-    r->right = right;
-    r->pValue = BinomialUpperTail(right, steps, 0.5);
-    ClopperPearson(right, steps, 0.05, &r->ciLow, &r->ciHigh);
-    r->verdict = JudgeCounts(right, steps);
-    r->moreSteps = r->verdict == kVerdictOpen ? StepsToSettle(right, steps, kMaxExtraSteps) : 0;
+    out->runs += l->runs;
+  }
+  for (int32_t i = 0; i < out->rowCount; ++i) {
+    DelayRow* r = &out->rows[i];
+    levels[i] = LevelCounts{r->delayMs, r->steps, r->right};
+    r->pValue = BinomialUpperTail(r->right, r->steps, 0.5);
+    ClopperPearson(r->right, r->steps, 0.05, &r->ciLow, &r->ciHigh);
+    r->verdict = JudgeCounts(r->right, r->steps);
+    r->moreSteps = r->verdict == kVerdictOpen ? StepsToSettle(r->right, r->steps, kMaxExtraSteps) : 0;
   }
   if (out->rowCount < 2) {
     out->fitState = kFitTooFewDelays;

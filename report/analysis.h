@@ -12,8 +12,18 @@ constexpr int32_t kBootstrapResamples = 2000;
 constexpr uint64_t kBootstrapSeed = 20261209;
 constexpr int64_t kMaxExtraSteps = 20000; // search limit of StepsToSettle
 
+// One N at one frame period that adds to a delay row.
+struct RowLevel {
+  int32_t frames, frameUs;
+};
+
+// Steps are pooled by the delay they add, (N - 1) x frame_us in whole µs, so
+// N 3 at 60 Hz and N 5 at 120 Hz (both 33332 µs) share a row.
 struct DelayRow {
-  int32_t frames;
+  int64_t delayUs;
+  double delayMs;
+  int32_t frames;                 // N when one N at one rate makes the row, else 0
+  int32_t firstLevel, levelCount; // into Analysis::levels, by frame period
   int64_t runs, steps, right;
   double pValue, ciLow, ciHigh;
   Verdict verdict;
@@ -23,14 +33,20 @@ struct DelayRow {
 enum FitState : int32_t { kFitOk = 0, kFitTooFewDelays = 1, kFitNotConverged = 2 };
 
 struct Analysis {
-  DelayRow rows[kMaxDelayFrames - kMinDelayFrames + 1];
+  DelayRow rows[kMaxLevels]; // a row has at least one level
+  RowLevel levels[kMaxLevels];
   int32_t rowCount; // delays with at least one step, ascending
-  int64_t steps;
+  int64_t steps, runs;
+  int64_t lateSteps;   // of the participant's steps, whichever were counted
+  int32_t frameUs;     // the one frame period of every step, 0 when they mix
+  int32_t nextFrameUs; // the period nextFrames is meant at: the one, else the latest row's
   FitState fitState;
   FitResult fit;
   BootstrapResult boot;
   int32_t nextFrames;
 };
 
-// clean != 0 uses only the steps without late frames.
-void Analyse(const ResultsTally* t, int32_t clean, int32_t resamples, uint64_t seed, Analysis* out);
+// participant: index into t->participants, -1 for every row. clean != 0
+// uses only the steps without late frames.
+void Analyse(const ResultsTally* t, int32_t participant, int32_t clean, int32_t resamples, uint64_t seed,
+             Analysis* out);

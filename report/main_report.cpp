@@ -1,6 +1,6 @@
-// qvdelay_report: reads qvdelay_results.csv files and prints, per delay N,
-// whether the delay was felt, the fitted 75 % threshold and the next N to
-// run; optionally JSON and an SVG picture.
+// qvdelay_report: reads qvdelay_results.csv files and prints, per added
+// delay, whether it was felt, the fitted 75 % threshold and the next N to
+// run, one section per participant; optionally JSON and SVG pictures.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -22,6 +22,10 @@ static void Usage(FILE* out) {
                "  --svg FILE     write the picture to FILE (default: qvdelay_report.svg beside the\n"
                "                 first results file)\n"
                "  --no-svg       write no picture\n"
+               "  --participant NAME\n"
+               "                 report only the steps of participant NAME (\"\" for the steps that\n"
+               "                 name none); without it each participant gets a section and a\n"
+               "                 picture of their own (FILE-NAME.svg)\n"
                "  --help         this text\n"
                "  --version      print the version\n"
                "exit code: 0 report printed, 1 no usable file or steps, 2 usage error\n");
@@ -34,9 +38,26 @@ static int32_t FileExists(const char* path) {
   return 1;
 }
 
+// The picture of a named participant among several: "-NAME" before the
+// extension of the picture's path.
+static void SectionSvgPath(char* out, size_t size, const char* base, const char* participant, int32_t sections) {
+  size_t n = std::strlen(base);
+  if (sections <= 1 || !participant[0]) {
+    std::snprintf(out, size, "%s", base);
+    return;
+  }
+  size_t stem = n >= 4 && !std::strcmp(base + n - 4, ".svg") ? n - 4 : n;
+  std::snprintf(out, size, "%.*s-%s%s", int(stem), base, participant, base + stem);
+}
+
+static int CompareNames(const void* a, const void* b) {
+  return std::strcmp(static_cast<const Participant*>(a)->name, static_cast<const Participant*>(b)->name);
+}
+
 int main(int argc, char** argv) {
   int32_t json = 0, noSvg = 0;
   const char* svgPath = nullptr;
+  const char* only = nullptr; // --participant
   const char** files = static_cast<const char**>(std::calloc(size_t(argc) + 1, sizeof(char*)));
   int32_t fileCount = 0;
   if (!files) return 1;
@@ -61,6 +82,18 @@ int main(int argc, char** argv) {
         return 2;
       }
       svgPath = argv[++i];
+    } else if (!std::strcmp(a, "--participant")) {
+      if (i + 1 >= argc) {
+        std::fprintf(stderr, "qvdelay_report: --participant needs a name\n");
+        Usage(stderr);
+        return 2;
+      }
+      only = argv[++i];
+      if (!ParticipantNameValid(only, int64_t(std::strlen(only)))) {
+        std::fprintf(stderr, "qvdelay_report: --participant %s: a name is up to 32 letters, digits, '-', '_' or '.'\n",
+                     only);
+        return 2;
+      }
     } else if (a[0] == '-' && a[1] != 0) {
       std::fprintf(stderr, "qvdelay_report: unknown option %s\n", a);
       Usage(stderr);
@@ -108,11 +141,34 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  static Analysis all, clean;
-  Analyse(&tally, 0, kBootstrapResamples, kBootstrapSeed, &all);
-  Analyse(&tally, 1, kBootstrapResamples, kBootstrapSeed, &clean);
+  // Sections: the one participant asked for, else each in name order
+  // (the rows that name none first).
+  int32_t sections = tally.participantCount;
+  Participant* order = static_cast<Participant*>(std::malloc(sizeof(Participant) * size_t(sections)));
+  int32_t* index = static_cast<int32_t*>(std::malloc(sizeof(int32_t) * size_t(sections)));
+  if (!order || !index) {
+    std::fprintf(stderr, "qvdelay_report: out of memory\n");
+    return 1;
+  }
+  std::memcpy(order, tally.participants, sizeof(Participant) * size_t(sections));
+  std::qsort(order, size_t(sections), sizeof(Participant), CompareNames);
+  for (int32_t i = 0; i < sections; ++i) index[i] = ResultsFindParticipant(&tally, order[i].name);
+  if (only) {
+    index[0] = ResultsFindParticipant(&tally, only);
+    sections = 1;
+    if (index[0] < 0) {
+      std::fprintf(stderr, "qvdelay_report: no steps by participant \"%s\" in the results\n", only);
+      return 1;
+    }
+  }
+  ReportInput in = {files, fileCount, &tally, sections, 0, 0};
+  for (int32_t i = 0; i < tally.levelCount; ++i) {
+    const LevelTally* l = &tally.levels[i];
+    for (int32_t k = 0; k < sections; ++k)
+      if (l->participant == index[k]) in.steps += l->steps, in.runs += l->runs;
+  }
 
-  static char svgDefault[4096];
+  static char svgDefault[4096], svgSection[4096];
   if (!noSvg && !svgPath) {
     const char* first = files[0];
     const char* cut = nullptr;
@@ -122,12 +178,22 @@ int main(int argc, char** argv) {
     std::snprintf(svgDefault, sizeof(svgDefault), "%.*s%s", len, first, "qvdelay_report.svg");
     svgPath = svgDefault;
   }
-  ReportInput in = {files, fileCount, &tally, &all, &clean, noSvg ? nullptr : svgPath, 0};
-  if (in.svgPath) {
-    in.svgWritten = WriteReportSvg(in.svgPath, &all) == 0;
-    if (!in.svgWritten) std::fprintf(stderr, "qvdelay_report: cannot write the picture %s\n", in.svgPath);
+  static Analysis all, clean;
+  for (int32_t k = 0; k < sections; ++k) {
+    const char* name = tally.participants[index[k]].name;
+    Analyse(&tally, index[k], 0, kBootstrapResamples, kBootstrapSeed, &all);
+    Analyse(&tally, index[k], 1, kBootstrapResamples, kBootstrapSeed, &clean);
+    ReportSection s = {k, name, &all, &clean, nullptr, 0};
+    if (!noSvg) {
+      SectionSvgPath(svgSection, sizeof(svgSection), svgPath, name, sections);
+      s.svgPath = svgSection;
+      s.svgWritten = WriteReportSvg(s.svgPath, &all) == 0;
+      if (!s.svgWritten) std::fprintf(stderr, "qvdelay_report: cannot write the picture %s\n", s.svgPath);
+    }
+    if (json) PrintReportJson(stdout, &in, &s); else PrintReportText(stdout, &in, &s);
   }
-  if (json) PrintReportJson(stdout, &in); else PrintReportText(stdout, &in);
+  std::free(order);
+  std::free(index);
   ResultsFree(&tally);
   std::free(files);
   return 0;

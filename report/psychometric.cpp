@@ -7,8 +7,8 @@
 // -ln(1 - 0.25 / (0.5 - lapse)): the value of (d/alpha)^beta at 75 % correct.
 static double ThresholdExponent() { return -std::log1p(-0.25 / (0.5 - kLapse)); }
 
-double DelayMsOfFrames(int32_t frames) { return double(frames - 1) * kFrameMs; }
-double FramesOfDelayMs(double ms) { return 1.0 + ms / kFrameMs; }
+double DelayMsOfFrames(int32_t frames, int32_t frameUs) { return double(frames - 1) * double(frameUs) / 1000.0; }
+double FramesOfDelayMs(double ms, int32_t frameUs) { return 1.0 + ms * 1000.0 / double(frameUs); }
 
 double PsychometricP(double d, double alpha, double beta) {
   return 0.5 + (0.5 - kLapse) * (1.0 - std::exp(-std::pow(d / alpha, beta)));

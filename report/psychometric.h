@@ -6,7 +6,6 @@
 #include <cstdint>
 
 constexpr double kLapse = 0.02;
-constexpr double kFrameMs = 1000.0 / 60.0;
 // Search box of the fit; an estimate that ends on its edge is not accepted.
 constexpr double kAlphaMinMs = 4.0, kAlphaMaxMs = 500.0;
 constexpr double kBetaMin = 0.5, kBetaMax = 10.0;
@@ -30,8 +29,8 @@ struct BootstrapResult {
   double lowMs, highMs;
 };
 
-double DelayMsOfFrames(int32_t frames);   // (N - 1) frames at 60 Hz
-double FramesOfDelayMs(double ms);        // inverse of the above
+double DelayMsOfFrames(int32_t frames, int32_t frameUs); // (N - 1) frames of frameUs µs
+double FramesOfDelayMs(double ms, int32_t frameUs);      // inverse of the above
 double PsychometricP(double d, double alpha, double beta);
 double ThresholdMs(double alpha, double beta); // delay at 75 % correct
 double NegLogLikelihood(const LevelCounts* levels, int32_t count, double alpha, double beta);

@@ -6,8 +6,12 @@
 #include <cstdlib>
 #include <cstring>
 
-static const char kHeader[] =
+// The record gained four columns; files written before keep the old header.
+static const char kOldHeader[] =
     "run_started,platform,delay_frames,step,delayed,submitted,correct,flips,step_frames,late_frames,max_interval_ms";
+static const char kHeader[] =
+    "run_started,platform,delay_frames,step,delayed,submitted,correct,flips,step_frames,late_frames,max_interval_ms,"
+    "frame_us,input,procedure,participant";
 static const int64_t kBlock = 1 << 20;
 
 int32_t ResultsInit(ResultsTally* t) {
@@ -16,14 +20,20 @@ int32_t ResultsInit(ResultsTally* t) {
   t->buffer = static_cast<char*>(std::malloc(size_t(kBlock)));
   t->runKeyCapacity = 4096;
   t->runKeys = static_cast<uint64_t*>(std::malloc(sizeof(uint64_t) * size_t(t->runKeyCapacity)));
-  return t->buffer && t->runKeys ? 0 : 1;
+  t->levels = static_cast<LevelTally*>(std::calloc(size_t(kMaxLevels), sizeof(LevelTally)));
+  t->participants = static_cast<Participant*>(std::calloc(size_t(kMaxLevels), sizeof(Participant)));
+  return t->buffer && t->runKeys && t->levels && t->participants ? 0 : 1;
 }
 
 void ResultsFree(ResultsTally* t) {
   std::free(t->buffer);
   std::free(t->runKeys);
+  std::free(t->levels);
+  std::free(t->participants);
   t->buffer = nullptr;
   t->runKeys = nullptr;
+  t->levels = nullptr;
+  t->participants = nullptr;
 }
 
 struct Field {
@@ -91,36 +101,148 @@ static uint64_t Hash(uint64_t h, const char* s, int64_t n) {
   return h;
 }
 
-// Returns null for a good line (and tallies it) or the reason it is bad.
-static const char* TakeLine(ResultsTally* t, const char* s, int64_t n, uint64_t* lastKey) {
-  Field f[11];
+// The procedures a row may name and the N each allows; a new procedure is
+// one more entry here.
+struct Procedure {
+  const char* name;
+  int32_t minFrames, maxFrames;
+};
+static const Procedure kProcedures[] = {{"fixed", kMinDelayFrames, kMaxDelayFrames}};
+
+// "" (not recorded), "none", or a '+' join of the devices in this order.
+static int32_t CheckInput(Field f) {
+  static const char* const kDevices[] = {"keys", "joystick", "mouse"};
+  if (f.n == 0 || FieldIs(f, "none")) return 0;
+  int32_t next = 0;
+  int64_t start = 0;
+  for (int64_t i = 0; i <= f.n; ++i) {
+    if (i < f.n && f.s[i] != '+') continue;
+    Field part = {f.s + start, i - start};
+    int32_t k = next;
+    while (k < 3 && !FieldIs(part, kDevices[k])) ++k;
+    if (k == 3) return 1;
+    next = k + 1;
+    start = i + 1;
+  }
+  return 0;
+}
+
+int32_t ParticipantNameValid(const char* s, int64_t n) {
+  if (n > kMaxParticipantChars) return 0;
+  for (int64_t i = 0; i < n; ++i) {
+    char c = s[i];
+    if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_' || c == '.'))
+      return 0;
+  }
+  return 1;
+}
+
+static int32_t NameIs(const Participant* p, Field who) {
+  return int64_t(std::strlen(p->name)) == who.n && std::memcmp(p->name, who.s, size_t(who.n)) == 0;
+}
+
+int32_t ResultsFindParticipant(const ResultsTally* t, const char* name) {
+  Field who = {name, int64_t(std::strlen(name))};
+  for (int32_t i = 0; i < t->participantCount; ++i)
+    if (NameIs(&t->participants[i], who)) return i;
+  return -1;
+}
+
+// Index of the level of (who, frames, frameUs), made when new; -1 when the
+// table is full. Consecutive rows are mostly of one run, so the last level
+// is tried first.
+static int32_t FindLevel(ResultsTally* t, Field who, int32_t frames, int32_t frameUs, int32_t last) {
+  if (last >= 0 && t->levels[last].frames == frames && t->levels[last].frameUs == frameUs &&
+      NameIs(&t->participants[t->levels[last].participant], who))
+    return last;
+  for (int32_t i = 0; i < t->levelCount; ++i) {
+    const LevelTally* l = &t->levels[i];
+    if (l->frames == frames && l->frameUs == frameUs && NameIs(&t->participants[l->participant], who)) return i;
+  }
+  if (t->levelCount == kMaxLevels) return -1;
+  int32_t p = 0;
+  while (p < t->participantCount && !NameIs(&t->participants[p], who)) ++p;
+  if (p == t->participantCount) {
+    std::memcpy(t->participants[p].name, who.s, size_t(who.n));
+    t->participants[p].name[who.n] = 0;
+    t->participantCount += 1;
+  }
+  LevelTally* l = &t->levels[t->levelCount];
+  std::memset(l, 0, sizeof(*l));
+  l->participant = p;
+  l->frames = frames;
+  l->frameUs = frameUs;
+  return t->levelCount++;
+}
+
+// Returns 0 for a good line (and tallies it) or 1 with the reason in why.
+// columns is 11 for the old header, 15 for the new one.
+static int32_t TakeLine(ResultsTally* t, const char* s, int64_t n, int32_t columns, uint64_t* lastKey,
+                        int32_t* lastLevel, char* why, size_t whySize) {
+  Field f[15];
   int32_t count = 0;
   int64_t start = 0;
   for (int64_t i = 0; i <= n; ++i) {
     if (i == n || s[i] == ',') {
-      if (count == 11) return "more than 11 fields";
+      if (count == columns) {
+        std::snprintf(why, whySize, "more than %d fields", columns);
+        return 1;
+      }
       f[count++] = Field{s + start, i - start};
       start = i + 1;
     }
   }
-  if (count != 11) return "fewer than 11 fields";
-  if (CheckTimestamp(f[0])) return "run_started is not YYYY-MM-DDTHH:MM:SS[-k]";
-  if (!FieldIs(f[1], "windows") && !FieldIs(f[1], "linux") && !FieldIs(f[1], "headless"))
-    return "platform is not windows, linux or headless";
-  int64_t delay, step, correct, flips, frames, late;
-  if (ParseCount(f[2], &delay) || delay < kMinDelayFrames || delay > kMaxDelayFrames)
-    return "delay_frames is not a whole number from 2 to 8";
-  if (ParseCount(f[3], &step) || step > 19) return "step is not a whole number from 0 to 19";
-  if (!FieldIs(f[4], "A") && !FieldIs(f[4], "B")) return "delayed is not A or B";
-  if (!FieldIs(f[5], "A") && !FieldIs(f[5], "B")) return "submitted is not A or B";
-  if (ParseCount(f[6], &correct) || f[6].n != 1 || correct > 1) return "correct is not 0 or 1";
-  if (correct != (f[4].s[0] == f[5].s[0] ? 1 : 0)) return "correct disagrees with delayed and submitted";
-  if (ParseCount(f[7], &flips)) return "flips is not a whole number";
-  if (ParseCount(f[8], &frames)) return "step_frames is not a whole number";
-  if (ParseCount(f[9], &late)) return "late_frames is not a whole number";
-  if (CheckDecimal(f[10])) return "max_interval_ms is not a decimal number";
-
-  DelayTally* d = &t->delay[delay];
+  const char* bad = nullptr;
+  int64_t delay, step, correct, flips, frames, late, frameUs = kOldFrameUs;
+  if (count != columns) {
+    std::snprintf(why, whySize, "fewer than %d fields", columns);
+    return 1;
+  }
+  if (CheckTimestamp(f[0])) bad = "run_started is not YYYY-MM-DDTHH:MM:SS[-k]";
+  else if (!FieldIs(f[1], "windows") && !FieldIs(f[1], "linux") && !FieldIs(f[1], "headless"))
+    bad = "platform is not windows, linux or headless";
+  else if (ParseCount(f[2], &delay)) bad = "delay_frames is not a whole number";
+  else if (ParseCount(f[3], &step) || step > 19) bad = "step is not a whole number from 0 to 19";
+  else if (!FieldIs(f[4], "A") && !FieldIs(f[4], "B")) bad = "delayed is not A or B";
+  else if (!FieldIs(f[5], "A") && !FieldIs(f[5], "B")) bad = "submitted is not A or B";
+  else if (ParseCount(f[6], &correct) || f[6].n != 1 || correct > 1) bad = "correct is not 0 or 1";
+  else if (correct != (f[4].s[0] == f[5].s[0] ? 1 : 0)) bad = "correct disagrees with delayed and submitted";
+  else if (ParseCount(f[7], &flips)) bad = "flips is not a whole number";
+  else if (ParseCount(f[8], &frames)) bad = "step_frames is not a whole number";
+  else if (ParseCount(f[9], &late)) bad = "late_frames is not a whole number";
+  else if (CheckDecimal(f[10])) bad = "max_interval_ms is not a decimal number";
+  else if (columns == 15 && (ParseCount(f[11], &frameUs) || frameUs < kMinFrameUs || frameUs > kMaxFrameUs))
+    bad = "frame_us is not a whole number from 1000 to 40000";
+  else if (columns == 15 && CheckInput(f[12]))
+    bad = "input is not none or keys, joystick, mouse joined by + in that order";
+  else if (columns == 15 && !ParticipantNameValid(f[14].s, f[14].n))
+    bad = "participant is not up to 32 letters, digits, '-', '_' or '.'";
+  if (bad) {
+    std::snprintf(why, whySize, "%s", bad);
+    return 1;
+  }
+  const Procedure* proc = &kProcedures[0]; // rows of the old record are all fixed-N runs
+  if (columns == 15) {
+    proc = nullptr;
+    for (const Procedure& p : kProcedures)
+      if (FieldIs(f[13], p.name)) proc = &p;
+    if (!proc) {
+      std::snprintf(why, whySize, "procedure \"%.*s\" is not known", int(f[13].n < 40 ? f[13].n : 40), f[13].s);
+      return 1;
+    }
+  }
+  if (delay < proc->minFrames || delay > proc->maxFrames) {
+    std::snprintf(why, whySize, "delay_frames is not a whole number from %d to %d", proc->minFrames, proc->maxFrames);
+    return 1;
+  }
+  Field who = columns == 15 ? f[14] : Field{"", 0};
+  int32_t level = FindLevel(t, who, int32_t(delay), int32_t(frameUs), *lastLevel);
+  if (level < 0) {
+    std::snprintf(why, whySize, "more than %d distinct delays (N, frame_us and participant)", kMaxLevels);
+    return 1;
+  }
+  *lastLevel = level;
+  LevelTally* d = &t->levels[level];
   d->steps += 1;
   d->right += correct;
   if (late == 0) {
@@ -130,20 +252,25 @@ static const char* TakeLine(ResultsTally* t, const char* s, int64_t n, uint64_t*
     t->lateSteps += 1;
   }
   t->goodLines += 1;
+  t->participants[d->participant].lastFrameUs = int32_t(frameUs);
+  t->lastFrameUs = int32_t(frameUs);
   uint64_t key = Hash(Hash(0xCBF29CE484222325ull, f[0].s, f[0].n), f[1].s, f[1].n);
-  key = (key & ~uint64_t(15)) | uint64_t(delay); // the delay sits in the low bits
+  key = (key & ~uint64_t(kMaxLevels - 1)) | uint64_t(level); // the level sits in the low bits
   if (key != *lastKey) {
     if (t->runKeyCount == t->runKeyCapacity) {
       int64_t cap = t->runKeyCapacity * 2;
       uint64_t* grown = static_cast<uint64_t*>(std::realloc(t->runKeys, sizeof(uint64_t) * size_t(cap)));
-      if (!grown) return "out of memory";
+      if (!grown) {
+        std::snprintf(why, whySize, "out of memory");
+        return 1;
+      }
       t->runKeys = grown;
       t->runKeyCapacity = cap;
     }
     t->runKeys[t->runKeyCount++] = key;
     *lastKey = key;
   }
-  return nullptr;
+  return 0;
 }
 
 int32_t ResultsReadFile(ResultsTally* t, const char* path, FILE* messages) {
@@ -157,6 +284,8 @@ int32_t ResultsReadFile(ResultsTally* t, const char* path, FILE* messages) {
   int64_t have = 0, lineNo = 0, bad = 0;
   int32_t eof = 0, headerSeen = 0, skipping = 0, result = 0;
   uint64_t lastKey = 0;
+  int32_t lastLevel = -1, columns = 0;
+  char why[128];
   while (!result) {
     if (!eof) {
       size_t got = std::fread(buf + have, 1, size_t(t->bufferSize - have), file);
@@ -176,7 +305,9 @@ int32_t ResultsReadFile(ResultsTally* t, const char* path, FILE* messages) {
       if (n > 0 && s[n - 1] == '\r') --n;
       if (!headerSeen) {
         if (n >= 3 && std::memcmp(s, "\xEF\xBB\xBF", 3) == 0) s += 3, n -= 3;
-        if (n != int64_t(sizeof(kHeader) - 1) || std::memcmp(s, kHeader, size_t(n)) != 0) {
+        if (n == int64_t(sizeof(kHeader) - 1) && std::memcmp(s, kHeader, size_t(n)) == 0) columns = 15;
+        else if (n == int64_t(sizeof(kOldHeader) - 1) && std::memcmp(s, kOldHeader, size_t(n)) == 0) columns = 11;
+        if (!columns) {
           if (messages) std::fprintf(messages, "%s:%lld: not a qvdelay results file (unexpected header)\n", path, (long long)lineNo);
           result = 1;
           break;
@@ -185,8 +316,7 @@ int32_t ResultsReadFile(ResultsTally* t, const char* path, FILE* messages) {
         continue;
       }
       if (n == 0) continue; // blank lines carry nothing
-      const char* why = TakeLine(t, s, n, &lastKey);
-      if (why) {
+      if (TakeLine(t, s, n, columns, &lastKey, &lastLevel, why, sizeof(why))) {
         ++bad;
         if (messages && bad <= kMessagesPerFile) std::fprintf(messages, "%s:%lld: skipped: %s\n", path, (long long)lineNo, why);
       }
@@ -234,7 +364,7 @@ static int CompareKey(const void* a, const void* b) {
 
 void ResultsFinish(ResultsTally* t) {
   std::qsort(t->runKeys, size_t(t->runKeyCount), sizeof(uint64_t), CompareKey);
-  for (int32_t d = 0; d <= kMaxDelayFrames; ++d) t->delay[d].runs = 0;
+  for (int32_t i = 0; i < t->levelCount; ++i) t->levels[i].runs = 0;
   for (int64_t i = 0; i < t->runKeyCount; ++i)
-    if (i == 0 || t->runKeys[i] != t->runKeys[i - 1]) t->delay[t->runKeys[i] & 15].runs += 1;
+    if (i == 0 || t->runKeys[i] != t->runKeys[i - 1]) t->levels[t->runKeys[i] & uint64_t(kMaxLevels - 1)].runs += 1;
 }

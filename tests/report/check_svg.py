@@ -61,7 +61,7 @@ def main():
         n = d["delay_frames"]
         if n not in points or n not in bars:
             continue
-        x = x_of((n - 1) * 1000.0 / 60.0)
+        x = x_of((n - 1) * 16666 / 1000.0)  # (N - 1) x frame_us at 60 Hz
         check("point N=%d x" % n, float(points[n].get("cx")), x)
         check("point N=%d y" % n, float(points[n].get("cy")), y_of(d["right"] / d["steps"]))
         check("bar N=%d x" % n, float(bars[n].get("x1")), x)
@@ -81,10 +81,41 @@ def main():
         if len(cross) != 1 or abs(cross[0] - x_of(data["threshold_ms"])) > 1.5:
             failures.append("fitted curve crosses 75 %% at %s, threshold line at %.2f"
                             % (cross, x_of(data["threshold_ms"])))
+    failures += check_mixed_rates(binary, work)
     for f in failures:
         print("FAIL:", f)
     print("%d points checked, %d failures" % (len(points), len(failures)))
     return 1 if failures else 0
+
+
+def check_mixed_rates(binary, work):
+    """Rows at 60 Hz N 3 and 120 Hz N 5 (one point, 33.332 ms), 144 Hz N 2 and
+    30 Hz N 6 (166.665 ms, past the usual 125 ms): each point sits at its added
+    delay, (N - 1) x frame_us / 1000, inside the plot."""
+    csv = os.path.join(work, "mixed.csv")
+    svg = os.path.join(work, "mixed.svg")
+    lines = [HEADER + ",frame_us,input,procedure,participant"]
+    for run, (n, us) in enumerate([(3, 16666), (5, 8333), (2, 6944), (6, 33333)]):
+        for step in range(20):
+            ok = step % 3 != 0
+            lines.append("2026-12-02T10:%02d:00,linux,%d,%d,A,%s,%d,2,300,0,16.700,%d,keys,fixed,"
+                         % (run, n, step, "A" if ok else "B", 1 if ok else 0, us))
+    with open(csv, "w") as f:
+        f.write("\n".join(lines) + "\n")
+    subprocess.run([binary, "--json", "--svg", svg, csv], capture_output=True, text=True, check=True)
+    root = ET.parse(svg).getroot()
+    x0, w, max_ms = float(root.get("data-x0")), float(root.get("data-width")), float(root.get("data-max-ms"))
+    points = {c.get("data-added-ms"): float(c.get("cx")) for c in root.iter(NS + "circle") if c.get("class") == "point"}
+    want = {"6.944": 6.944, "33.332": 33.332, "166.665": 166.665}
+    failures = []
+    if sorted(points) != sorted(want):
+        failures.append("mixed rates: points at %s ms, expected %s" % (sorted(points), sorted(want)))
+    for key, ms in want.items():
+        if key in points and abs(points[key] - (x0 + w * ms / max_ms)) > 0.011:
+            failures.append("mixed rates: point %s ms at x %.2f" % (key, points[key]))
+        if key in points and not x0 <= points[key] <= x0 + w:
+            failures.append("mixed rates: point %s ms off the plot" % key)
+    return failures
 
 
 if __name__ == "__main__":

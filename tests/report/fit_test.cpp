@@ -83,7 +83,7 @@ TEST(ReportFit, BinomialDrawsHaveBinomialMoments) {
 
 // An observer right at every N gives no curve to place: the fit must refuse.
 TEST(ReportFit, RefusesWhenEveryDelayIsPerfect) {
-  LevelCounts levels[3] = {{DelayMsOfFrames(3), 40, 40}, {DelayMsOfFrames(5), 40, 40}, {DelayMsOfFrames(7), 40, 40}};
+  LevelCounts levels[3] = {{DelayMsOfFrames(3, 16666), 40, 40}, {DelayMsOfFrames(5, 16666), 40, 40}, {DelayMsOfFrames(7, 16666), 40, 40}};
   FitResult fit;
   EXPECT_EQ(FitPsychometric(levels, 3, nullptr, &fit), 1);
   EXPECT_EQ(fit.atBound, 1);

@@ -1,13 +1,19 @@
-// The results reader on good, malformed, missing and foreign files.
+// The results reader on good, malformed, missing and foreign files, both
+// headers, and the pooling of rows of several frame rates by added delay.
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstring>
 
+#include "report/analysis.h"
 #include "report/results_reader.h"
 
 static const char kHeader[] =
     "run_started,platform,delay_frames,step,delayed,submitted,correct,flips,step_frames,late_frames,max_interval_ms\n";
+
+static const char kNewHeader[] =
+    "run_started,platform,delay_frames,step,delayed,submitted,correct,flips,step_frames,late_frames,max_interval_ms,"
+    "frame_us,input,procedure,participant\n";
 
 static void WriteFile(const char* path, const char* text) {
   FILE* f = std::fopen(path, "wb");
@@ -25,6 +31,16 @@ static void ReadCapturing(ResultsTally* t, const char* path, int32_t* rc, char* 
   size_t n = std::fread(messages, 1, size - 1, m);
   messages[n] = 0;
   std::fclose(m);
+}
+
+// The level of N at frameUs for the rows naming participant who.
+static const LevelTally* Level(const ResultsTally* t, int32_t frames, int32_t frameUs = kOldFrameUs, const char* who = "") {
+  int32_t p = ResultsFindParticipant(t, who);
+  for (int32_t i = 0; i < t->levelCount; ++i)
+    if (t->levels[i].participant == p && t->levels[i].frames == frames && t->levels[i].frameUs == frameUs)
+      return &t->levels[i];
+  static const LevelTally kNone = {};
+  return &kNone;
 }
 
 static int32_t CountLines(const char* s, const char* needle) {
@@ -71,14 +87,14 @@ TEST(ReportReader, SkipsEachKindOfBadLineAndKeepsTheGoodOnes) {
   EXPECT_EQ(rc, 0);
   EXPECT_EQ(t.badLines, 15);
   EXPECT_EQ(t.goodLines, 6);
-  EXPECT_EQ(t.delay[4].steps, 4);
-  EXPECT_EQ(t.delay[4].right, 3);
-  EXPECT_EQ(t.delay[4].cleanSteps, 3);
-  EXPECT_EQ(t.delay[4].cleanRight, 3);
-  EXPECT_EQ(t.delay[4].runs, 2);
-  EXPECT_EQ(t.delay[6].steps, 2);
-  EXPECT_EQ(t.delay[6].right, 1);
-  EXPECT_EQ(t.delay[6].runs, 1);
+  EXPECT_EQ(Level(&t, 4)->steps, 4);
+  EXPECT_EQ(Level(&t, 4)->right, 3);
+  EXPECT_EQ(Level(&t, 4)->cleanSteps, 3);
+  EXPECT_EQ(Level(&t, 4)->cleanRight, 3);
+  EXPECT_EQ(Level(&t, 4)->runs, 2);
+  EXPECT_EQ(Level(&t, 6)->steps, 2);
+  EXPECT_EQ(Level(&t, 6)->right, 1);
+  EXPECT_EQ(Level(&t, 6)->runs, 1);
   EXPECT_EQ(t.lateSteps, 1);
   // Capped messages name the file and line, then one count line.
   EXPECT_EQ(CountLines(messages, "report_reader_bad.csv:"), kMessagesPerFile + 1);
@@ -127,8 +143,216 @@ TEST(ReportReader, LinesAcrossBlockEdgesAreAllCounted) {
   EXPECT_EQ(t.goodLines, lines);
   EXPECT_EQ(t.badLines, 0);
   int64_t sumRight = 0;
-  for (int32_t n = kMinDelayFrames; n <= kMaxDelayFrames; ++n) sumRight += t.delay[n].right;
+  for (int32_t n = kMinDelayFrames; n <= kMaxDelayFrames; ++n) sumRight += Level(&t, n)->right;
   EXPECT_EQ(sumRight, right);
+  ResultsFree(&t);
+  std::remove(path);
+}
+
+// Reads header + one line and expects it refused for `reason`, named with
+// the file and line 2.
+static void ExpectRefused(const char* header, const char* line, const char* reason) {
+  const char* path = "report_reader_refused.csv";
+  char text[1024], messages[1024], want[256];
+  std::snprintf(text, sizeof(text), "%s%s\n", header, line);
+  WriteFile(path, text);
+  ResultsTally t;
+  ASSERT_EQ(ResultsInit(&t), 0);
+  int32_t rc;
+  ReadCapturing(&t, path, &rc, messages, sizeof(messages));
+  std::snprintf(want, sizeof(want), "%s:2: skipped: %s", path, reason);
+  EXPECT_EQ(t.goodLines, 0) << line;
+  EXPECT_NE(std::strstr(messages, want), nullptr) << line << "\n" << messages;
+  ResultsFree(&t);
+  std::remove(path);
+}
+
+static int64_t GoodLinesOf(const char* line) {
+  const char* path = "report_reader_good.csv";
+  char text[1024];
+  std::snprintf(text, sizeof(text), "%s%s\n", kNewHeader, line);
+  WriteFile(path, text);
+  ResultsTally t;
+  EXPECT_EQ(ResultsInit(&t), 0);
+  ResultsReadFile(&t, path, nullptr);
+  int64_t good = t.goodLines;
+  ResultsFree(&t);
+  std::remove(path);
+  return good;
+}
+
+#define ROW "2026-12-09T08:01:02,linux,4,0,A,A,1,3,412,0,17.012"
+
+TEST(ReportReaderColumns, FrameUsOutsideItsRange) {
+  ExpectRefused(kNewHeader, ROW ",999,keys,fixed,", "frame_us is not a whole number from 1000 to 40000");
+  ExpectRefused(kNewHeader, ROW ",40001,keys,fixed,", "frame_us is not a whole number from 1000 to 40000");
+  ExpectRefused(kNewHeader, ROW ",,keys,fixed,", "frame_us is not a whole number");
+  EXPECT_EQ(GoodLinesOf(ROW ",1000,keys,fixed,") + GoodLinesOf(ROW ",40000,keys,fixed,"), 2);
+}
+
+TEST(ReportReaderColumns, InputNotAnOrderedJoinOfDevices) {
+  const char* reason = "input is not none or keys, joystick, mouse joined by + in that order";
+  ExpectRefused(kNewHeader, ROW ",6944,mouse+keys,fixed,", reason);
+  ExpectRefused(kNewHeader, ROW ",6944,keys+keys,fixed,", reason);
+  ExpectRefused(kNewHeader, ROW ",6944,keys+,fixed,", reason);
+  ExpectRefused(kNewHeader, ROW ",6944,none+keys,fixed,", reason);
+  ExpectRefused(kNewHeader, ROW ",6944,Keys,fixed,", reason);
+  EXPECT_EQ(GoodLinesOf(ROW ",6944,keys+joystick+mouse,fixed,") + GoodLinesOf(ROW ",6944,joystick,fixed,") +
+                GoodLinesOf(ROW ",6944,none,fixed,") + GoodLinesOf(ROW ",6944,,fixed,"),
+            4);
+}
+
+TEST(ReportReaderColumns, UnknownProcedureIsNamed) {
+  ExpectRefused(kNewHeader, ROW ",16666,keys,threshold,", "procedure \"threshold\" is not known");
+  ExpectRefused(kNewHeader, ROW ",16666,keys,,", "procedure \"\" is not known");
+}
+
+TEST(ReportReaderColumns, ParticipantNameRules) {
+  const char* reason = "participant is not up to 32 letters, digits, '-', '_' or '.'";
+  ExpectRefused(kNewHeader, ROW ",16666,keys,fixed,a b", reason);
+  ExpectRefused(kNewHeader, ROW ",16666,keys,fixed,ab\"c", reason);
+  ExpectRefused(kNewHeader, ROW ",16666,keys,fixed,abcdefghijklmnopqrstuvwxyz0123456", reason); // 33
+  EXPECT_EQ(GoodLinesOf(ROW ",16666,keys,fixed,Az09-_.bcdefghijklmnopqrstuvwxyz"), 1);        // 32
+}
+
+TEST(ReportReaderColumns, FixedProcedureKeepsNFromTwoToEight) {
+  const char* reason = "delay_frames is not a whole number from 2 to 8";
+  ExpectRefused(kNewHeader, "2026-12-09T08:01:02,linux,9,0,A,A,1,3,412,0,17.012,8333,keys,fixed,", reason);
+  ExpectRefused(kNewHeader, "2026-12-09T08:01:02,linux,1,0,A,A,1,3,412,0,17.012,8333,keys,fixed,", reason);
+  ExpectRefused(kHeader, "2026-12-09T08:01:02,linux,9,0,A,A,1,3,412,0,17.012", reason);
+}
+
+// The header decides the count: old rows in a new file and new rows in an
+// old file are both refused.
+TEST(ReportReaderColumns, FieldCountFollowsTheHeader) {
+  ExpectRefused(kNewHeader, ROW, "fewer than 15 fields");
+  ExpectRefused(kNewHeader, ROW ",16666,keys,fixed,,x", "more than 15 fields");
+  ExpectRefused(kHeader, ROW ",16666,keys,fixed,", "more than 11 fields");
+}
+
+// A file past the table's capacity: the extra combinations are refused with
+// a message, the rest still counted. 7 N x 147 periods = 1029 combinations.
+TEST(ReportReaderColumns, TooManyDistinctDelaysAreRefusedNotOverrun) {
+  const char* path = "report_reader_many.csv";
+  FILE* f = std::fopen(path, "wb");
+  ASSERT_NE(f, nullptr);
+  std::fputs(kNewHeader, f);
+  for (int32_t us = 1000; us < 1147; ++us)
+    for (int32_t n = 2; n <= 8; ++n) std::fprintf(f, "2026-12-09T08:01:02,linux,%d,0,A,A,1,3,412,0,17.012,%d,keys,fixed,\n", n, us);
+  std::fclose(f);
+  ResultsTally t;
+  ASSERT_EQ(ResultsInit(&t), 0);
+  int32_t rc;
+  char messages[4096];
+  ReadCapturing(&t, path, &rc, messages, sizeof(messages));
+  EXPECT_EQ(t.goodLines, kMaxLevels);
+  EXPECT_EQ(t.badLines, 1029 - kMaxLevels);
+  EXPECT_NE(std::strstr(messages, "more than 1024 distinct delays"), nullptr) << messages;
+  ResultsFree(&t);
+  std::remove(path);
+}
+
+// An old-header file and a new-header file read together tally exactly as
+// one new file whose old rows carry the suffix the program gives them.
+TEST(ReportReaderColumns, OldAndNewHeadersTallyAlike) {
+  const char* oldRows = "2026-12-09T08:01:02,linux,4,0,A,A,1,3,412,0,17.012\n"
+                        "2026-12-09T08:01:02,linux,4,1,B,A,0,3,412,2,41.000\n"
+                        "2026-12-09T08:03:00,windows,3,0,B,B,1,3,412,0,17.012\n";
+  const char* newRows = "2026-12-10T09:00:00,linux,5,0,A,A,1,3,412,0,8.400,8333,keys+mouse,fixed,ann\n"
+                        "2026-12-10T09:00:00,linux,5,1,A,B,0,3,412,0,8.400,8333,keys,fixed,ann\n"
+                        "2026-12-10T09:05:00,linux,4,0,A,A,1,3,412,0,17.000,16666,none,fixed,\n";
+  char text[2048];
+  std::snprintf(text, sizeof(text), "%s%s", kHeader, oldRows);
+  WriteFile("report_reader_old.csv", text);
+  std::snprintf(text, sizeof(text), "%s%s", kNewHeader, newRows);
+  WriteFile("report_reader_new.csv", text);
+  std::snprintf(text, sizeof(text), "%s%s%s%s%s", kNewHeader,
+                "2026-12-09T08:01:02,linux,4,0,A,A,1,3,412,0,17.012,16666,,fixed,\n",
+                "2026-12-09T08:01:02,linux,4,1,B,A,0,3,412,2,41.000,16666,,fixed,\n",
+                "2026-12-09T08:03:00,windows,3,0,B,B,1,3,412,0,17.012,16666,,fixed,\n", newRows);
+  WriteFile("report_reader_upgraded.csv", text);
+  ResultsTally two, one;
+  ASSERT_EQ(ResultsInit(&two), 0);
+  ASSERT_EQ(ResultsInit(&one), 0);
+  EXPECT_EQ(ResultsReadFile(&two, "report_reader_old.csv", nullptr), 0);
+  EXPECT_EQ(ResultsReadFile(&two, "report_reader_new.csv", nullptr), 0);
+  EXPECT_EQ(ResultsReadFile(&one, "report_reader_upgraded.csv", nullptr), 0);
+  ResultsFinish(&two);
+  ResultsFinish(&one);
+  EXPECT_EQ(two.goodLines, 6);
+  EXPECT_EQ(two.badLines + one.badLines, 0);
+  ASSERT_EQ(two.levelCount, 3); // 4 and 3 at 60 Hz unnamed, 5 at 120 Hz for ann
+  ASSERT_EQ(two.levelCount, one.levelCount);
+  for (int32_t i = 0; i < one.levelCount; ++i) {
+    const LevelTally *a = &two.levels[i], *b = &one.levels[i];
+    EXPECT_EQ(a->frames, b->frames);
+    EXPECT_EQ(a->frameUs, b->frameUs);
+    EXPECT_STREQ(two.participants[a->participant].name, one.participants[b->participant].name);
+    EXPECT_EQ(a->steps, b->steps);
+    EXPECT_EQ(a->right, b->right);
+    EXPECT_EQ(a->cleanSteps, b->cleanSteps);
+    EXPECT_EQ(a->runs, b->runs);
+  }
+  // Hand count: N 4 at 60 Hz, unnamed: three steps, two right, one late, two runs.
+  EXPECT_EQ(Level(&one, 4)->steps, 3);
+  EXPECT_EQ(Level(&one, 4)->right, 2);
+  EXPECT_EQ(Level(&one, 4)->cleanSteps, 2);
+  EXPECT_EQ(Level(&one, 4)->runs, 2);
+  EXPECT_EQ(Level(&one, 5, 8333, "ann")->steps, 2);
+  ResultsFree(&two);
+  ResultsFree(&one);
+  std::remove("report_reader_old.csv");
+  std::remove("report_reader_new.csv");
+  std::remove("report_reader_upgraded.csv");
+}
+
+// Runs at 144 Hz N 2 (11/20), 60 Hz N 3 (12/20, its first step late),
+// 120 Hz N 5 (16/20) and 60 Hz N 5 (18/20). By hand: 6944 us, 33332 us
+// (3 at 60 Hz and 5 at 120 Hz pooled: 28/40, two runs; 27/39 clean) and
+// 66664 us; the fit sees 6.944, 33.332 and 66.664 ms.
+TEST(ReportRates, MixedRatesPoolByAddedDelayAndFitInMs) {
+  struct Run { int32_t frames, frameUs, right; };
+  const Run runs[] = {{2, 6944, 11}, {3, 16666, 12}, {5, 8333, 16}, {5, 16666, 18}};
+  const char* path = "report_rates_mixed.csv";
+  FILE* f = std::fopen(path, "wb");
+  ASSERT_NE(f, nullptr);
+  std::fputs(kNewHeader, f);
+  for (int32_t r = 0; r < 4; ++r)
+    for (int32_t s = 0; s < 20; ++s)
+      std::fprintf(f, "2026-12-10T10:0%d:00,linux,%d,%d,A,%s,%d,3,412,%d,17.000,%d,keys,fixed,\n", r, runs[r].frames,
+                   s, s < runs[r].right ? "A" : "B", s < runs[r].right ? 1 : 0, r == 1 && s == 0 ? 1 : 0,
+                   runs[r].frameUs);
+  std::fclose(f);
+  ResultsTally t;
+  ASSERT_EQ(ResultsInit(&t), 0);
+  ASSERT_EQ(ResultsReadFile(&t, path, nullptr), 0);
+  ResultsFinish(&t);
+  static Analysis a, clean;
+  Analyse(&t, -1, 0, 20, 1, &a);
+  Analyse(&t, -1, 1, 20, 1, &clean);
+  EXPECT_EQ(a.frameUs, 0); // mixed
+  EXPECT_EQ(a.nextFrameUs, 16666); // the latest row's rate
+  ASSERT_EQ(a.rowCount, 3);
+  const int64_t us[] = {6944, 33332, 66664}, steps[] = {20, 40, 20}, right[] = {11, 28, 18}, nRuns[] = {1, 2, 1};
+  for (int32_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(a.rows[i].delayUs, us[i]);
+    EXPECT_EQ(a.rows[i].steps, steps[i]);
+    EXPECT_EQ(a.rows[i].right, right[i]);
+    EXPECT_EQ(a.rows[i].runs, nRuns[i]);
+  }
+  ASSERT_EQ(a.rows[1].levelCount, 2);
+  EXPECT_EQ(a.levels[a.rows[1].firstLevel].frames, 3); // 60 Hz listed before 120 Hz
+  EXPECT_EQ(a.levels[a.rows[1].firstLevel + 1].frames, 5);
+  EXPECT_EQ(a.rows[1].frames, 0);
+  EXPECT_EQ(clean.rows[1].steps, 39);
+  EXPECT_EQ(clean.rows[1].right, 27);
+  EXPECT_EQ(a.lateSteps, 1);
+  LevelCounts levels[3] = {{6.944, 20, 11}, {33.332, 40, 28}, {66.664, 20, 18}};
+  FitResult fit;
+  FitPsychometric(levels, 3, nullptr, &fit);
+  EXPECT_NEAR(a.fit.alpha, fit.alpha, 1e-9);
+  EXPECT_NEAR(a.fit.beta, fit.beta, 1e-9);
+  EXPECT_NEAR(a.fit.thresholdMs, fit.thresholdMs, 1e-9);
   ResultsFree(&t);
   std::remove(path);
 }

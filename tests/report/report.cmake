@@ -12,4 +12,7 @@ if(NOT WIN32)
   add_test(NAME report_example_test COMMAND sh ${CMAKE_CURRENT_LIST_DIR}/check_example.sh
            $<TARGET_FILE:qvdelay_report> ${CMAKE_CURRENT_BINARY_DIR}/example_check)
   set_tests_properties(report_example_test PROPERTIES LABELS unit TIMEOUT 120)
+  add_test(NAME report_participants_test COMMAND sh ${CMAKE_CURRENT_LIST_DIR}/check_participants.sh
+           $<TARGET_FILE:qvdelay_report> ${CMAKE_CURRENT_BINARY_DIR}/participants_check)
+  set_tests_properties(report_participants_test PROPERTIES LABELS unit TIMEOUT 120)
 endif()
