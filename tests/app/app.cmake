@@ -4,6 +4,10 @@ qv_add_test(app_results_test LABELS unit SOURCES ${CMAKE_CURRENT_LIST_DIR}/resul
             ${CMAKE_CURRENT_LIST_DIR}/app_harness.cpp LIBS qv_app TIMEOUT 300)
 qv_add_test(app_rate_options_test LABELS unit SOURCES ${CMAKE_CURRENT_LIST_DIR}/rate_options_test.cpp
             ${CMAKE_CURRENT_LIST_DIR}/app_harness.cpp LIBS qv_app TIMEOUT 300)
+# The real-time pacing case runs alone, so that other tests do not take its cores.
+set_tests_properties(app_rate_options_test PROPERTIES ENVIRONMENT GTEST_FILTER=-RateTest.*)
+add_test(NAME app_rate_pacing_test COMMAND app_rate_options_test --gtest_color=no --gtest_filter=RateTest.*)
+set_tests_properties(app_rate_pacing_test PROPERTIES LABELS unit TIMEOUT 120 RUN_SERIAL TRUE)
 qv_add_test(app_startup_test LABELS unit SOURCES ${CMAKE_CURRENT_LIST_DIR}/startup_test.cpp
             ${CMAKE_CURRENT_LIST_DIR}/app_harness.cpp LIBS qv_app TIMEOUT 300)
 if(WIN32)
