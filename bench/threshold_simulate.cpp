@@ -86,7 +86,9 @@ int main(int argc, char** argv) {
               if (done[r]) continue;
               int32_t stop = g_state.steps >= kPsiMaxSteps;
               if (r == 0) stop = PsiShouldStop(&g_state);
-              else if (r != last) stop |= g_state.steps >= kPsiMinSteps && e.highMs < ratios[r] * e.lowMs;
+              else if (r != last && g_state.steps >= kPsiMinSteps) // as PsiShouldStop, another ratio
+                stop |= e.side == 0 ? e.highMs < ratios[r] * e.lowMs
+                                    : e.highMs < PsiLevelMs(&g_state, 1) || e.lowMs > PsiLevelMs(&g_state, g_state.levelCount);
               if (!stop) { open = 1; continue; }
               done[r] = 1;
               cell.steps[r] += g_state.steps;
