@@ -40,6 +40,12 @@ inline int32_t AppStateInStep(int32_t state) {
 }
 
 constexpr int32_t kStepCount = 20;
+constexpr int32_t kThresholdMaxSteps = 80; // shown as the step count of a threshold run
+
+enum AppProcedure : int32_t {
+  kProcedureFixed = 0,     // 20 steps at the chosen N
+  kProcedureThreshold = 1, // the adaptive run: each step's N is chosen for it
+};
 constexpr uint32_t kInputHistoryLength = 256;
 constexpr int32_t kQuitResult = 10;
 
@@ -72,6 +78,8 @@ struct AppState {
   int32_t candidate;        // 1 shows as "A", 0 as "B"
   int32_t delayedCandidate; // value of candidate that gets the long delay
   int32_t stepIndex;
+  int32_t procedure;        // AppProcedure of the run
+  int32_t thresholdOptionTaken; // --threshold started its run once
   int32_t stepResults[kStepCount];
   float markerPos[4];
   int32_t markerShown; // the marker was drawn on the last frame

@@ -28,6 +28,18 @@ void ReleaseStarted();
 // Hands the step's capture of the pointer to the platform (1 while a step runs).
 void CaptureMouse(int32_t capture);
 
+// ---- Threshold run (app/threshold_run.cpp) ---------------------------------------
+// A new run at the running rate; 1 when the procedure cannot run at it.
+int32_t ThresholdRunStart();
+// N of the next step (the procedure's added delay + 1).
+int32_t ThresholdNextDelayFrames();
+// After Judge: feeds the step; 1 when the run has what it needs.
+int32_t ThresholdStepJudged(int32_t delayFrames, int32_t right);
+// Result's first frame (also after Q): the estimate, its log line and the
+// screen's text.
+void ThresholdRunEnded();
+const char* ThresholdResultText();
+
 // Microseconds since AppInitialize started the application clock.
 uint64_t AppElapsedMicroseconds();
 

@@ -143,15 +143,25 @@ const char* RateLine() {
 void StepSelectDelay() {
   Print(16, 16, 0, kWhite,
         "Select delay frames.\n\n[2] ... 1 or 2 frames\n[3] ... 1 or 3 frames\n[4] ... 1 or 4 frames\n"
-        "[5] ... 1 or 5 frames\n[6] ... 1 or 6 frames\n[7] ... 1 or 7 frames\n[8] ... 1 or 8 frames\n%s",
+        "[5] ... 1 or 5 frames\n[6] ... 1 or 6 frames\n[7] ... 1 or 7 frames\n[8] ... 1 or 8 frames\n"
+        "[t] ... find my threshold\n%s",
         RateLine());
   for (uint8_t code = kScanDigit2; code <= kScanDigit8; ++code) {
     if (Pressed(code)) {
+      g_app.procedure = kProcedureFixed;
       g_app.delayFrames = code - 1; // scan code 0x01 + d
       ResultsRunStarted();
       SetState(kStateNewStep);
       return;
     }
+  }
+  int32_t fromOption = AppGetOptions()->threshold && !g_app.thresholdOptionTaken;
+  if ((Pressed(kScanT) || fromOption) && ThresholdRunStart() == 0) {
+    g_app.thresholdOptionTaken = 1;
+    g_app.procedure = kProcedureThreshold;
+    g_app.delayFrames = ThresholdNextDelayFrames();
+    ResultsRunStarted();
+    SetState(kStateNewStep);
   }
 }
 
@@ -160,7 +170,7 @@ void StepTrial() {
   Print(16, 16, 0, kWhite,
         "Choose a delayed candidate.\nstep %2d/%2d\ncandidate=%s\n\n[space] ... change\n[enter] ... submit\n"
         "[q]     ... quit",
-        a.stepIndex, kStepCount, a.candidate ? "A" : "B");
+        a.stepIndex, a.procedure == kProcedureThreshold ? kThresholdMaxSteps : kStepCount, a.candidate ? "A" : "B");
   if (a.stateFrame > a.delayFrames) {
     uint32_t d = a.candidate == a.delayedCandidate ? uint32_t(a.delayFrames) : 1u;
     uint32_t entry = (a.historyCounter - d) & (kInputHistoryLength - 1);
@@ -187,14 +197,42 @@ void StepJudge() {
   AppState& a = g_app;
   int32_t right = a.candidate == a.delayedCandidate;
   if (a.stepIndex >= 0 && a.stepIndex < kStepCount) a.stepResults[a.stepIndex] = right;
+  if (a.procedure == kProcedureThreshold) {
+    LogPrintf("threshold step %02d : N = %d : %s\n", a.stepIndex, a.delayFrames, right ? "(^-^)" : "orz");
+    ResultsStepJudged(a.stepIndex, a.delayedCandidate, a.candidate, right);
+    a.stepIndex += 1;
+    if (ThresholdStepJudged(a.delayFrames, right)) {
+      SetState(kStateResult);
+    } else {
+      a.delayFrames = ThresholdNextDelayFrames();
+      SetState(kStateNewStep);
+    }
+    return;
+  }
   LogPrintf(right ? "%02d/%02d : (^-^)\n" : "%02d/%02d : orz\n", a.stepIndex, kStepCount);
   ResultsStepJudged(a.stepIndex, a.delayedCandidate, a.candidate, right);
   a.stepIndex += 1;
   SetState(a.stepIndex >= kStepCount ? kStateResult : kStateNewStep);
 }
 
+// The threshold run's result: the answer in plain words.
+void StepThresholdResult() {
+  AppState& a = g_app;
+  if (a.stateFrame == 0) ThresholdRunEnded();
+  Print(16, 16, 0, kWhite, "%s", ThresholdResultText());
+  if (Pressed(kScanEnter)) {
+    a.stepIndex = 0;
+    a.procedure = kProcedureFixed;
+    SetState(kStateSelectDelay);
+  }
+}
+
 void StepResult() {
   AppState& a = g_app;
+  if (a.procedure == kProcedureThreshold) {
+    StepThresholdResult();
+    return;
+  }
   float score = Score();
   Print(112, 112, 0, kWhite, "your score=%.1f%%\nHit enter key.", double(score));
   for (int32_t i = 0; i < a.stepIndex && i < kStepCount; ++i) {

@@ -10,7 +10,7 @@
 
 namespace {
 
-AppOptions s_options = {0, 0, kDefaultMouseScale, "", 0, 0};
+AppOptions s_options = {0, 0, kDefaultMouseScale, "", 0, 0, 0};
 
 int32_t Fail(char* error, uint32_t errorBytes, const char* option, const char* value, const char* why) {
   if (value != nullptr) {
@@ -72,6 +72,10 @@ int32_t ParseAppOptions(int argc, char** argv, int first, AppOptions* options, i
       options->help = 1;
       continue;
     }
+    if (strcmp(arg, "--threshold") == 0) {
+      options->threshold = 1;
+      continue;
+    }
     if (strcmp(arg, "--version") == 0) {
       options->version = 1;
       continue;
@@ -124,6 +128,8 @@ void PrintAppOptionsHelp(FILE* out, const char* usage) {
           "                      320x240 screen (0.01 to 10; default 0.1)\n"
           "  --participant NAME  name written to the results record (1 to 32 letters,\n"
           "                      digits, '-', '_' or '.')\n"
+          "  --threshold         start straight into a threshold run: the program picks each\n"
+          "                      step's delay and ends with your threshold in ms\n"
           "  --version           print the version and end\n"
           "  --help              print this text and end\n",
           usage);

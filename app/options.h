@@ -15,6 +15,7 @@ struct AppOptions {
   int32_t nativeRate; // --rate native
   float mouseScale;   // --mouse-scale F
   char participant[kParticipantMaxChars + 1]; // --participant NAME; "" when not given
+  int32_t threshold;  // --threshold: start straight into a threshold run
   int32_t help;       // --help
   int32_t version;    // --version
 };

@@ -242,7 +242,7 @@ void ResultsStepJudged(int32_t step, int32_t delayedCandidate, int32_t submitted
       g_app.delayFrames, step, delayedCandidate ? "A" : "B", submittedCandidate ? "A" : "B", right ? 1 : 0, r.flips,
       r.stepFrames, r.lateFrames, (unsigned long long)(r.maxIntervalMicros / 1000u),
       (unsigned long long)(r.maxIntervalMicros % 1000u), g_appRuntime.framePeriodMicros, SourceNames(r.sources),
-      "fixed", AppGetOptions()->participant);
+      g_app.procedure == kProcedureThreshold ? "threshold" : "fixed", AppGetOptions()->participant);
   if (OsAppendFile(path, line, uint32_t(length)) != 0) {
     // Looked at again before the next line: a failed write may have left
     // part of a line behind.

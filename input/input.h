@@ -26,6 +26,7 @@ constexpr uint8_t kScanDigit2 = 0x03; // main row; digit d is 0x01 + d for 2..8
 constexpr uint8_t kScanDigit8 = 0x09;
 constexpr uint8_t kScanQ = 0x10;
 constexpr uint8_t kScanW = 0x11;
+constexpr uint8_t kScanT = 0x14;
 constexpr uint8_t kScanEnter = 0x1C;
 constexpr uint8_t kScanA = 0x1E;
 constexpr uint8_t kScanS = 0x1F;

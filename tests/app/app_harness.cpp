@@ -174,7 +174,8 @@ std::vector<RefText> SelectScreen(const char* fps) {
   std::vector<RefText> t;
   t.push_back({16, 16, 0, false,
                "Select delay frames.\n\n[2] ... 1 or 2 frames\n[3] ... 1 or 3 frames\n[4] ... 1 or 4 frames\n"
-               "[5] ... 1 or 5 frames\n[6] ... 1 or 6 frames\n[7] ... 1 or 7 frames\n[8] ... 1 or 8 frames\n"});
+               "[5] ... 1 or 5 frames\n[6] ... 1 or 6 frames\n[7] ... 1 or 7 frames\n[8] ... 1 or 8 frames\n"
+               "[t] ... find my threshold\n"});
   if (fps != nullptr) t.push_back({260, 210, 0, false, std::string("FPS ") + fps + "\n"});
   return t;
 }

@@ -542,4 +542,85 @@ TEST_F(DelayTest, JoystickDrivesTheMarkerAndALostDeviceReadsZero) {
   expectMarker(174, 114, 0, "lost keyboard reads nothing");
 }
 
+// The one answer line of a threshold run, or "" (and a failure) when the
+// log has none or more than one.
+std::string AnswerLine(const std::string& log) {
+  std::string found;
+  int count = 0;
+  for (size_t at = 0; (at = log.find("threshold ", at)) != std::string::npos; ++at) {
+    if (at > 0 && log[at - 1] != '\n') continue;
+    size_t end = log.find('\n', at);
+    std::string line = log.substr(at, end - at);
+    if (line.compare(0, 15, "threshold step ") == 0) continue;
+    found = line;
+    ++count;
+  }
+  EXPECT_EQ(count, 1) << log;
+  return found;
+}
+
+TEST_F(DelayTest, ThresholdOptionStartsARunAndQOnItsFirstStepStillAnswers) {
+  AppOptions options;
+  AppOptionsDefault(&options);
+  options.threshold = 1;
+  h.options = &options;
+  ASSERT_EQ(h.Start(55), 0);
+  const std::string record = h.Directory() + "threshold_q.csv";
+  remove(record.c_str());
+  AppSetResultsPath(record.c_str());
+  h.WarmUp();
+  EXPECT_EQ(g_app.state, kStateTrial);
+  EXPECT_GE(g_app.delayFrames, 2);
+  EXPECT_LE(g_app.delayFrames, 16);
+  h.Frame({kQ});
+  h.Frame();
+  EXPECT_EQ(g_app.state, kStateResult);
+  std::string answer = AnswerLine(h.Log());
+  EXPECT_NE(answer.find(", 0 steps"), std::string::npos) << answer;
+  EXPECT_EQ(h.Log().find("delay = "), std::string::npos) << "the fixed test's result line";
+  EXPECT_EQ(RecordLine(record, 1), "");
+  // Enter goes back to the select screen, which the option does not leave again.
+  h.Frame({kEnter});
+  for (int i = 0; i < 3; ++i) h.Frame();
+  EXPECT_EQ(g_app.state, kStateSelectDelay);
+  EXPECT_TRUE(SameFrame(h.Last(), h.Render(SelectScreen("64.0"))));
+  h.Frame({0x14}); // T
+  EXPECT_EQ(g_app.state, kStateNewStep);
+  EXPECT_EQ(g_app.procedure, kProcedureThreshold);
+}
+
+TEST_F(DelayTest, ThresholdRunAlwaysRightEndsBelowTheSmallestStep) {
+  SKIP_LONG_RUN_UNDER_TSAN();
+  ASSERT_EQ(h.Start(56), 0);
+  const std::string record = h.Directory() + "threshold_right.csv";
+  remove(record.c_str());
+  AppSetResultsPath(record.c_str());
+  h.WarmUp();
+  h.Frame({0x14});
+  int judged = 0;
+  for (int frame = 0; frame < 20000 && g_app.state != kStateResult; ++frame) {
+    // A person who always feels it: submits the delayed candidate once the
+    // marker shows.
+    if (g_app.state == kStateTrial && g_app.stateFrame > g_app.delayFrames) {
+      judged += g_app.candidate == g_app.delayedCandidate;
+      h.Frame({g_app.candidate == g_app.delayedCandidate ? kEnter : kSpace});
+    } else {
+      h.Frame();
+    }
+  }
+  ASSERT_EQ(g_app.state, kStateResult);
+  h.Frame();
+  EXPECT_GE(judged, 20);
+  EXPECT_LE(judged, 80);
+  char want[128];
+  snprintf(want, sizeof(want), "threshold below 16.7 ms (the smallest step at 60 Hz), %d steps", judged);
+  EXPECT_EQ(AnswerLine(h.Log()), want);
+  // One row per step, each with its own N and the procedure's name.
+  for (int i = 1; i <= judged; ++i) {
+    std::string row = RecordLine(record, i);
+    EXPECT_NE(row.find(",16666,none,threshold,\n"), std::string::npos) << row;
+  }
+  EXPECT_EQ(RecordLine(record, judged + 1), "");
+}
+
 } // namespace
