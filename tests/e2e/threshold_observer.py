@@ -85,15 +85,14 @@ class Program:
         raise SystemExit("FAIL: the marker never followed the key")
 
 
-def main():
-    headless, work = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
-    rate = int(sys.argv[sys.argv.index("--rate") + 1]) if "--rate" in sys.argv else 0
+def play(headless, work, rate, seed):
+    """One whole run; returns the estimate and its interval in ms."""
     os.makedirs(work, exist_ok=True)
     record = os.path.join(work, "observer_results.csv")
     if os.path.exists(record):
         os.remove(record)
     frame_ms = int(1e6 / (rate or 60)) / 1000.0
-    rng = random.Random(20261210)
+    rng = random.Random(seed)
     prog = Program(headless, work, rate)
     prog.send("seed 424242", "unpaced", "steadyclock", "results " + record, "10", "1 key=0x14")
     candidate_is_a = False  # the program starts on "B"
@@ -137,8 +136,6 @@ def main():
     if prog.answer.group(2) is None:
         raise SystemExit("FAIL: the answer is not a threshold inside the steps")
     est, low, high = float(prog.answer.group(2)), float(prog.answer.group(5)), float(prog.answer.group(6))
-    if abs(est - truth) / truth > 0.3 or not low <= truth <= high:
-        raise SystemExit("FAIL: threshold %.1f ms (%.1f - %.1f) is not near the truth %.1f ms" % (est, low, high, truth))
     if abs(float(prog.answer.group(3)) - (1 + est / frame_ms)) > 0.01:
         raise SystemExit("FAIL: N in the answer is not 1 + threshold / frame")
     with open(record) as f:
@@ -147,7 +144,22 @@ def main():
             cells = row.rstrip("\n").split(",")
             if cells[13] != "threshold" or not 2 <= int(cells[2]) <= 256:
                 raise SystemExit("FAIL: record row %r" % row)
-    print("ok")
+    return est, low, high
+
+
+def main():
+    headless, work = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
+    rate = int(sys.argv[sys.argv.index("--rate") + 1]) if "--rate" in sys.argv else 0
+    # Three people with the same threshold: each run is a random draw, so the
+    # runs are judged together, as the procedure's own error and coverage are.
+    runs = [play(headless, os.path.join(work, "run%d" % seed), rate, seed) for seed in (1, 2, 3)]
+    truth = true_threshold()
+    estimates = sorted(r[0] for r in runs)
+    covered = sum(1 for est, low, high in runs if low <= truth <= high)
+    if abs(estimates[1] - truth) / truth > 0.2 or covered < 2:
+        raise SystemExit("FAIL: thresholds %s ms: median not within 20 %% of the truth %.1f ms or fewer than two "
+                         "intervals cover it" % (runs, truth))
+    print("ok: median %.1f ms against the truth %.1f ms, %d of 3 intervals cover it" % (estimates[1], truth, covered))
 
 
 if __name__ == "__main__":
