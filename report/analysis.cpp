@@ -129,3 +129,33 @@ void Analyse(const ResultsTally* t, int32_t participant, int32_t clean, int32_t 
   }
   out->nextFrames = SuggestNext(out);
 }
+
+void AnalyseThresholdRun(const ResultsTally* t, const ThresholdRunRows* run, ThresholdRunResult* out) {
+  static PsiState psi; // a few MB: one, reused for every run
+  std::memset(out, 0, sizeof(*out));
+  out->run = run;
+  out->fitState = kFitTooFewDelays;
+  const ThresholdStep* steps = t->thresholdSteps + run->firstStep;
+  if (PsiInit(&psi, run->frameUs) == 0) {
+    out->replayed = 1;
+    for (int32_t i = 0; i < run->stepCount; ++i) PsiUpdate(&psi, steps[i].level, steps[i].correct);
+    PsiEstimateThreshold(&psi, &out->program);
+    out->smallestMs = PsiLevelMs(&psi, 1);
+    out->largestMs = PsiLevelMs(&psi, psi.levelCount);
+  }
+  // The run's own counts per delay, for the report's fit.
+  static LevelCounts levels[kMaxThresholdFrames];
+  int32_t count = 0;
+  for (int32_t i = 0; i < run->stepCount; ++i) {
+    double ms = double(steps[i].level) * double(run->frameUs) / 1000.0;
+    int32_t k = 0;
+    while (k < count && levels[k].delayMs != ms) ++k;
+    if (k == count) levels[count++] = LevelCounts{ms, 0, 0};
+    levels[k].steps += 1;
+    levels[k].right += steps[i].correct;
+  }
+  if (count < 2) return;
+  FitResult fit;
+  out->fitState = FitPsychometric(levels, count, nullptr, &fit) == 0 ? kFitOk : kFitNotConverged;
+  out->fitMs = fit.thresholdMs;
+}

@@ -7,10 +7,12 @@
 #include "report/binomial.h"
 #include "report/psychometric.h"
 #include "report/results_reader.h"
+#include "threshold/psi.h"
 
 constexpr int32_t kBootstrapResamples = 2000;
 constexpr uint64_t kBootstrapSeed = 20261209;
 constexpr int64_t kMaxExtraSteps = 20000; // search limit of StepsToSettle
+constexpr int64_t kFewSteps = 10;        // a delay row below this many steps is said to say little
 
 // One N at one frame period that adds to a delay row.
 struct RowLevel {
@@ -50,3 +52,17 @@ struct Analysis {
 // uses only the steps without late frames.
 void Analyse(const ResultsTally* t, int32_t participant, int32_t clean, int32_t resamples, uint64_t seed,
              Analysis* out);
+
+// A threshold run beside this report's view of it: the program's own
+// estimate (its rows replayed through the same procedure, which is exact)
+// and a maximum-likelihood fit of the run's steps alone.
+struct ThresholdRunResult {
+  const ThresholdRunRows* run;
+  int32_t replayed; // 0 when the period is one the procedure cannot run at
+  PsiEstimate program;
+  double smallestMs, largestMs; // the run's smallest and largest step
+  FitState fitState;
+  double fitMs;
+};
+
+void AnalyseThresholdRun(const ResultsTally* t, const ThresholdRunRows* run, ThresholdRunResult* out);

@@ -37,7 +37,11 @@ static void PrintTable(FILE* out, const Analysis* a) {
     int32_t n = int32_t(std::strlen(label)) + 1;
     if (n > width) width = n;
   }
-  if (a->frameUs) std::fprintf(out, "  N  added delay");
+  int32_t nWidth = 1; // threshold runs reach N of two and three digits
+  for (int32_t i = 0; i < a->rowCount; ++i) {
+    while (a->rows[i].frames >= (nWidth == 1 ? 10 : 100) && nWidth < 3) ++nWidth;
+  }
+  if (a->frameUs) std::fprintf(out, "  %*s  added delay", nWidth, "N");
   else std::fprintf(out, "  added delay  %-*s", width, "N at rate");
   std::fprintf(out, "  runs  right/steps  correct  p-value    95%% interval     verdict\n");
   for (int32_t i = 0; i < a->rowCount; ++i) {
@@ -48,7 +52,7 @@ static void PrintTable(FILE* out, const Analysis* a) {
     if (r->pValue < 1e-300) std::snprintf(p, sizeof(p), "<1e-300");
     else std::snprintf(p, sizeof(p), "%.3g", r->pValue);
     if (a->frameUs) {
-      std::fprintf(out, "  %d  %6.1f ms", r->frames, r->delayMs);
+      std::fprintf(out, "  %*d  %6.1f ms", nWidth, r->frames, r->delayMs);
     } else {
       LevelsText(label, sizeof(label), a, r);
       std::fprintf(out, "  %8.1f ms  %-*s", r->delayMs, width - 1, label);
@@ -117,7 +121,48 @@ static void PrintThreshold(FILE* out, const Analysis* a) {
                  a->boot.boundHits, a->boot.resamples);
 }
 
-static void PrintSection(FILE* out, const ReportSection* s) {
+// Threshold runs spread their steps over many delays: a row of a few steps
+// is shown as it is, and said to be one.
+static void PrintFewStepsNote(FILE* out, const Analysis* a) {
+  int32_t few = 0;
+  for (int32_t i = 0; i < a->rowCount; ++i) few += a->rows[i].steps < kFewSteps;
+  if (few == 0) return;
+  std::fprintf(out,
+               "  %d of these %d delays have fewer than %d steps (threshold runs spread their steps over many\n"
+               "  delays): on its own such a row says little, but the threshold fit below uses every step.\n",
+               few, a->rowCount, int32_t(kFewSteps));
+}
+
+// Each threshold run of the participant: the program's own answer beside
+// this report's fit of the run's steps.
+static void PrintThresholdRuns(FILE* out, const ResultsTally* t, int32_t participant) {
+  int32_t shown = 0;
+  for (int64_t i = 0; i < t->thresholdRunCount; ++i) {
+    const ThresholdRunRows* run = &t->thresholdRuns[i];
+    if (participant >= 0 && run->participant != participant) continue;
+    if (!shown++) {
+      std::fprintf(out, "Threshold runs (the program picked each step's N; its answer beside this report's fit\n"
+                        "of that run alone):\n");
+      std::fprintf(out, "  run started           rate     steps  the program's answer                  fit of the run\n");
+    }
+    ThresholdRunResult r;
+    AnalyseThresholdRun(t, run, &r);
+    char hz[32], answer[96], fit[48];
+    RateText(hz, sizeof(hz), run->frameUs);
+    if (!r.replayed) std::snprintf(answer, sizeof(answer), "(frame period not replayable)");
+    else if (r.program.side < 0) std::snprintf(answer, sizeof(answer), "below %.1f ms (the smallest step)", r.smallestMs);
+    else if (r.program.side > 0) std::snprintf(answer, sizeof(answer), "above %.1f ms (the largest step)", r.largestMs);
+    else
+      std::snprintf(answer, sizeof(answer), "%.1f ms, 95%% %.1f - %.1f ms", r.program.medianMs, r.program.lowMs,
+                    r.program.highMs);
+    if (r.fitState == kFitOk) std::snprintf(fit, sizeof(fit), "%.1f ms", r.fitMs);
+    else std::snprintf(fit, sizeof(fit), r.fitState == kFitTooFewDelays ? "too few delays" : "no fit");
+    std::fprintf(out, "  %-21s %4s Hz  %5d  %-36s  %s\n", run->runStarted, hz, run->stepCount, answer, fit);
+  }
+  if (shown) std::fprintf(out, "\n");
+}
+
+static void PrintSection(FILE* out, const ReportInput* in, const ReportSection* s) {
   const Analysis* a = s->all;
   if (a->frameUs) {
     std::fprintf(out, "Can you feel N frames of delay? (every step; guessing scores 50%%)\n");
@@ -125,6 +170,7 @@ static void PrintSection(FILE* out, const ReportSection* s) {
     std::fprintf(out, "Can you feel the added delay? (every step, frame rates mixed: N@rate; guessing scores 50%%)\n");
   }
   PrintTable(out, a);
+  PrintFewStepsNote(out, a);
   std::fprintf(out,
                "  p-value: chance of scoring at least this well by guessing (exact binomial, one-sided).\n"
                "  95%% interval: Clopper-Pearson interval of the proportion correct.\n"
@@ -145,6 +191,7 @@ static void PrintSection(FILE* out, const ReportSection* s) {
                "  likelihood; interval from the 2.5 and 97.5 percentiles of %d parametric bootstrap refits\n"
                "  (seed %llu).\n\n",
                d, kBootstrapResamples, (unsigned long long)kBootstrapSeed);
+  PrintThresholdRuns(out, in->tally, s->participant[0] || in->sections > 1 ? ResultsFindParticipant(in->tally, s->participant) : -1);
 
   // The program counts a frame late past 1.5 periods: 25 ms at 60 Hz.
   int32_t at60 = a->frameUs == kOldFrameUs;
@@ -200,7 +247,7 @@ void PrintReportText(FILE* out, const ReportInput* in, const ReportSection* s) {
     std::fprintf(out, "%sParticipant: %s\n%lld steps in %lld runs.\n\n", s->index ? "\n" : "",
                  s->participant[0] ? s->participant : "(none)", (long long)s->all->steps, (long long)s->all->runs);
   }
-  PrintSection(out, s);
+  PrintSection(out, in, s);
 }
 
 static void JsonNumber(FILE* out, double v, int32_t valid) {
@@ -274,7 +321,29 @@ void PrintReportJson(FILE* out, const ReportInput* in, const ReportSection* s) {
   JsonAnalysis(out, a);
   std::fprintf(out, ",\n  \"clean\": {");
   JsonAnalysis(out, s->clean);
-  std::fprintf(out, "},\n  \"svg\": ");
+  std::fprintf(out, "},\n  \"threshold_runs\": [");
+  int32_t participant =
+      s->participant[0] || in->sections > 1 ? ResultsFindParticipant(in->tally, s->participant) : -1;
+  int32_t listed = 0;
+  for (int64_t i = 0; i < in->tally->thresholdRunCount; ++i) {
+    const ThresholdRunRows* run = &in->tally->thresholdRuns[i];
+    if (participant >= 0 && run->participant != participant) continue;
+    ThresholdRunResult r;
+    AnalyseThresholdRun(in->tally, run, &r);
+    std::fprintf(out, "%s\n    {\"run_started\": ", listed++ ? "," : "");
+    JsonString(out, run->runStarted);
+    std::fprintf(out, ", \"frame_us\": %d, \"steps\": %d, \"program_ms\": ", run->frameUs, run->stepCount);
+    JsonNumber(out, r.program.medianMs, r.replayed);
+    std::fprintf(out, ", \"program_ci_ms\": [");
+    JsonNumber(out, r.program.lowMs, r.replayed);
+    std::fprintf(out, ", ");
+    JsonNumber(out, r.program.highMs, r.replayed);
+    std::fprintf(out, "], \"program_side\": \"%s\", \"fit_ms\": ",
+                 !r.replayed ? "unknown" : (r.program.side < 0 ? "below" : (r.program.side > 0 ? "above" : "inside")));
+    JsonNumber(out, r.fitMs, r.fitState == kFitOk);
+    std::fprintf(out, "}");
+  }
+  std::fprintf(out, "],\n  \"svg\": ");
   if (s->svgPath && s->svgWritten) JsonString(out, s->svgPath); else std::fprintf(out, "null");
   std::fprintf(out, "}");
   if (in->sections <= 1) std::fprintf(out, "\n");

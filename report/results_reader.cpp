@@ -22,7 +22,11 @@ int32_t ResultsInit(ResultsTally* t) {
   t->runKeys = static_cast<uint64_t*>(std::malloc(sizeof(uint64_t) * size_t(t->runKeyCapacity)));
   t->levels = static_cast<LevelTally*>(std::calloc(size_t(kMaxLevels), sizeof(LevelTally)));
   t->participants = static_cast<Participant*>(std::calloc(size_t(kMaxLevels), sizeof(Participant)));
-  return t->buffer && t->runKeys && t->levels && t->participants ? 0 : 1;
+  t->thresholdRunCapacity = 64;
+  t->thresholdRuns = static_cast<ThresholdRunRows*>(std::malloc(sizeof(ThresholdRunRows) * size_t(t->thresholdRunCapacity)));
+  t->thresholdStepCapacity = 4096;
+  t->thresholdSteps = static_cast<ThresholdStep*>(std::malloc(sizeof(ThresholdStep) * size_t(t->thresholdStepCapacity)));
+  return t->buffer && t->runKeys && t->levels && t->participants && t->thresholdRuns && t->thresholdSteps ? 0 : 1;
 }
 
 void ResultsFree(ResultsTally* t) {
@@ -30,6 +34,10 @@ void ResultsFree(ResultsTally* t) {
   std::free(t->runKeys);
   std::free(t->levels);
   std::free(t->participants);
+  std::free(t->thresholdRuns);
+  std::free(t->thresholdSteps);
+  t->thresholdRuns = nullptr;
+  t->thresholdSteps = nullptr;
   t->buffer = nullptr;
   t->runKeys = nullptr;
   t->levels = nullptr;
@@ -106,8 +114,46 @@ static uint64_t Hash(uint64_t h, const char* s, int64_t n) {
 struct Procedure {
   const char* name;
   int32_t minFrames, maxFrames;
+  int32_t maxStep;
+  int32_t adaptive; // rows are kept in order for the run's replay
 };
-static const Procedure kProcedures[] = {{"fixed", kMinDelayFrames, kMaxDelayFrames}};
+static const Procedure kProcedures[] = {{"fixed", kMinDelayFrames, kMaxDelayFrames, 19, 0},
+                                        {"threshold", kMinDelayFrames, kMaxThresholdFrames, 79, 1}};
+
+// Doubles an array's capacity when it is full; 1 when memory runs out.
+static int32_t Reserve(void** block, int64_t count, int64_t* capacity, size_t itemBytes) {
+  if (count < *capacity) return 0;
+  void* grown = std::realloc(*block, itemBytes * size_t(*capacity * 2));
+  if (!grown) return 1;
+  *block = grown;
+  *capacity *= 2;
+  return 0;
+}
+
+// Appends a threshold row to its run (a new run when run_started, the
+// platform, the participant or the period change).
+static int32_t KeepThresholdStep(ResultsTally* t, Field started, uint64_t key, int32_t participant, int32_t frameUs,
+                                 int32_t frames, int32_t correct) {
+  ThresholdRunRows* run = t->thresholdRunCount ? &t->thresholdRuns[t->thresholdRunCount - 1] : nullptr;
+  if (!run || run->key != key || run->participant != participant || run->frameUs != frameUs) {
+    if (Reserve(reinterpret_cast<void**>(&t->thresholdRuns), t->thresholdRunCount, &t->thresholdRunCapacity,
+                sizeof(ThresholdRunRows)))
+      return 1;
+    run = &t->thresholdRuns[t->thresholdRunCount++];
+    std::memset(run, 0, sizeof(*run));
+    std::memcpy(run->runStarted, started.s, size_t(started.n < 31 ? started.n : 31));
+    run->participant = participant;
+    run->frameUs = frameUs;
+    run->firstStep = t->thresholdStepCount;
+    run->key = key;
+  }
+  if (Reserve(reinterpret_cast<void**>(&t->thresholdSteps), t->thresholdStepCount, &t->thresholdStepCapacity,
+              sizeof(ThresholdStep)))
+    return 1;
+  t->thresholdSteps[t->thresholdStepCount++] = ThresholdStep{int16_t(frames - 1), int16_t(correct)};
+  run->stepCount += 1;
+  return 0;
+}
 
 // "" (not recorded), "none", or a '+' join of the devices in this order.
 static int32_t CheckInput(Field f) {
@@ -202,7 +248,7 @@ static int32_t TakeLine(ResultsTally* t, const char* s, int64_t n, int32_t colum
   else if (!FieldIs(f[1], "windows") && !FieldIs(f[1], "linux") && !FieldIs(f[1], "headless"))
     bad = "platform is not windows, linux or headless";
   else if (ParseCount(f[2], &delay)) bad = "delay_frames is not a whole number";
-  else if (ParseCount(f[3], &step) || step > 19) bad = "step is not a whole number from 0 to 19";
+  else if (ParseCount(f[3], &step)) bad = "step is not a whole number";
   else if (!FieldIs(f[4], "A") && !FieldIs(f[4], "B")) bad = "delayed is not A or B";
   else if (!FieldIs(f[5], "A") && !FieldIs(f[5], "B")) bad = "submitted is not A or B";
   else if (ParseCount(f[6], &correct) || f[6].n != 1 || correct > 1) bad = "correct is not 0 or 1";
@@ -235,6 +281,10 @@ static int32_t TakeLine(ResultsTally* t, const char* s, int64_t n, int32_t colum
     std::snprintf(why, whySize, "delay_frames is not a whole number from %d to %d", proc->minFrames, proc->maxFrames);
     return 1;
   }
+  if (step > proc->maxStep) {
+    std::snprintf(why, whySize, "step is not a whole number from 0 to %d", proc->maxStep);
+    return 1;
+  }
   Field who = columns == 15 ? f[14] : Field{"", 0};
   int32_t level = FindLevel(t, who, int32_t(delay), int32_t(frameUs), *lastLevel);
   if (level < 0) {
@@ -243,6 +293,12 @@ static int32_t TakeLine(ResultsTally* t, const char* s, int64_t n, int32_t colum
   }
   *lastLevel = level;
   LevelTally* d = &t->levels[level];
+  uint64_t runKey = Hash(Hash(0xCBF29CE484222325ull, f[0].s, f[0].n), f[1].s, f[1].n);
+  if (proc->adaptive &&
+      KeepThresholdStep(t, f[0], runKey, d->participant, int32_t(frameUs), int32_t(delay), int32_t(correct))) {
+    std::snprintf(why, whySize, "out of memory");
+    return 1;
+  }
   d->steps += 1;
   d->right += correct;
   if (late == 0) {
@@ -254,8 +310,7 @@ static int32_t TakeLine(ResultsTally* t, const char* s, int64_t n, int32_t colum
   t->goodLines += 1;
   t->participants[d->participant].lastFrameUs = int32_t(frameUs);
   t->lastFrameUs = int32_t(frameUs);
-  uint64_t key = Hash(Hash(0xCBF29CE484222325ull, f[0].s, f[0].n), f[1].s, f[1].n);
-  key = (key & ~uint64_t(kMaxLevels - 1)) | uint64_t(level); // the level sits in the low bits
+  uint64_t key = (runKey & ~uint64_t(kMaxLevels - 1)) | uint64_t(level); // the level sits in the low bits
   if (key != *lastKey) {
     if (t->runKeyCount == t->runKeyCapacity) {
       int64_t cap = t->runKeyCapacity * 2;

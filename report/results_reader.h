@@ -7,6 +7,7 @@
 #include <cstdio>
 
 constexpr int32_t kMinDelayFrames = 2, kMaxDelayFrames = 8; // the fixed procedure's N
+constexpr int32_t kMaxThresholdFrames = 256;                 // a threshold run's N: up to the history's length
 constexpr int32_t kMessagesPerFile = 10; // per-line messages before a count
 // Distinct (participant, N, frame period) combinations; the run keys keep
 // the index in their low bits, so this stays a power of two.
@@ -30,6 +31,22 @@ struct Participant {
   int32_t lastFrameUs;                 // frame period of the participant's latest good row
 };
 
+// A threshold run: its rows in order, each one step at k = N - 1 frames
+// of added delay; the report replays them through the program's procedure.
+struct ThresholdStep {
+  int16_t level; // k
+  int16_t correct;
+};
+
+struct ThresholdRunRows {
+  char runStarted[32];
+  int32_t participant;
+  int32_t frameUs;
+  int64_t firstStep; // into ResultsTally::thresholdSteps
+  int32_t stepCount;
+  uint64_t key; // run_started and platform
+};
+
 struct ResultsTally {
   LevelTally* levels; // kMaxLevels, allocated once
   int32_t levelCount;
@@ -45,6 +62,11 @@ struct ResultsTally {
   int64_t runKeyCount, runKeyCapacity;
   char* buffer; // read block, allocated once
   int64_t bufferSize;
+  // Threshold runs in the order read; grown as needed.
+  ThresholdRunRows* thresholdRuns;
+  int64_t thresholdRunCount, thresholdRunCapacity;
+  ThresholdStep* thresholdSteps;
+  int64_t thresholdStepCount, thresholdStepCapacity;
 };
 
 int32_t ResultsInit(ResultsTally* t);

@@ -8,8 +8,11 @@ answers right with its own chance P(d) = 0.5 + 0.48 (1 - exp(-(d/alpha)^beta))
 at that delay d. It checks that the program's one answer line lands near the
 observer's true 75 % delay and that the record has one row per judged step.
 
-  threshold_observer.py <qvdelay_headless> <work folder> [--rate HZ]
+  threshold_observer.py <qvdelay_headless> <work folder> [--rate HZ] [--report <qvdelay_report>]
+
+With --report, qvdelay_report must replay each run to the program's own answer.
 """
+import json
 import math
 import os
 import random
@@ -144,7 +147,20 @@ def play(headless, work, rate, seed):
             cells = row.rstrip("\n").split(",")
             if cells[13] != "threshold" or not 2 <= int(cells[2]) <= 256:
                 raise SystemExit("FAIL: record row %r" % row)
-    return est, low, high
+    return est, low, high, record
+
+
+def check_report(report, runs):
+    """The report replays each run's rows to the answer the program logged."""
+    for est, low, high, record in runs:
+        out = subprocess.run([report, "--json", "--no-svg", record], capture_output=True, text=True)
+        if out.returncode != 0:
+            raise SystemExit("FAIL: qvdelay_report %s: %s" % (record, out.stderr))
+        listed = json.loads(out.stdout)["threshold_runs"]
+        got = [(round(r["program_ms"], 1), round(r["program_ci_ms"][0], 1), round(r["program_ci_ms"][1], 1))
+               for r in listed]
+        if got != [(est, low, high)]:
+            raise SystemExit("FAIL: the report replays %s, the program said %s" % (got, (est, low, high)))
 
 
 def main():
@@ -155,10 +171,12 @@ def main():
     runs = [play(headless, os.path.join(work, "run%d" % seed), rate, seed) for seed in (1, 2, 3)]
     truth = true_threshold()
     estimates = sorted(r[0] for r in runs)
-    covered = sum(1 for est, low, high in runs if low <= truth <= high)
+    covered = sum(1 for est, low, high, _ in runs if low <= truth <= high)
+    if "--report" in sys.argv:
+        check_report(os.path.abspath(sys.argv[sys.argv.index("--report") + 1]), runs)
     if abs(estimates[1] - truth) / truth > 0.2 or covered < 2:
         raise SystemExit("FAIL: thresholds %s ms: median not within 20 %% of the truth %.1f ms or fewer than two "
-                         "intervals cover it" % (runs, truth))
+                         "intervals cover it" % ([r[:3] for r in runs], truth))
     print("ok: median %.1f ms against the truth %.1f ms, %d of 3 intervals cover it" % (estimates[1], truth, covered))
 
 

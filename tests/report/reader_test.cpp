@@ -203,7 +203,7 @@ TEST(ReportReaderColumns, InputNotAnOrderedJoinOfDevices) {
 }
 
 TEST(ReportReaderColumns, UnknownProcedureIsNamed) {
-  ExpectRefused(kNewHeader, ROW ",16666,keys,threshold,", "procedure \"threshold\" is not known");
+  ExpectRefused(kNewHeader, ROW ",16666,keys,staircase,", "procedure \"staircase\" is not known");
   ExpectRefused(kNewHeader, ROW ",16666,keys,,", "procedure \"\" is not known");
 }
 
@@ -220,6 +220,14 @@ TEST(ReportReaderColumns, FixedProcedureKeepsNFromTwoToEight) {
   ExpectRefused(kNewHeader, "2026-12-09T08:01:02,linux,9,0,A,A,1,3,412,0,17.012,8333,keys,fixed,", reason);
   ExpectRefused(kNewHeader, "2026-12-09T08:01:02,linux,1,0,A,A,1,3,412,0,17.012,8333,keys,fixed,", reason);
   ExpectRefused(kHeader, "2026-12-09T08:01:02,linux,9,0,A,A,1,3,412,0,17.012", reason);
+  // A threshold run goes to N 256 and 80 steps; a fixed run stays at 20.
+  EXPECT_EQ(GoodLinesOf("2026-12-09T08:01:02,linux,256,79,A,A,1,3,412,0,17.012,2000,keys,threshold,"), 1);
+  ExpectRefused(kNewHeader, "2026-12-09T08:01:02,linux,257,0,A,A,1,3,412,0,17.012,2000,keys,threshold,",
+                "delay_frames is not a whole number from 2 to 256");
+  ExpectRefused(kNewHeader, "2026-12-09T08:01:02,linux,16,80,A,A,1,3,412,0,17.012,16666,keys,threshold,",
+                "step is not a whole number from 0 to 79");
+  ExpectRefused(kNewHeader, "2026-12-09T08:01:02,linux,4,20,A,A,1,3,412,0,17.012,16666,keys,fixed,",
+                "step is not a whole number from 0 to 19");
 }
 
 // The header decides the count: old rows in a new file and new rows in an
