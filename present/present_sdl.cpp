@@ -171,12 +171,11 @@ void StartAtRequestedRate(int display, int desktopHz) {
   int32_t fullscreen = SdlWindowIsFullscreen(m.window);
   double displayHz = DisplayRefreshRate(display, fullscreen, desktopHz);
   double hz = DisplayRateChoose(displayHz, fullscreen);
+  const char* where = fullscreen ? "fullscreen" : "window";
   if (displayHz > 0.0) {
-    LogPrintf("Display refresh rate: %.0f Hz (%s), running at %.2f Hz\n", displayHz, fullscreen ? "fullscreen" : "window",
-              hz);
+    LogPrintf("Display refresh rate: %.0f Hz (%s), running at %.2f Hz\n", displayHz, where, hz);
   } else {
-    LogPrintf("Display refresh rate: not reported (%s), running at %.2f Hz\n", fullscreen ? "fullscreen" : "window",
-              hz);
+    LogPrintf("Display refresh rate: not reported (%s), running at %.2f Hz\n", where, hz);
   }
   m.refreshRate = hz;
   SetRunningRate(hz);
