@@ -62,11 +62,29 @@ static int32_t AppMain() {
   return result;
 }
 
-// The only option: --version prints the version and ends before any log.
+// Options first: --help, --version and a bad command line end here, before
+// any window or log exists.
 int main(int argc, char** argv) {
-  if (argc == 2 && strcmp(argv[1], "--version") == 0) {
+  AppOptions options;
+  AppOptionsDefault(&options);
+  int next = 1;
+  char error[256];
+  if (ParseAppOptions(argc, argv, 1, &options, &next, error, sizeof(error)) != kOptionsOk) {
+    fprintf(stderr, "qvdelay: %s\n", error);
+    return kOptionsBad;
+  }
+  if (next < argc) {
+    fprintf(stderr, "qvdelay: %s: unexpected argument (see --help)\n", argv[next]);
+    return kOptionsBad;
+  }
+  if (options.version) {
     printf("qvdelay %s\n", QV_VERSION_STRING);
     return 0;
   }
+  if (options.help) {
+    PrintAppOptionsHelp(stdout, "usage: qvdelay [options]");
+    return 0;
+  }
+  AppSetOptions(&options);
   return AppMain();
 }

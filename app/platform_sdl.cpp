@@ -47,6 +47,13 @@ int32_t SdlPlatformKeyboardRead(uint8_t* state256) { return SdlKeyboardRead(SdlP
 
 int32_t SdlPlatformJoystickRead(JoystickState* state) { return SdlJoystickRead(state); }
 
+// SDL always has a pointer once the window exists; nothing to configure or log.
+int32_t SdlPlatformMouseSetup() { return SdlPresenterWindow() ? 0 : 7; }
+
+int32_t SdlPlatformMouseRead(int32_t* dx, int32_t* dy) { return SdlMouseRead(SdlPresenterWindow(), dx, dy); }
+
+void SdlPlatformMouseCapture(int32_t capture) { SdlMouseCapture(SdlPresenterWindow(), capture); }
+
 int32_t SdlPumpMessages() {
   SDL_Event event;
   while (SDL_PollEvent(&event)) {
@@ -81,6 +88,9 @@ const Platform kSdlPlatform = {
     SdlPumpMessages,
     "linux",
     nullptr,
+    SdlPlatformMouseSetup,
+    SdlPlatformMouseRead,
+    SdlPlatformMouseCapture,
 };
 
 } // namespace

@@ -1,4 +1,4 @@
-// The Linux platform: SDL2 window, keyboard, first joystick and presenter
+// The Linux platform: SDL2 window, keyboard, mouse, first joystick and presenter
 // behind the Platform table of app/platform.h.
 #pragma once
 

@@ -1,4 +1,4 @@
-// Keyboard and joystick through SDL2 (Linux). The keyboard comes out as the
+// Keyboard, joystick and mouse through SDL2 (Linux). The keyboard comes out as the
 // same 256-byte DirectInput scan-code state the test reads on Windows, the
 // first joystick as the same DIJOYSTATE2-shaped record, so the mapping into
 // the input word is shared.
@@ -33,3 +33,12 @@ int32_t SdlJoystickSetup();
 int32_t SdlJoystickRead(JoystickState* state);
 // Closes the joystick if one is open.
 void SdlJoystickRelease();
+
+// Mouse motion since the last read, in counts (x right, y down), from SDL's
+// summed motion (relative motion while captured). 1 with zero motion when
+// window does not have the keyboard focus.
+int32_t SdlMouseRead(SDL_Window* window, int32_t* dx, int32_t* dy);
+// Main thread, every frame: SDL's relative mode is on while capture is 1 and
+// window has the focus, off otherwise (so a window in the background gives
+// the pointer back). SDL is told only when that changes.
+void SdlMouseCapture(SDL_Window* window, int32_t capture);

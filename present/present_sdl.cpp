@@ -150,7 +150,47 @@ void DesktopSize(uint32_t* width, uint32_t* height) {
   *height = uint32_t(mode.h);
 }
 
+// The rate the display runs at once the mode is set (0 unknown): the current
+// mode's rate when the display lists it, else the desktop's in a window.
+double DisplayRefreshRate(int display, int32_t fullscreen, int desktopHz) {
+  if (!fullscreen) return desktopHz > 0 ? double(desktopHz) : 0.0;
+  SDL_DisplayMode current;
+  if (display < 0 || SDL_GetCurrentDisplayMode(display, &current) != 0) return 0.0;
+  SDL_DisplayMode listed[64];
+  int32_t count = 0;
+  int modes = SDL_GetNumDisplayModes(display);
+  for (int i = 0; i < modes && count < 64; i++) {
+    if (SDL_GetDisplayMode(display, i, &listed[count]) == 0) count++;
+  }
+  return double(SdlListedRefreshRate(listed, count, current.w, current.h, current.refresh_rate));
+}
+
+// With a rate request only: the rate to run at, from what the display gives,
+// published and held by the limiter.
+void StartAtRequestedRate(int display, int desktopHz) {
+  int32_t fullscreen = SdlWindowIsFullscreen(m.window);
+  double displayHz = DisplayRefreshRate(display, fullscreen, desktopHz);
+  double hz = DisplayRateChoose(displayHz, fullscreen);
+  const char* where = fullscreen ? "fullscreen" : "window";
+  if (displayHz > 0.0) {
+    LogPrintf("Display refresh rate: %.0f Hz (%s), running at %.2f Hz\n", displayHz, where, hz);
+  } else {
+    LogPrintf("Display refresh rate: not reported (%s), running at %.2f Hz\n", where, hz);
+  }
+  m.refreshRate = hz;
+  SetRunningRate(hz);
+  FrameLimiterInit(&m.limiter, hz, nullptr, nullptr, nullptr);
+}
+
 } // namespace
+
+int32_t SdlListedRefreshRate(const SDL_DisplayMode* listed, int32_t count, int width, int height, int refreshRate) {
+  if (refreshRate <= 0) return 0;
+  for (int32_t i = 0; i < count; i++) {
+    if (listed[i].w == width && listed[i].h == height && listed[i].refresh_rate == refreshRate) return refreshRate;
+  }
+  return 0;
+}
 
 // Brings the letterbox and the window in line with the fullscreen state and
 // the window size the main thread last published.
@@ -310,12 +350,16 @@ int32_t SdlPresenterInitialize(Presenter** presenter) {
     return 1;
   }
 
-  // Fullscreen at the desktop's size, at 60 Hz when the display has it.
+  // Fullscreen at the desktop's size, at 60 Hz (or the rate asked for) when
+  // the display has it.
   int display = SDL_GetWindowDisplayIndex(m.window);
   SDL_DisplayMode desktop;
+  int desktopHz = 0;
   if (display >= 0 && SDL_GetDesktopDisplayMode(display, &desktop) == 0) {
+    desktopHz = desktop.refresh_rate;
     SDL_DisplayMode wanted = desktop, mode = desktop;
     wanted.refresh_rate = int(m.refreshRate);
+    if (DisplayRateRequested()) wanted.refresh_rate = int(DisplayRateToAsk(double(desktopHz)) + 0.5);
     SDL_DisplayMode closest;
     if (SDL_GetClosestDisplayMode(display, &wanted, &closest) && closest.w == desktop.w && closest.h == desktop.h)
       mode = closest;
@@ -340,6 +384,7 @@ int32_t SdlPresenterInitialize(Presenter** presenter) {
       }
     }
   }
+  if (DisplayRateRequested()) StartAtRequestedRate(display, desktopHz);
   m.bDirty = 1;
   SdlPresenterPumpWindowState();
 

@@ -16,7 +16,9 @@
 // graphics device here, so this also starts SDL's video subsystem and makes
 // the window: empty title, 640x480 client, not resizable, screen saver off.
 // Then fullscreen at the desktop size (60 Hz when the display offers it),
-// else the window; two black frames presented.
+// else the window; two black frames presented. With a rate request
+// (present/pacing.h) the mode is asked for at that rate and the presenter
+// runs at what the display gives (RunningRate), logging it.
 int32_t SdlPresenterInitialize(Presenter** presenter);
 // Main thread, after the render thread has ended: finishes a locked frame,
 // frees the slots, leaves fullscreen, destroys the texture and renderer.
@@ -39,6 +41,12 @@ void SdlPresenterDestroyWindow();
 int32_t SdlWindowManagerCanFullscreen(SDL_Window* window);
 // Whether the window is fullscreen now, as the window system sees it.
 int32_t SdlWindowIsFullscreen(SDL_Window* window);
+
+// The refresh rate of a width x height mode at refreshRate when the display
+// lists such a mode (listed: count modes), else 0. SDL hands out the rate
+// asked for when the display lists the mode without one (Xvfb, the dummy
+// driver), so only a listed rate is the display's own.
+int32_t SdlListedRefreshRate(const SDL_DisplayMode* listed, int32_t count, int width, int height, int refreshRate);
 
 // Diagnostics: called on the render thread just before each present call.
 typedef void (*SdlPresentHook)(void* user);

@@ -76,6 +76,20 @@ share/doc/qvdelay/FONTS.txt"
   else
     fail "deb: menu entry or icon broken"
   fi
+  # Its second action starts the program at the display's own rate.
+  if grep -qx "Actions=native-rate;" "$desktop" && grep -qx "\[Desktop Action native-rate\]" "$desktop" &&
+    grep -qx "Exec=qvdelay --rate native" "$desktop"; then
+    pass "deb: menu action runs qvdelay --rate native"
+  else
+    fail "deb: menu action at the display's rate missing"
+  fi
+  if command -v desktop-file-validate >/dev/null 2>&1; then
+    if desktop-file-validate "$desktop" >"$work/desktop.txt" 2>&1; then
+      pass "deb: desktop-file-validate accepts the menu entry"
+    else
+      fail "deb: desktop-file-validate: $(cat "$work/desktop.txt")"
+    fi
+  fi
 
   # The installed program: /usr/bin is not the user's to write. As root
   # every folder is writable, so the program then runs as nobody.

@@ -12,7 +12,7 @@ if [ "$mode" = virtual ]; then
   pkgs+=(xvfb openbox)
 fi
 if [ "$mode" = test ]; then
-  pkgs+=(clang libclang-rt-14-dev g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine64 xvfb openbox wmctrl x11-utils mesa-vulkan-drivers xdotool imagemagick xfonts-base xfonts-jisx0213 python3 dpkg-dev)
+  pkgs+=(clang libclang-rt-14-dev g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine64 xvfb openbox wmctrl x11-utils mesa-vulkan-drivers xdotool imagemagick xfonts-base xfonts-jisx0213 python3 dpkg-dev desktop-file-utils)
 fi
 missing=()
 for p in "${pkgs[@]}"; do

@@ -9,10 +9,18 @@
 #   3. leaving fullscreen through the window manager gives a 640x480 window;
 #      Escape, a click on openbox's close box and openbox's own Alt+F4 end
 #      with 0 through AppFinalize;
-#   4. an unusable video driver: exit 1, the log ends at the failing step.
+#   4. an unusable video driver: exit 1, the log ends at the failing step;
+#   5. the mouse: relative motion during a step moves the marker by counts x
+#      0.1 logical units, not while another window has the focus, the
+#      step's record row names the mouse, nothing of the mouse is logged;
+#   6. --rate 144: the fullscreen mode is asked for at 144 Hz, the log says
+#      what the display reports and the rate run at, the presents and the
+#      record's frame_us follow it;
+#   7. bad command lines end with 2 and a message, --help with 0 and the
+#      option list, before any log.
 #
 #   linux_e2e.sh <qvdelay> <qvdelay_headless> <trace preload .so>
-# Exit 77 (skipped) when Xvfb, openbox, wmctrl, xdotool, xwininfo,
+# Exit 77 (skipped) when Xvfb, openbox, wmctrl, xdotool, xwininfo, xmessage,
 # ImageMagick or python3 is missing.
 set -u
 qvdelay=$1
@@ -20,7 +28,7 @@ headless=$2
 preload=$3
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/e2e_common.sh"
-need_tools Xvfb openbox wmctrl xdotool xwininfo import compare convert python3
+need_tools Xvfb openbox wmctrl xdotool xwininfo xmessage import compare convert python3
 
 work=$(mktemp -d /tmp/qvdelay-e2e.XXXXXX)
 xvfb_pid=""
@@ -63,6 +71,14 @@ start_app() {
   shift
   rm -f "$log"
   env "$@" LD_PRELOAD="$preload" QV_E2E_TRACE="$work/$name.trace" "$work/app/qvdelay" >"$work/$name.console" 2>&1 &
+  app_pid=$!
+}
+# start_app_args <name> <argument...>: start_app with program arguments.
+start_app_args() {
+  local name=$1
+  shift
+  rm -f "$log"
+  LD_PRELOAD="$preload" QV_E2E_TRACE="$work/$name.trace" "$work/app/qvdelay" "$@" >"$work/$name.console" 2>&1 &
   app_pid=$!
 }
 # wait_ready: the window exists, has the focus and has shown a few frames.
@@ -275,6 +291,156 @@ if rc != 1 or not at or not lines[at[0]].endswith("failed. result=0xFFFFFFFF [qv
     sys.exit(1)
 print("ok: no video driver: exit code 1, log ends at: %s" % lines[at[0]])
 EOF
+
+# ---- 5: the mouse ------------------------------------------------------------------------
+# Eight relative moves of (25, 10) counts over a few frames: at 0.1 units a
+# count and 4 screen pixels a unit the marker moves (80, 32) pixels.
+rm -f "$work/app/qvdelay_results.csv"
+start_app mouse
+if wait_ready; then
+  press 2 0.1
+  sleep 0.4
+  import -window root "$work/mouse0.png"
+  for _ in $(seq 8); do
+    xdotool mousemove_relative -- 25 10
+    sleep 0.03
+  done
+  sleep 0.4
+  import -window root "$work/mouse1.png"
+  # Another window takes the focus: the mouse is given back and its motion
+  # is not the marker's; with the focus back it is again.
+  xmessage -geometry +0+0 qvdelay-e2e >/dev/null 2>&1 &
+  other_pid=$!
+  other=""
+  for _ in $(seq 100); do
+    other=$(xdotool search --name '^xmessage$' 2>/dev/null | head -n 1)
+    [ -n "$other" ] && break
+    sleep 0.05
+  done
+  [ -n "$other" ] && xdotool windowactivate --sync "$other" 2>/dev/null
+  sleep 0.3
+  for _ in $(seq 4); do
+    xdotool mousemove_relative -- 25 0
+    sleep 0.03
+  done
+  sleep 0.2
+  xdotool windowactivate --sync "$window" 2>/dev/null
+  sleep 0.3
+  for _ in $(seq 4); do
+    xdotool mousemove_relative -- 25 0
+    sleep 0.03
+  done
+  sleep 0.4
+  import -window root "$work/mouse3.png"
+  kill "$other_pid" 2>/dev/null
+  wait "$other_pid" 2>/dev/null
+  press Return 0.08
+  sleep 0.2
+  press Escape 0.1
+  wait_app 20
+  rc=$?
+  read -r x0 y0 <<<"$(marker "$work/mouse0.png")"
+  read -r x1 y1 <<<"$(marker "$work/mouse1.png")"
+  if [ "$rc" -eq 0 ] && [ -n "$x0" ] && [ -n "$x1" ] && [ $((x1 - x0 - 80)) -ge -2 ] && [ $((x1 - x0 - 80)) -le 2 ] &&
+    [ $((y1 - y0 - 32)) -ge -2 ] && [ $((y1 - y0 - 32)) -le 2 ]; then
+    pass "the marker followed the mouse ($x0,$y0 -> $x1,$y1 screen pixels for 200,80 counts)"
+  else
+    fail "the marker did not follow the mouse ($x0,$y0 -> $x1,$y1; exit code $rc)"
+  fi
+  # openbox lowers the fullscreen window while the other one is active, so
+  # only the marker after the return tells: 100 counts moved it, not 200.
+  read -r x3 y3 <<<"$(marker "$work/mouse3.png")"
+  if [ -n "$other" ] && [ -n "$x3" ] && [ -n "$x1" ] && [ $((x3 - x1 - 40)) -ge -2 ] && [ $((x3 - x1 - 40)) -le 2 ] &&
+    [ "$y3" = "$y1" ]; then
+    pass "motion while another window had the focus left the marker alone ($x1,$y1 -> $x3,$y3 for 100 of 200 counts)"
+  else
+    fail "focus and mouse: other window '$other', marker $x1,$y1 -> $x3,$y3 (want +40 pixels)"
+  fi
+  python3 - "$work/app/qvdelay_results.csv" "$log" <<'EOF' || failures=$((failures + 1))
+import sys
+rows = [l.split(",") for l in open(sys.argv[1]).read().splitlines()[1:]]
+log = open(sys.argv[2]).read().lower()
+if len(rows) != 1 or len(rows[0]) != 15 or "mouse" not in rows[0][12].split("+") or rows[0][11] != "16666":
+    print("FAIL: mouse step: record rows %s" % rows); sys.exit(1)
+if "mouse" in log or "relative" in log:
+    print("FAIL: the mouse run logged the mouse:\n" + log); sys.exit(1)
+print("ok: mouse step recorded with input %s, nothing of the mouse in the log" % rows[0][12])
+EOF
+else
+  fail "mouse run did not start"
+fi
+
+# ---- 6: --rate 144 ---------------------------------------------------------------------------
+# The display's own rate wins when it reports one; Xvfb's mode has none, and
+# then the program runs at the rate asked for.
+rm -f "$work/app/qvdelay_results.csv"
+start_app_args rate144 --rate 144
+if wait_ready; then
+  press 2 0.1
+  rate_start=$(monotonic)
+  sleep 2
+  rate_end=$(monotonic)
+  press Return 0.08
+  sleep 0.2
+  press Escape 0.1
+  wait_app 20
+  rc=$?
+  python3 - "$log" "$work/rate144.trace" "$rate_start" "$rate_end" "$work/app/qvdelay_results.csv" "$rc" <<'EOF' ||
+import re, sys
+log = open(sys.argv[1]).read()
+start, end, rc = int(sys.argv[3]), int(sys.argv[4]), int(sys.argv[6])
+m = re.search(r"^Display refresh rate: (\d+ Hz|not reported) \((fullscreen|window)\), running at ([0-9.]+) Hz$", log, re.M)
+if rc != 0 or "SDL_SetWindowDisplayMode (1280x1024, 144 Hz) ... OK.\n" not in log or not m:
+    print("FAIL: --rate 144: exit code %d, log:\n%s" % (rc, log)); sys.exit(1)
+reported = 0 if m.group(1) == "not reported" else int(m.group(1).split()[0])
+want = 144.0 if reported == 0 or (m.group(2) == "window" and reported >= 144) else float(reported)
+running = float(m.group(3))
+p = sorted(int(l.split()[1]) for l in open(sys.argv[2]) if l.startswith("P "))
+# A loaded machine makes frames late, never early: the quickest twentieth
+# of the intervals shows the limiter's period (16.67 ms at 60 Hz).
+gaps = sorted(b - a for a, b in zip(p, p[1:]) if start <= a < end)
+quick = gaps[len(gaps) // 20] / 1e6 if gaps else 0.0
+median = gaps[len(gaps) // 2] / 1e6 if gaps else 0.0
+rows = [l.split(",") for l in open(sys.argv[5]).read().splitlines()[1:]]
+period = int(1e6 / want)
+if abs(running - want) > 0.01 or not period / 1000.0 - 0.5 < quick < period / 1000.0 + 1.5 or len(rows) != 1 \
+        or rows[0][11] != str(period):
+    print("FAIL: --rate 144: display %s, running at %.2f (want %.2f), present intervals %.2f ms (5 %%), %.2f ms "
+          "(median), rows %s" % (m.group(1), running, want, quick, median, rows)); sys.exit(1)
+print("ok: --rate 144: display %s (%s), running at %.2f Hz, present intervals %.2f ms (5 %%), %.2f ms (median), "
+      "frame_us %s" % (m.group(1), m.group(2), running, quick, median, rows[0][11]))
+EOF
+    failures=$((failures + 1))
+else
+  fail "--rate 144 run did not start"
+fi
+
+# ---- 7: bad command lines ---------------------------------------------------------------------
+# One line on stderr, exit code 2, and no log: nothing was started.
+bad_args() {
+  rm -f "$log"
+  "$work/app/qvdelay" "$@" >"$work/bad.out" 2>"$work/bad.err"
+  local rc=$?
+  if [ "$rc" -eq 2 ] && [ ! -e "$log" ] && [ ! -s "$work/bad.out" ] && [ "$(wc -l <"$work/bad.err")" -eq 1 ] &&
+    grep -q "^qvdelay: " "$work/bad.err"; then
+    pass "qvdelay $*: exit code 2, $(cat "$work/bad.err")"
+  else
+    fail "qvdelay $*: exit code $rc, log $([ -e "$log" ] && echo written || echo none), stderr: $(cat "$work/bad.err")"
+  fi
+}
+bad_args --rate 5
+bad_args --bogus
+bad_args --participant 'a b'
+bad_args extra
+rm -f "$log"
+"$work/app/qvdelay" --help >"$work/help.out" 2>&1
+rc=$?
+if [ "$rc" -eq 0 ] && [ ! -e "$log" ] && [ "$(head -n 1 "$work/help.out")" = "usage: qvdelay [options]" ] &&
+  grep -q -- "--rate native" "$work/help.out"; then
+  pass "qvdelay --help: exit code 0, the option list"
+else
+  fail "qvdelay --help: exit code $rc: $(cat "$work/help.out")"
+fi
 
 if [ "$failures" -eq 0 ]; then
   echo "linux e2e: all passed"

@@ -1,4 +1,4 @@
-// The SDL keyboard and joystick layer: scan-code table, axis and hat
+// The SDL keyboard, mouse and joystick layer: scan-code table, axis and hat
 // conversion, and the whole joystick path through SDL's virtual joysticks
 // (attach, move, press, unplug) into the shared input word.
 #include <gtest/gtest.h>
@@ -140,7 +140,8 @@ TEST(SdlKeyboardTable, NoTwoKeysShareACode) {
   EXPECT_EQ(DirectInputScanFromSdl(SDL_Scancode(SDL_NUM_SCANCODES)), 0);
 }
 
-TEST(SdlKeyboardRead, WithoutTheFocusEveryKeyIsUp) {
+// Without the focus: every key up, no mouse motion, the pointer not taken.
+TEST(SdlFocus, WithoutItNoKeyNoMotionNoCapture) {
   SDL_SetHint(SDL_HINT_VIDEODRIVER, "dummy");
   ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_VIDEO), 0) << SDL_GetError();
   SDL_Window* window = SDL_CreateWindow("", 0, 0, 64, 64, SDL_WINDOW_HIDDEN);
@@ -152,6 +153,13 @@ TEST(SdlKeyboardRead, WithoutTheFocusEveryKeyIsUp) {
   memset(state, 0xAB, sizeof(state));
   EXPECT_EQ(SdlKeyboardRead(nullptr, state), 1);
   for (uint8_t b : state) ASSERT_EQ(b, 0);
+  int32_t dx = 99, dy = 99;
+  EXPECT_EQ(SdlMouseRead(window, &dx, &dy), 1);
+  EXPECT_EQ(dx, 0);
+  EXPECT_EQ(dy, 0);
+  SdlMouseCapture(window, 1); // a step runs, but the window is in the background
+  EXPECT_EQ(SDL_GetRelativeMouseMode(), SDL_FALSE);
+  SdlMouseCapture(window, 0);
   SDL_DestroyWindow(window);
   SDL_QuitSubSystem(SDL_INIT_VIDEO);
 }

@@ -1,12 +1,14 @@
 // The SDL presenter: the letterbox rectangle, and the whole presenter on
 // SDL's dummy video driver (a 1024x768 display without a window system):
 // start-up log, priming frames, the frame surface over the locked texture,
-// the picture in the window, the frame period and the shut-down.
+// the picture in the window, the frame period and the shut-down; the rate
+// run at with a rate request.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 
+#include "present/pacing.h"
 #include "present/present_sdl.h"
 #include "runtime/runtime.h"
 
@@ -126,5 +128,72 @@ TEST_P(SdlPresenter, DummyDisplayFromStartToShutdown) {
 
 // 0: the renderer draws into the locked texture; 1: through the staging copy.
 INSTANTIATE_TEST_SUITE_P(FrameMemory, SdlPresenter, ::testing::Values(0, 1));
+
+// Only a rate the display lists for the mode's size is the display's: SDL
+// hands back the rate asked for when the listed mode has none.
+TEST(SdlRefreshRate, OnlyListedRatesCount) {
+  const SDL_DisplayMode listed[] = {{SDL_PIXELFORMAT_RGB888, 1920, 1080, 144, nullptr},
+                                    {SDL_PIXELFORMAT_RGB888, 1920, 1080, 60, nullptr},
+                                    {SDL_PIXELFORMAT_RGB888, 1280, 1024, 75, nullptr},
+                                    {SDL_PIXELFORMAT_RGB888, 1024, 768, 0, nullptr}};
+  EXPECT_EQ(SdlListedRefreshRate(listed, 4, 1920, 1080, 144), 144);
+  EXPECT_EQ(SdlListedRefreshRate(listed, 4, 1920, 1080, 60), 60);
+  EXPECT_EQ(SdlListedRefreshRate(listed, 4, 1920, 1080, 120), 0); // not a rate of this size
+  EXPECT_EQ(SdlListedRefreshRate(listed, 4, 1280, 1024, 144), 0); // 144 belongs to another size
+  EXPECT_EQ(SdlListedRefreshRate(listed, 4, 1024, 768, 144), 0);  // listed without a rate (Xvfb)
+  EXPECT_EQ(SdlListedRefreshRate(listed, 4, 1024, 768, 0), 0);
+  EXPECT_EQ(SdlListedRefreshRate(listed, 2, 1280, 1024, 75), 0); // past count
+}
+
+// The dummy display reports no rate: a request runs at the rate asked for,
+// with the limiter's period, and says so in the log; without a request
+// nothing of it is logged and the rate stays 60 Hz.
+TEST(SdlRefreshRate, DummyDisplayRunsAtTheRequest) {
+  SDL_SetHint(SDL_HINT_VIDEODRIVER, "dummy");
+  MemInitialize();
+  LogSink previous = LogExchangeSinkForTest(CaptureLog);
+  const struct {
+    double hz;
+    int32_t native;
+    double running;
+    const char* line; // null: no rate line at all
+  } cases[] = {
+      {0.0, 0, 60.0, nullptr},
+      {144.0, 0, 144.0, "Display refresh rate: not reported ("},
+      {0.0, 1, 60.0, "Display refresh rate: not reported ("},
+  };
+  for (const auto& c : cases) {
+    g_log.clear();
+    ResetDisplayRateForTest();
+    SetDisplayRateRequest(c.hz, c.native);
+    Presenter* presenter = nullptr;
+    ASSERT_EQ(SdlPresenterInitialize(&presenter), 0) << g_log;
+    EXPECT_DOUBLE_EQ(RunningRate(), c.running) << g_log;
+    if (c.line == nullptr) {
+      EXPECT_EQ(g_log.find("Display refresh rate"), std::string::npos) << g_log;
+    } else {
+      char running[64];
+      snprintf(running, sizeof(running), "running at %.2f Hz\n", c.running);
+      size_t at = g_log.find(c.line);
+      ASSERT_NE(at, std::string::npos) << g_log;
+      EXPECT_NE(g_log.find(running, at), std::string::npos) << g_log;
+    }
+    // Frames are held for the running rate's period, not for 60 Hz.
+    uint64_t period = uint64_t(RatePeriodMicros(c.running));
+    uint64_t first = 0, last = 0;
+    for (uint32_t frame = 0; frame < 6; frame++) {
+      ASSERT_EQ(presenter->PresentFrame(presenter, 5), 0);
+      last = NowMicroseconds(1);
+      if (frame == 0) first = last;
+    }
+    EXPECT_GE(last - first, 5 * (period - 50)) << c.running;
+    EXPECT_LT(last - first, 5 * (period + 5000)) << c.running;
+    SdlPresenterShutdown();
+    SdlPresenterDestroyWindow();
+  }
+  ResetDisplayRateForTest();
+  LogExchangeSinkForTest(previous);
+  MemFinalize();
+}
 
 } // namespace
