@@ -55,7 +55,10 @@ void ThresholdRunEnded() {
   int32_t n = 0;
   char* out = t.text;
   const int32_t size = int32_t(sizeof(t.text));
-  if (e.side < 0) {
+  if (t.steps == 0) {
+    n = FormatBounded(out, uint64_t(size), "The run ended before its first step was judged:\n"
+                                           "nothing is known about your threshold yet.\n");
+  } else if (e.side < 0) {
     n = FormatBounded(out, uint64_t(size),
                       "Your delay threshold is below %.1f ms,\nthe smallest step at %d Hz.\n\n"
                       "You felt even one frame of added delay.\nRun at your display's full rate to go finer:\n"
@@ -76,7 +79,7 @@ void ThresholdRunEnded() {
   }
   if (n < 0 || n >= size) n = size - 1;
   FormatBounded(out + n, uint64_t(size - n), "\n%d %s%s\n\nHit enter key.", t.steps, t.steps == 1 ? "step" : "steps",
-                t.steps == 0 ? ": nothing is known yet" : (t.steps < kPsiMinSteps ? ", ended early" : ""));
+                t.steps > 0 && t.steps < kPsiMinSteps ? ", ended early" : "");
 }
 
 const char* ThresholdResultText() { return s_threshold.text; }

@@ -17,7 +17,10 @@
 #      what the display reports and the rate run at, the presents and the
 #      record's frame_us follow it;
 #   7. bad command lines end with 2 and a message, --help with 0 and the
-#      option list, before any log.
+#      option list, before any log;
+#   8. a threshold run: T, then Q on its first step shows the headless
+#      program's result screen; T again, three steps and Q: one answer line
+#      per run in the log, a step line and a record row per judged step.
 #
 #   linux_e2e.sh <qvdelay> <qvdelay_headless> <trace preload .so>
 # Exit 77 (skipped) when Xvfb, openbox, wmctrl, xdotool, xwininfo, xmessage,
@@ -440,6 +443,49 @@ if [ "$rc" -eq 0 ] && [ ! -e "$log" ] && [ "$(head -n 1 "$work/help.out")" = "us
   pass "qvdelay --help: exit code 0, the option list"
 else
   fail "qvdelay --help: exit code $rc: $(cat "$work/help.out")"
+fi
+
+# ---- 8: threshold runs ----------------------------------------------------------------------
+rm -f "$work/app/qvdelay_results.csv"
+start_app threshold
+if wait_ready; then
+  press t 0.08
+  sleep 0.3
+  press q 0.08
+  sleep 0.4
+  import -window root "$work/threshold_result.png"
+  press Return 0.08
+  sleep 0.2
+  press t 0.08
+  for _ in 1 2 3; do
+    sleep 0.6 # the step's N + 1 hidden frames, at most 17 at 60 Hz
+    press Return 0.08
+  done
+  sleep 0.4
+  press q 0.08
+  sleep 0.4
+  press Escape 0.1
+  wait_app 20
+  rc=$?
+  printf '10\n1 key=0x14\n10\n1 q\n3 dump\n' >"$work/threshold_ref.script"
+  (cd "$work" && "$headless" threshold_ref.script "$work" >/dev/null 2>&1)
+  # Above the frame-rate lines, which depend on the machine.
+  same_picture threshold_result "$work/threshold_result.png" "$work/frame_00023.ppm" 270
+  python3 - "$log" "$work/app/qvdelay_results.csv" "$rc" <<'EOF2' || failures=$((failures + 1))
+import re, sys
+log, rc = open(sys.argv[1]).read(), int(sys.argv[3])
+answers = re.findall(r"^threshold (?:=|below|above) .*, (\d+) steps$", log, re.M)
+judged = re.findall(r"^threshold step (\d\d) : N = (\d+) : (?:\(\^-\^\)|orz)$", log, re.M)
+rows = [l.split(",") for l in open(sys.argv[2]).read().splitlines()[1:]]
+ok = rc == 0 and answers == ["0", "3"] and [int(s) for s, _ in judged] == [0, 1, 2] and len(rows) == 3 and \
+    all(r[13] == "threshold" and r[2] == n for r, (_, n) in zip(rows, judged))
+if not ok:
+    print("FAIL: threshold runs: exit code %d, answers %s, steps %s, rows %s" % (rc, answers, judged, rows)); sys.exit(1)
+print("ok: threshold runs: answers after %s steps, steps at N %s, %d record rows" %
+      (" and ".join(answers), [n for _, n in judged], len(rows)))
+EOF2
+else
+  fail "threshold run did not start"
 fi
 
 if [ "$failures" -eq 0 ]; then
