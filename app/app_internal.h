@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "app/app.h"
+#include "app/app_testing.h"
 
 struct AppHooks {
   int32_t seedOverride;
@@ -40,8 +41,11 @@ int32_t ThresholdStepJudged(int32_t delayFrames, int32_t right);
 void ThresholdRunEnded();
 const char* ThresholdResultText();
 
-// Microseconds since AppInitialize started the application clock.
+// Microseconds since AppInitialize started the application clock (or the
+// test's clock).
 uint64_t AppElapsedMicroseconds();
+// Local wall-clock seconds that name a run (or the test's clock).
+uint32_t AppLocalSeconds();
 
 // ---- Results record (app/results_record.cpp) ------------------------------------
 constexpr char kResultsHeader[] =
@@ -58,16 +62,25 @@ constexpr uint32_t kResultsPathBytes = 512;
 int32_t UpgradeResultsFile(const char* path, int32_t stopAfterSteps);
 
 // One line per judged step, appended to qvdelay_results.csv beside the log.
+// The record reads no state of the test: what a row says comes in here.
+struct ResultsRun {
+  uint32_t localSeconds;      // names the run
+  const char* platform;       // the platform column
+  int32_t framePeriodMicros;  // frame_us; a frame is late past 1.5 periods
+  const char* procedure;      // "fixed" or "threshold"
+  const char* participant;    // "" when none was given
+};
 // Called by the delay test on the main thread at these moments:
-void ResultsRunStarted();       // the delay has been chosen
+void ResultsRunStarted(const ResultsRun* run); // the delay (or the threshold run) has been chosen
 void ResultsStepStarted();      // NewStep
 void ResultsFlipped();          // ToggleCandidate
 void ResultsMarkerMoved(uint8_t sources); // Trial: kSource* bits of the sample that moved the marker
 // Around the state machine and the frame's present: whether this frame
-// belongs to a step, then the present interval it ended with.
-void ResultsFrameBegins(int32_t state);
-void ResultsFrameEnded();
+// belongs to a step, then the time its present ended (application clock).
+void ResultsFrameBegins(int32_t inStep);
+void ResultsFrameEnded(uint64_t presentEndMicros);
 // Judge: appends the step's line (delayed / submitted are candidate values).
-void ResultsStepJudged(int32_t step, int32_t delayedCandidate, int32_t submittedCandidate, int32_t right);
+void ResultsStepJudged(int32_t step, int32_t delayFrames, int32_t delayedCandidate, int32_t submittedCandidate,
+                       int32_t right);
 // Back to a fresh process's record state.
 void ResultsResetForTest();

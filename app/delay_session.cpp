@@ -131,6 +131,19 @@ float Score() {
   return float(right) * 100.0f / float(a.stepIndex);
 }
 
+// A run's rows: named by the local time, with the rate, the procedure and
+// the person.
+void StartResultsRun() {
+  const AppRuntime& r = g_appRuntime;
+  ResultsRun run;
+  run.localSeconds = AppLocalSeconds();
+  run.platform = r.platform != nullptr && r.platform->name != nullptr ? r.platform->name : "unknown";
+  run.framePeriodMicros = r.framePeriodMicros;
+  run.procedure = g_app.procedure == kProcedureThreshold ? "threshold" : "fixed";
+  run.participant = AppGetOptions()->participant;
+  ResultsRunStarted(&run);
+}
+
 // Below the select screen's list at rates other than 60 Hz: what a frame is.
 const char* RateLine() {
   static char line[64];
@@ -150,7 +163,7 @@ void StepSelectDelay() {
     if (Pressed(code)) {
       g_app.procedure = kProcedureFixed;
       g_app.delayFrames = code - 1; // scan code 0x01 + d
-      ResultsRunStarted();
+      StartResultsRun();
       SetState(kStateNewStep);
       return;
     }
@@ -160,7 +173,7 @@ void StepSelectDelay() {
     g_app.thresholdOptionTaken = 1;
     g_app.procedure = kProcedureThreshold;
     g_app.delayFrames = ThresholdNextDelayFrames();
-    ResultsRunStarted();
+    StartResultsRun();
     SetState(kStateNewStep);
   }
 }
@@ -199,7 +212,7 @@ void StepJudge() {
   if (a.stepIndex >= 0 && a.stepIndex < kStepCount) a.stepResults[a.stepIndex] = right;
   if (a.procedure == kProcedureThreshold) {
     LogPrintf("threshold step %02d : N = %d : %s\n", a.stepIndex, a.delayFrames, right ? "(^-^)" : "orz");
-    ResultsStepJudged(a.stepIndex, a.delayedCandidate, a.candidate, right);
+    ResultsStepJudged(a.stepIndex, a.delayFrames, a.delayedCandidate, a.candidate, right);
     a.stepIndex += 1;
     if (ThresholdStepJudged(a.delayFrames, right)) {
       SetState(kStateResult);
@@ -210,7 +223,7 @@ void StepJudge() {
     return;
   }
   LogPrintf(right ? "%02d/%02d : (^-^)\n" : "%02d/%02d : orz\n", a.stepIndex, kStepCount);
-  ResultsStepJudged(a.stepIndex, a.delayedCandidate, a.candidate, right);
+  ResultsStepJudged(a.stepIndex, a.delayFrames, a.delayedCandidate, a.candidate, right);
   a.stepIndex += 1;
   SetState(a.stepIndex >= kStepCount ? kStateResult : kStateNewStep);
 }
@@ -312,7 +325,7 @@ int32_t AppUpdate() {
   a.SourceHistory[entry] = sources;
   a.historyCounter += 1;
 
-  ResultsFrameBegins(a.state);
+  ResultsFrameBegins(AppStateInStep(a.state));
   StepStateMachine();
   CaptureMouse(AppStateInStep(a.state));
 
@@ -324,7 +337,7 @@ int32_t AppUpdate() {
   }
 
   EndFrame(&r.context, r.presenter, 5);
-  ResultsFrameEnded();
+  ResultsFrameEnded(AppElapsedMicroseconds());
 
   if (r.keyboardEnabled && r.keyboardPresent) {
     if (ReadKeyboard() != 0) return 0;

@@ -40,6 +40,7 @@
 #include <cstring>
 
 #include "app/app.h"
+#include "app/app_testing.h"
 #include "app/headless.h"
 #include "version.h"
 

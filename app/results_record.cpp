@@ -7,6 +7,7 @@
 // header or that newline in front when needed) is one write call.
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 
 #include "app/app.h"
 #include "app/app_internal.h"
@@ -23,6 +24,7 @@ enum ResultsFileState : int32_t {
 };
 
 struct ResultsRecord {
+  ResultsRun run;        // what every row of the run says besides its step
   char runStarted[32];   // YYYY-MM-DDTHH:MM:SS, "-k" for the k-th run in that second
   uint32_t runSeconds;   // local seconds of the last run's start
   uint32_t runSuffix;    // k above; 1 = no suffix
@@ -42,8 +44,11 @@ struct ResultsRecord {
 ResultsRecord s_results;
 
 // A frame is late when it comes more than 1.5 frame periods after the one
-// before: 25 ms at 60 Hz.
-uint64_t LateIntervalMicros() { return uint64_t(1.5e6 / RunningRate() + 0.5); }
+// before, rounded up to whole µs: 25000 at 60 Hz (period 16666).
+uint64_t LateIntervalMicros() {
+  int32_t period = s_results.run.framePeriodMicros > 0 ? s_results.run.framePeriodMicros : 16666;
+  return (3u * uint64_t(period) + 2u) / 2u;
+}
 
 // The input column: the devices in a fixed order, joined by '+'.
 const char* SourceNames(uint8_t sources) {
@@ -52,22 +57,19 @@ const char* SourceNames(uint8_t sources) {
   return kNames[sources & 7];
 }
 
-// Local seconds since 1970 as a calendar date and time (days to civil date
-// by the proleptic Gregorian rules).
+// The local wall-clock seconds name the run as they are: they are already
+// local, so the calendar is taken without a time zone.
 void FormatLocalTime(char* text, uint32_t seconds) {
-  int64_t days = int64_t(seconds / 86400u);
-  uint32_t rest = seconds % 86400u;
-  days += 719468;
-  int64_t era = days / 146097;
-  int64_t dayOfEra = days - era * 146097;
-  int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-  int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-  int64_t monthIndex = (5 * dayOfYear + 2) / 153;
-  int64_t day = dayOfYear - (153 * monthIndex + 2) / 5 + 1;
-  int64_t month = monthIndex < 10 ? monthIndex + 3 : monthIndex - 9;
-  int64_t year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
-  FormatBounded(text, kTimeBytes, "%04d-%02d-%02dT%02u:%02u:%02u", int32_t(year), int32_t(month), int32_t(day),
-                rest / 3600u, rest / 60u % 60u, rest % 60u);
+  time_t t = time_t(seconds);
+  struct tm calendar;
+#if defined(_WIN32)
+  int32_t failed = gmtime_s(&calendar, &t) != 0;
+#else
+  int32_t failed = gmtime_r(&t, &calendar) == nullptr;
+#endif
+  if (failed || strftime(text, kTimeBytes, "%Y-%m-%dT%H:%M:%S", &calendar) == 0) {
+    FormatBounded(text, kTimeBytes, "1970-01-01T00:00:00");
+  }
 }
 
 void FormatRunStarted() {
@@ -168,9 +170,10 @@ int32_t CheckFile(const char* path, const char** prefix) {
 
 void ResultsResetForTest() { memset(static_cast<void*>(&s_results), 0, sizeof(s_results)); }
 
-void ResultsRunStarted() {
+void ResultsRunStarted(const ResultsRun* run) {
   ResultsRecord& r = s_results;
-  uint32_t seconds = g_appHooks.localTime != nullptr ? g_appHooks.localTime() : LocalTimeSeconds();
+  r.run = *run;
+  uint32_t seconds = run->localSeconds;
   int32_t sameSecond = r.runStarted[0] != 0 && seconds == r.runSeconds;
   r.runSuffix = sameSecond ? r.runSuffix + 1 : 1;
   r.runSeconds = seconds;
@@ -193,11 +196,10 @@ void ResultsFlipped() { s_results.flips += 1; }
 
 void ResultsMarkerMoved(uint8_t sources) { s_results.sources |= sources; }
 
-void ResultsFrameBegins(int32_t state) { s_results.frameInStep = AppStateInStep(state); }
+void ResultsFrameBegins(int32_t inStep) { s_results.frameInStep = inStep; }
 
-void ResultsFrameEnded() {
+void ResultsFrameEnded(uint64_t now) {
   ResultsRecord& r = s_results;
-  uint64_t now = AppElapsedMicroseconds();
   if (r.frameInStep) {
     r.stepFrames += 1;
     if (r.havePresentEnd) {
@@ -210,7 +212,8 @@ void ResultsFrameEnded() {
   r.havePresentEnd = 1;
 }
 
-void ResultsStepJudged(int32_t step, int32_t delayedCandidate, int32_t submittedCandidate, int32_t right) {
+void ResultsStepJudged(int32_t step, int32_t delayFrames, int32_t delayedCandidate, int32_t submittedCandidate,
+                       int32_t right) {
   ResultsRecord& r = s_results;
   char path[kPathBytes];
   ResultsPath(path);
@@ -233,16 +236,14 @@ void ResultsStepJudged(int32_t step, int32_t delayedCandidate, int32_t submitted
       return;
     }
   }
-  const char* platform = g_appRuntime.platform != nullptr && g_appRuntime.platform->name != nullptr
-                             ? g_appRuntime.platform->name
-                             : "unknown";
+  const char* platform = r.run.platform != nullptr ? r.run.platform : "unknown";
   char line[sizeof(kResultsHeader) + 256];
   int32_t length = FormatBounded(
       line, sizeof(line), "%s%s,%s,%d,%d,%s,%s,%d,%d,%d,%d,%llu.%03llu,%d,%s,%s,%s\n", prefix, r.runStarted, platform,
-      g_app.delayFrames, step, delayedCandidate ? "A" : "B", submittedCandidate ? "A" : "B", right ? 1 : 0, r.flips,
+      delayFrames, step, delayedCandidate ? "A" : "B", submittedCandidate ? "A" : "B", right ? 1 : 0, r.flips,
       r.stepFrames, r.lateFrames, (unsigned long long)(r.maxIntervalMicros / 1000u),
-      (unsigned long long)(r.maxIntervalMicros % 1000u), g_appRuntime.framePeriodMicros, SourceNames(r.sources),
-      g_app.procedure == kProcedureThreshold ? "threshold" : "fixed", AppGetOptions()->participant);
+      (unsigned long long)(r.maxIntervalMicros % 1000u), r.run.framePeriodMicros, SourceNames(r.sources),
+      r.run.procedure != nullptr ? r.run.procedure : "fixed", r.run.participant != nullptr ? r.run.participant : "");
   if (OsAppendFile(path, line, uint32_t(length)) != 0) {
     // Looked at again before the next line: a failed write may have left
     // part of a line behind.

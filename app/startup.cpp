@@ -5,11 +5,6 @@
 #include "app/app_internal.h"
 #include "gfx/text.h"
 
-uint64_t AppElapsedMicroseconds() {
-  if (g_appHooks.clock != nullptr) return g_appHooks.clock(g_appHooks.clockUser);
-  return StopwatchElapsed(&g_appRuntime.clock);
-}
-
 int32_t AppInitialize() {
   AppRuntime& r = g_appRuntime;
   const Platform* platform = r.platform;

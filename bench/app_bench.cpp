@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/app.h"
+#include "app/app_testing.h"
 #include "app/headless.h"
 #include "runtime/runtime.h"
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/app.h"
+#include "app/app_testing.h"
 #include "app/platform_sdl.h"
 #include "present/present_sdl.h"
 #include "runtime/runtime.h"
