@@ -42,7 +42,6 @@
 #include "app/app.h"
 #include "app/app_testing.h"
 #include "app/headless.h"
-#include "version.h"
 
 namespace {
 
@@ -309,27 +308,12 @@ int32_t Step(void* user, uint32_t frame, const uint8_t* last, HeadlessFrameInput
 } // namespace
 
 int main(int argc, char** argv) {
-  const char kUsage[] = "usage: qvdelay_headless [options] <script> [output directory]";
   AppOptions options;
-  AppOptionsDefault(&options);
   int first = 1;
-  char error[256];
-  if (ParseAppOptions(argc, argv, 1, &options, &first, error, sizeof(error)) != kOptionsOk) {
-    fprintf(stderr, "qvdelay_headless: %s\n", error);
-    return kOptionsBad;
-  }
-  if (options.version) {
-    printf("qvdelay %s\n", QV_VERSION_STRING);
-    return 0;
-  }
-  if (options.help) {
-    PrintAppOptionsHelp(stdout, kUsage);
-    return 0;
-  }
-  if (argc - first < 1 || argc - first > 2) {
-    fprintf(stderr, "%s\n", kUsage);
-    return kOptionsBad;
-  }
+  int32_t exitCode = TakeCommandLine(argc, argv, "qvdelay_headless",
+                                     "usage: qvdelay_headless [options] <script> [output directory]", 1, 2, &options,
+                                     &first, stdout, stderr);
+  if (exitCode != kOptionsGoOn) return exitCode;
   AppSetOptions(&options);
   const char* scriptPath = argv[first];
   int32_t fromInput = strcmp(scriptPath, "-") == 0;

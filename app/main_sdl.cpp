@@ -14,7 +14,6 @@
 #include "app/platform_sdl.h"
 #include "runtime/data_directory.h"
 #include "runtime/runtime.h"
-#include "version.h"
 
 // mkdir -p for a path with a trailing '/'; new folders are the user's alone.
 static void CreateDirectories(const char* path) {
@@ -66,25 +65,10 @@ static int32_t AppMain() {
 // any window or log exists.
 int main(int argc, char** argv) {
   AppOptions options;
-  AppOptionsDefault(&options);
-  int next = 1;
-  char error[256];
-  if (ParseAppOptions(argc, argv, 1, &options, &next, error, sizeof(error)) != kOptionsOk) {
-    fprintf(stderr, "qvdelay: %s\n", error);
-    return kOptionsBad;
-  }
-  if (next < argc) {
-    fprintf(stderr, "qvdelay: %s: unexpected argument (see --help)\n", argv[next]);
-    return kOptionsBad;
-  }
-  if (options.version) {
-    printf("qvdelay %s\n", QV_VERSION_STRING);
-    return 0;
-  }
-  if (options.help) {
-    PrintAppOptionsHelp(stdout, "usage: qvdelay [options]");
-    return 0;
-  }
+  int first = 1;
+  int32_t exitCode =
+      TakeCommandLine(argc, argv, "qvdelay", "usage: qvdelay [options]", 0, 0, &options, &first, stdout, stderr);
+  if (exitCode != kOptionsGoOn) return exitCode;
   AppSetOptions(&options);
   return AppMain();
 }

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "runtime/runtime.h"
+#include "version.h"
 
 namespace {
 
@@ -133,6 +134,34 @@ void PrintAppOptionsHelp(FILE* out, const char* usage) {
           "  --version           print the version and end\n"
           "  --help              print this text and end\n",
           usage);
+}
+
+int32_t TakeCommandLine(int argc, char** argv, const char* program, const char* usage, int32_t minPositional,
+                        int32_t maxPositional, AppOptions* options, int* first, FILE* out, FILE* err) {
+  AppOptionsDefault(options);
+  char error[256];
+  if (ParseAppOptions(argc, argv, 1, options, first, error, sizeof(error)) != kOptionsOk) {
+    fprintf(err, "%s: %s\n", program, error);
+    return kOptionsBad;
+  }
+  if (options->version) {
+    fprintf(out, "qvdelay %s\n", QV_VERSION_STRING);
+    return 0;
+  }
+  if (options->help) {
+    PrintAppOptionsHelp(out, usage);
+    return 0;
+  }
+  int32_t positional = int32_t(argc - *first);
+  if (positional > maxPositional) {
+    fprintf(err, "%s: %s: unexpected argument (see --help)\n", program, argv[*first + maxPositional]);
+    return kOptionsBad;
+  }
+  if (positional < minPositional) {
+    fprintf(err, "%s\n", usage);
+    return kOptionsBad;
+  }
+  return kOptionsGoOn;
 }
 
 void AppSetOptions(const AppOptions* options) { s_options = *options; }

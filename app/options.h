@@ -37,6 +37,14 @@ int32_t ParticipantNameValid(const char* name);
 // The option list for --help; usage is the first line ("usage: ...").
 void PrintAppOptionsHelp(FILE* out, const char* usage);
 
+// An entry routine's whole command line: options, then between
+// minPositional and maxPositional other arguments (*first: the first of
+// them). Returns kOptionsGoOn to run; otherwise the exit code, after
+// printing --version or --help to out, or one "<program>: ..." line to err.
+constexpr int32_t kOptionsGoOn = -1;
+int32_t TakeCommandLine(int argc, char** argv, const char* program, const char* usage, int32_t minPositional,
+                        int32_t maxPositional, AppOptions* options, int* first, FILE* out, FILE* err);
+
 // The options the running program uses (set by the entry routine before
 // AppInitialize; the defaults otherwise).
 void AppSetOptions(const AppOptions* options);
