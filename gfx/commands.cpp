@@ -26,14 +26,14 @@ struct ColorTargetCommand {
 };
 struct ClearDepthCommand {
   GfxCommand header;
-  uint8_t value[16];
+  uint8_t value[kMaxElementBytes];
   uint64_t byteCount;
 };
 struct ClearColorCommand {
   GfxCommand header;
   uint32_t slot;
   uint32_t pad;
-  uint8_t value[16];
+  uint8_t value[kMaxElementBytes];
   uint64_t byteCount;
 };
 struct WordCommand { // SetDepthCompare, SetSortMode, SetTopology, DrawIndexed
@@ -149,7 +149,7 @@ GfxCommand* ExecuteClearDepth(QvGfxContext* c, GfxCommand* command) {
   if (s->depthTarget) {
     FlushDraws(c);
     s->depthClearState = kClearPending;
-    memcpy(s->depthClearValue, d->value, d->byteCount <= 16 ? d->byteCount : 16);
+    memcpy(s->depthClearValue, d->value, d->byteCount <= kMaxElementBytes ? d->byteCount : kMaxElementBytes);
   }
   return NextCommand(command);
 }
@@ -160,7 +160,7 @@ GfxCommand* ExecuteClearColor(QvGfxContext* c, GfxCommand* command) {
   if (d->slot < kMaxColorTargets && s->colorTargets[d->slot]) {
     FlushDraws(c);
     s->colorClearState[d->slot] = kClearPending;
-    memcpy(s->colorClearValue[d->slot], d->value, d->byteCount <= 16 ? d->byteCount : 16);
+    memcpy(s->colorClearValue[d->slot], d->value, d->byteCount <= kMaxElementBytes ? d->byteCount : kMaxElementBytes);
   }
   return NextCommand(command);
 }
@@ -399,7 +399,7 @@ int32_t RecordBindColorTarget(QvGfxContext* c, uint32_t slot, Presenter* present
 }
 
 int32_t RecordClearDepth(QvGfxContext* c, const void* value, uint64_t byteCount) {
-  if (byteCount > 16) {
+  if (byteCount > kMaxElementBytes) {
     LogPrintf("ClearDepth ... failed.\n\tbyteCount=%llu\n", static_cast<unsigned long long>(byteCount));
     return 1;
   }
@@ -413,7 +413,7 @@ int32_t RecordClearDepth(QvGfxContext* c, const void* value, uint64_t byteCount)
 }
 
 int32_t RecordClearColor(QvGfxContext* c, uint32_t slot, const void* value, uint64_t byteCount) {
-  if (byteCount > 16) {
+  if (byteCount > kMaxElementBytes) {
     LogPrintf("ClearColor ... failed.\n\tbyteCount=%llu\n", static_cast<unsigned long long>(byteCount));
     return 1;
   }

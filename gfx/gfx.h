@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "format/format.h"
+#include "gfx/gfx_limits.h"
 #include "present/present.h"
 #include "raster/raster.h"
 #include "runtime/runtime.h"
@@ -28,15 +29,6 @@ inline GfxCommand* NextCommand(GfxCommand* command) {
   return reinterpret_cast<GfxCommand*>(reinterpret_cast<uint8_t*>(command) + command->size);
 }
 
-constexpr uint64_t kCommandRingBytes = 1048576;
-// Kept free before the end of the ring after every allocation so that a Wrap
-// record always fits.
-constexpr uint64_t kCommandReserve = 32;
-// Inline data of copying commands starts this far into the record.
-constexpr uint64_t kCommandInlineOffset = 40;
-// Largest inline payload a copying command can carry.
-constexpr uint64_t kMaxInlineBytes = kCommandRingBytes - kCommandReserve - kCommandInlineOffset;
-
 struct CommandStream {
   uint8_t* ringBase;      // 8-byte aligned
   uint8_t* writePosition; // main thread only
@@ -52,8 +44,6 @@ struct CommandStream {
 };
 
 // ---- Upload area --------------------------------------------------------------
-constexpr uint64_t kUploadHalfBytes = 1048576;
-
 struct LinearAllocator {
   uint8_t* start;
   uint8_t* cursor;
@@ -142,7 +132,7 @@ int32_t RecordSetViewport(QvGfxContext* context, int32_t x, int32_t y, int32_t w
 int32_t RecordSetDepthRange(QvGfxContext* context, float depthNear, float depthFar);
 int32_t RecordBindDepthTarget(QvGfxContext* context, Surface* surface);
 int32_t RecordBindColorTarget(QvGfxContext* context, uint32_t slot, Presenter* presenter);
-// byteCount <= 16 (larger counts are refused).
+// byteCount <= kMaxElementBytes (larger counts are refused).
 int32_t RecordClearDepth(QvGfxContext* context, const void* value, uint64_t byteCount);
 int32_t RecordClearColor(QvGfxContext* context, uint32_t slot, const void* value, uint64_t byteCount);
 int32_t RecordSetDepthCompare(QvGfxContext* context, int32_t compare);

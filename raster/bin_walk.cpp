@@ -4,7 +4,7 @@
 namespace {
 
 struct Walk {
-  EdgeStep steps[15];
+  EdgeStep steps[kMaxEdges];
   uint32_t end;
   TileEmitFn emit;
   void* user;
@@ -15,9 +15,9 @@ void WalkBlock(Walk* w, uint32_t code, int64_t bx, int64_t by, uint32_t m, EdgeL
   if (code >= w->end) return;
   EdgeList kept;
   if (!CrossingEdges(w->steps, bx, by, m, list, &kept)) return;
-  if (kept == 0 || m == 4) {
+  if (kept == 0 || m == kTileSideBits) {
     uint32_t codes = 1u << (2 * m);
-    for (uint32_t c = code; c < code + codes && c < w->end; c += 256) {
+    for (uint32_t c = code; c < code + codes && c < w->end; c += kTilePixels) {
       w->emit(w->user, c, kept);
       w->count++;
     }
@@ -44,10 +44,10 @@ uint32_t WalkTiles(const RenderState* s, const EdgeEquation* edges, EdgeList lis
   Walk w;
   // The listed edges' steps, made once: indexed by edge number for the
   // block walk, and in list order (with their numbers) for the rest.
-  EdgeStep listed[15];
-  EdgeList numbers[15];
+  EdgeStep listed[kMaxEdges];
+  EdgeList numbers[kMaxEdges];
   uint32_t listedCount = 0;
-  for (EdgeList l = list; l != 0 && listedCount < 15; l >>= 4) {
+  for (EdgeList l = list; l != 0 && listedCount < kMaxEdges; l >>= 4) {
     const uint32_t k = (uint32_t)(l & 15);
     if (k == 0) break;
     w.steps[k - 1] = listed[listedCount] = EdgeSteps(s, edges[k - 1]);
@@ -79,14 +79,15 @@ uint32_t WalkTiles(const RenderState* s, const EdgeEquation* edges, EdgeList lis
     }
   }
   // Whole tiles holding a pixel on the inside of every such edge.
-  x0 &= ~(int64_t)15, y0 &= ~(int64_t)15;
-  x1 |= 15, y1 |= 15;
+  const int64_t inTile = kTileSide - 1;
+  x0 &= ~inTile, y0 &= ~inTile;
+  x1 |= inTile, y1 |= inTile;
   if (x0 > x1 || y0 > y1) return 0;
   // A few tiles (a glyph's triangle covers two to nine): each tested on its
   // own against every edge, then emitted in code order. A tile's crossing
   // edges are the same whether found from the top or on their own: an edge
   // that leaves a block wholly inside or outside does so for its tiles.
-  const int64_t tilesX = (x1 - x0 + 1) >> 4, tilesY = (y1 - y0 + 1) >> 4;
+  const int64_t tilesX = (x1 - x0 + 1) >> kTileSideBits, tilesY = (y1 - y0 + 1) >> kTileSideBits;
   if (tilesX * tilesY <= kDirectTiles) {
     // Each edge steps across the rectangle tile by tile. A tile is outside
     // an edge when its largest corner value is negative and crosses it when
@@ -95,15 +96,15 @@ uint32_t WalkTiles(const RenderState* s, const EdgeEquation* edges, EdgeList lis
       int64_t row, stepX, stepY, lo, hi;
       EdgeList k;
     };
-    Stepped e[15];
+    Stepped e[kMaxEdges];
     const uint32_t edgeCount = listedCount;
     for (uint32_t i = 0; i < edgeCount; i++) {
       const EdgeStep& st = listed[i];
       Stepped& se = e[i];
-      const int64_t ax = st.A * 15, by = st.B * 15;
+      const int64_t ax = st.A * inTile, by = st.B * inTile;
       se.row = EdgeAt(st, x0, y0);
-      se.stepX = st.A * 16;
-      se.stepY = st.B * 16;
+      se.stepX = st.A * kTileSide;
+      se.stepY = st.B * kTileSide;
       se.lo = (ax < 0 ? ax : 0) + (by < 0 ? by : 0);
       se.hi = (ax > 0 ? ax : 0) + (by > 0 ? by : 0);
       se.k = numbers[i];
@@ -111,11 +112,12 @@ uint32_t WalkTiles(const RenderState* s, const EdgeEquation* edges, EdgeList lis
     uint32_t codes[kDirectTiles];
     EdgeList kept[kDirectTiles];
     uint32_t n = 0;
-    for (int64_t ty = y0; ty <= y1; ty += 16) {
-      // The code of the next tile along the row: 16 added to the x bits.
+    for (int64_t ty = y0; ty <= y1; ty += kTileSide) {
+      // The code of the next tile along the row: kTileSide added to the x
+      // bits, whose Morton code is 1 << kTileCodeBits.
       uint32_t code = MortonOf((uint32_t)x0, (uint32_t)ty);
-      for (int64_t j = 0, tx = x0; tx <= x1;
-           tx += 16, j++, code = (((code | 0xAAAAAAAAu) + 0x100u) & 0x55555555u) | (code & 0xAAAAAAAAu)) {
+      for (int64_t j = 0, tx = x0; tx <= x1; tx += kTileSide, j++,
+                   code = (((code | 0xAAAAAAAAu) + (1u << kTileCodeBits)) & 0x55555555u) | (code & 0xAAAAAAAAu)) {
         if (code >= w.end) continue;
         EdgeList crossing = 0;
         uint32_t shift = 0, i = 0;
@@ -141,7 +143,7 @@ uint32_t WalkTiles(const RenderState* s, const EdgeEquation* edges, EdgeList lis
     for (uint32_t i = 0; i < n; i++) emit(user, codes[i], kept[i]);
     return n;
   }
-  uint32_t m = 4;
+  uint32_t m = kTileSideBits;
   while (m < s->blockLevel && ((x0 >> m) != (x1 >> m) || (y0 >> m) != (y1 >> m))) m++;
   if (m < s->blockLevel) {
     const int64_t bx = (x0 >> m) << m, by = (y0 >> m) << m;

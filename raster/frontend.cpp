@@ -15,6 +15,8 @@ struct CacheEntry {
 // the 32-bit index 0xFFFFFFFF cannot match it.
 VertexSlot* const kEmptySlot = reinterpret_cast<VertexSlot*>(~uintptr_t(0));
 
+constexpr uint32_t kVertexCacheEntries = 16; // a power of two: indexed by the low bits
+
 struct IndexWalk {
   GeometryQueue* queue;
   const InputState* input;
@@ -23,7 +25,7 @@ struct IndexWalk {
   int32_t indexWidth; // bytes
   uint32_t stride;
   uint64_t reserve;
-  CacheEntry cache[16];
+  CacheEntry cache[kVertexCacheEntries];
 };
 
 void ResetCache(IndexWalk* w) { memset(w->cache, 0xFF, sizeof(w->cache)); }
@@ -44,7 +46,7 @@ int32_t ReadIndex(const IndexWalk* w, uint32_t i) {
 }
 
 VertexSlot* Lookup(IndexWalk* w, int32_t v) {
-  CacheEntry* e = &w->cache[v & 15];
+  CacheEntry* e = &w->cache[v & (kVertexCacheEntries - 1)];
   if (e->index == v && e->slot != kEmptySlot) return e->slot;
   GeometryQueue* q = w->queue;
   q->vertexCursor -= w->stride;

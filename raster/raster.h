@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "format/format.h"
+#include "raster/raster_limits.h"
 #include "runtime/runtime.h"
 
 // ---- Stages ----------------------------------------------------------------
@@ -16,8 +17,6 @@ struct StageLayoutEntry {
   uint32_t offset; // bytes
   uint32_t count;  // float32 components
 };
-
-constexpr uint32_t kMaxLayoutEntries = 16;
 
 struct StageLayout {
   uint32_t totalSize; // bytes
@@ -32,9 +31,9 @@ typedef StageLayout RenderTargetLayout;
 // Per-pixel record of a tile; the three 64-float areas are what fragment and
 // blend stages address with their layout offsets.
 struct PixelRecord {
-  float interpolated[64];
-  float outputs[64];
-  float target[64];
+  float interpolated[kRecordFloats];
+  float outputs[kRecordFloats];
+  float target[kRecordFloats];
   float storedDepth;
   uint32_t depthUnwritten; // 1 until the pixel is written in this tile pass
   float x;                 // pixel indices in the target
@@ -134,9 +133,6 @@ struct VertexElement {
   uint32_t componentCount;
 };
 
-constexpr uint32_t kMaxVertexStreams = 16;
-constexpr uint32_t kMaxColorTargets = 16;
-
 struct InputState {
   Binding streams[kMaxVertexStreams];
   VertexElement elements[kMaxVertexStreams];
@@ -192,8 +188,8 @@ struct RenderState {
   EdgeEquation viewportEdges[4];
   int32_t depthClearState;
   int32_t colorClearState[kMaxColorTargets];
-  uint8_t depthClearValue[16];
-  uint8_t colorClearValue[kMaxColorTargets][16];
+  uint8_t depthClearValue[kMaxElementBytes];
+  uint8_t colorClearValue[kMaxColorTargets][kMaxElementBytes];
   Surface* depthTarget;
   Surface* colorTargets[kMaxColorTargets];
   RenderTargetLayout targetLayout;
@@ -210,23 +206,7 @@ void DeriveViewport(RenderState* state, int32_t x, int32_t y, int32_t width, int
 void DeriveDepthRange(RenderState* state, float depthNear, float depthFar);
 
 // ---- RasterArena -----------------------------------------------------------
-// The arena itself is only 4-byte aligned: align region starts up to 8
-// before placing records that hold pointers or 64-bit values.
-constexpr uint64_t kMiB = 1048576;
-constexpr uint64_t kRasterArenaBytes = 256 * kMiB;
-constexpr uint64_t kSnapshotRegionOffset = 0;
-constexpr uint64_t kSnapshotRegionBytes = 64 * kMiB;
-constexpr uint64_t kVertexJobOffset = 64 * kMiB;
-constexpr uint32_t kVertexJobCapacity = 524288;
-constexpr uint64_t kSetupJobOffset = 80 * kMiB;
-constexpr uint32_t kSetupJobCapacity = 524288; // 32-byte records in 16 MiB
-constexpr uint64_t kGeometryOffset = 96 * kMiB; // TriangleRecords grow up from here
-constexpr uint64_t kGeometryEnd = 160 * kMiB;   // VertexSlots grow down from here
-constexpr uint64_t kBinRegionOffset = 160 * kMiB;
-constexpr uint64_t kBinRegionEnd = 256 * kMiB;
-
-constexpr uint32_t kVertexRunLength = 256; // slots per VertexJob
-constexpr uint32_t kSetupRunLength = 16;   // TriangleRecords per SetupJob
+// Region offsets and capacities: raster/raster_limits.h.
 
 // A VertexSlot is this header followed by the vertex stage's outputs; the
 // slot stride is the output layout's total size + 20.
@@ -297,8 +277,6 @@ struct Plane {
   float a, b, c; // value at the centre of pixel (px, py) = a*px + b*py + c
 };
 
-constexpr uint32_t kMaxAttributePlanes = 64;
-
 // Allocated in the bin region; the edge array and planes follow the header.
 struct BinnedTriangle {
   const PipelineState* pipeline;
@@ -339,7 +317,7 @@ struct TileBin {
 
 struct TileJob {
   RenderState* renderState;
-  int32_t tile;       // absolute tile number (Morton code >> 8)
+  int32_t tile;       // absolute tile number (Morton code >> kTileCodeBits)
   uint32_t drawLimit; // queue positions from here on are left out of this pass
   TileBin* bin;
 };
@@ -400,7 +378,6 @@ void RunTilePass(TileBinner* binner); // no-op when closed
 
 // Entry t: corners (x, y), (x+15, y), (x, y+15), (x+15, y+15) of tile t as
 // float pairs. Filled once, before the first context exists.
-constexpr uint32_t kTileCount = 16384;
 extern float MortonTileTable[kTileCount][8];
 void FillMortonTileTable();
 

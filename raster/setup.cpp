@@ -109,7 +109,7 @@ struct HitBinner {
 void BinHit(void* user, uint32_t code, EdgeList edges) {
   HitBinner* h = static_cast<HitBinner*>(user);
   const uint32_t i = h->count++;
-  const uint32_t tile = code >> 8;
+  const uint32_t tile = code >> kTileCodeBits;
   const float* corners = MortonTileTable[tile];
   const float tzmin = h->triangle->zmin, tzmax = h->triangle->zmax;
   float lo = PlaneAt(h->depth, corners[2 * h->minCorner], corners[2 * h->minCorner + 1]);
@@ -359,7 +359,7 @@ int32_t SetupTriangle(TileBinner* binner, const RenderState* s, SetupJob* job, u
   binning.nodes = nodes;
   binning.triangle = bt;
   binning.bins = binner->bins;
-  binning.firstTile = s->tileFirst >> 8;
+  binning.firstTile = s->tileFirst >> kTileCodeBits;
   binning.depth = planes[1];
   const Plane& dp = planes[1];
   if (dp.a >= 0) {

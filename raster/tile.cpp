@@ -1,5 +1,5 @@
-// Tile job: one 16x16 tile for the whole tile pass. Load or clear the
-// targets into 256 pixel records (Morton order), draw the tile's triangles
+// Tile job: one tile (kTileSide square) for the whole tile pass. Load or
+// clear the targets into its kTilePixels pixel records (Morton order), draw the tile's triangles
 // with coverage, depth, interpolation and the fragment and blend stages,
 // then store the records back.
 #include <cmath>
@@ -26,7 +26,7 @@ uint32_t SlotFloats(const RenderState* s, uint32_t i, uint32_t* offset, uint32_t
   if (i >= layoutCount) return 4;
   *offset = layout.entries[i].offset / 4;
   const uint32_t n = layout.entries[i].count;
-  *count = (n >= 1 && n <= 4 && *offset + n <= 64) ? n : 0;
+  *count = (n >= 1 && n <= 4 && *offset + n <= kRecordFloats) ? n : 0;
   return *count ? n : 4;
 }
 
@@ -36,8 +36,8 @@ inline uint32_t LocalIndex(const TileContext* t, int32_t x, int32_t y) {
 
 void ClipToSurface(const TileContext* t, TargetSlot* slot) {
   const Surface* s = slot->surface;
-  int32_t w = (int32_t)(s->levels[0].width > 2048 ? 2048 : s->levels[0].width);
-  int32_t h = (int32_t)(s->levels[0].height > 2048 ? 2048 : s->levels[0].height);
+  int32_t w = ScreenClamped(s->levels[0].width);
+  int32_t h = ScreenClamped(s->levels[0].height);
   slot->x0 = t->rx0;
   slot->y0 = t->ry0;
   slot->x1 = t->rx1 < w ? t->rx1 : w;
@@ -62,7 +62,7 @@ void LoadTile(TileContext* t, const RenderState* s, PixelRecord* rec, int32_t bi
   // A pending depth clear gives every record its value in the first pass.
   float initialDepth = 0;
   if (d->surface && d->loadState == kClearPending && !binEmpty) initialDepth = ClearedDepthValue(s, d);
-  for (uint32_t i = 0; i < 256; i++) {
+  for (uint32_t i = 0; i < kTilePixels; i++) {
     rec[i].x = (float)(t->tileX + (int32_t)MortonX(i));
     rec[i].y = (float)(t->tileY + (int32_t)MortonY(i));
     rec[i].depthUnwritten = (uint32_t)whole;
@@ -86,7 +86,7 @@ void LoadTile(TileContext* t, const RenderState* s, PixelRecord* rec, int32_t bi
       }
     t->depthTouched = 1;
   }
-  t->unwritten = whole ? 256 : 0;
+  t->unwritten = whole ? kTilePixels : 0;
   if (!whole)
     for (int32_t y = t->ry0; y < t->ry1; y++)
       for (int32_t x = t->rx0; x < t->rx1; x++) {
@@ -103,10 +103,10 @@ void LoadTile(TileContext* t, const RenderState* s, PixelRecord* rec, int32_t bi
       float v[4];
       c->load.convertOne(&c->load, v, c->clearValue);
       if (c->floatCount == 4 && WholeTile(t, c->x0, c->y0, c->x1, c->y1)) {
-        for (uint32_t k = 0; k < 256; k++) memcpy(&rec[k].target[c->floatOffset], v, 16);
+        for (uint32_t k = 0; k < kTilePixels; k++) memcpy(&rec[k].target[c->floatOffset], v, sizeof(v));
       } else if (c->floatCount == 4) {
         for (int32_t y = c->y0; y < c->y1; y++)
-          for (int32_t x = c->x0; x < c->x1; x++) memcpy(&rec[LocalIndex(t, x, y)].target[c->floatOffset], v, 16);
+          for (int32_t x = c->x0; x < c->x1; x++) memcpy(&rec[LocalIndex(t, x, y)].target[c->floatOffset], v, sizeof(v));
       } else {
         for (int32_t y = c->y0; y < c->y1; y++)
           for (int32_t x = c->x0; x < c->x1; x++)
@@ -124,7 +124,7 @@ void LoadTile(TileContext* t, const RenderState* s, PixelRecord* rec, int32_t bi
 
 // Row of a tile's pixel records: Morton indices of (0..15, y) are the x
 // spread plus the y spread.
-constexpr uint8_t kSpread16[16] = {0, 1, 4, 5, 16, 17, 20, 21, 64, 65, 68, 69, 80, 81, 84, 85};
+constexpr uint8_t kSpread16[kTileSide] = {0, 1, 4, 5, 16, 17, 20, 21, 64, 65, 68, 69, 80, 81, 84, 85};
 
 inline void GatherTargetRow(const TileContext* t, const PixelRecord* rec, const TargetSlot* c, int32_t y,
                             float* row) {
@@ -140,7 +140,7 @@ void StoreTile(TileContext* t, PixelRecord* rec) {
       if (!c->surface || !ColorSlotMapped(t, i)) continue;
       if (c->surface->layout == 1 && c->floatCount == 4) {
         // Linear rows: gather each row of the tile and convert it in one call.
-        float row[16 * 4];
+        float row[kTileSide * 4];
         for (int32_t y = c->y0; y < c->y1; y++) {
           GatherTargetRow(t, rec, c, y, row);
           c->store.convertMany(&c->store, ElementAt(c->surface, c->x0, y), row, (uint32_t)(c->x1 - c->x0));
@@ -156,7 +156,7 @@ void StoreTile(TileContext* t, PixelRecord* rec) {
   if (t->depthTouched && d->surface && d->surface->format == Fp32 && d->surface->layout == 1) {
     for (int32_t y = d->y0; y < d->y1; y++) {
       const PixelRecord* line = rec + 2 * kSpread16[y - t->tileY];
-      float row[16];
+      float row[kTileSide];
       for (int32_t x = d->x0; x < d->x1; x++) row[x - d->x0] = line[kSpread16[x - t->tileX]].storedDepth;
       memcpy(ElementAt(d->surface, d->x0, y), row, 4 * (size_t)(d->x1 - d->x0));
     }
@@ -186,12 +186,12 @@ void DrawEntry(TileContext* t, const TileEntry* te, PixelRecord** list) {
   EdgeList edges = t->fast ? te->edges : FullEdgeList((uint32_t)bt->edgeCount);
   PixelRecord** end;
   if (edges == 0) {
-    for (uint32_t i = 0; i < 256; i++) list[i] = &t->records[i];
-    end = list + 256;
+    for (uint32_t i = 0; i < kTilePixels; i++) list[i] = &t->records[i];
+    end = list + kTilePixels;
   } else {
-    for (int32_t k = 0; k < bt->edgeCount && k < 15; k++) t->steps[k] = EdgeSteps(bt->renderState, bt->edges[k]);
+    for (int32_t k = 0; k < bt->edgeCount && k < (int32_t)kMaxEdges; k++) t->steps[k] = EdgeSteps(bt->renderState, bt->edges[k]);
     RecordSink sink = {t->records, list};
-    CoverBlock(t->steps, &sink, 0, t->tileX, t->tileY, 4, edges);
+    CoverBlock(t->steps, &sink, 0, t->tileX, t->tileY, kTileSideBits, edges);
     end = sink.out;
   }
   if (end == list) return;
@@ -272,7 +272,7 @@ void DrawEntry(TileContext* t, const TileEntry* te, PixelRecord** list) {
     end = StageFragmentFn(fs)(ps->fragmentConstants.data, list, end);
   } else {
     uint32_t bytes = (vs && vs->outputLayout) ? vs->outputLayout->totalSize : 0;
-    if (bytes > 256) bytes = 256;
+    if (bytes > sizeof(PixelRecord::outputs)) bytes = sizeof(PixelRecord::outputs);
     for (PixelRecord** it = list; it != end; ++it) memcpy((*it)->outputs, (*it)->interpolated, bytes);
   }
   if (end == list) return;
@@ -282,14 +282,14 @@ void DrawEntry(TileContext* t, const TileEntry* te, PixelRecord** list) {
   } else {
     const StageDescriptor* last = fs ? fs : vs;
     uint32_t bytes = (last && last->outputLayout) ? last->outputLayout->totalSize : 0;
-    if (bytes > 256) bytes = 256;
+    if (bytes > sizeof(PixelRecord::target)) bytes = sizeof(PixelRecord::target);
     for (PixelRecord** it = list; it != end; ++it) memcpy((*it)->target, (*it)->outputs, bytes);
   }
 
   // Depth write.
   if (!depthOn || end == list) return;
   int32_t sawNaN = 0;
-  if (end - list == 256 && t->fast) {
+  if (end == list + kTilePixels && t->fast) {
     for (PixelRecord** it = list; it != end; ++it) {
       PixelRecord* p = *it;
       p->storedDepth = p->fragmentDepth;
@@ -328,8 +328,8 @@ void FillSlot(TargetSlot* slot) {
 
 void FillClearRun(const RenderState* s, const ClearRun* run) {
   auto fill = [run](Surface* surface, const uint8_t* value) {
-    const int32_t w = (int32_t)(surface->levels[0].width > 2048 ? 2048 : surface->levels[0].width);
-    const int32_t h = (int32_t)(surface->levels[0].height > 2048 ? 2048 : surface->levels[0].height);
+    const int32_t w = ScreenClamped(surface->levels[0].width);
+    const int32_t h = ScreenClamped(surface->levels[0].height);
     const int32_t x1 = run->x1 < w ? run->x1 : w, y1 = run->y1 < h ? run->y1 : h;
     if (x1 <= run->x0 || y1 <= run->y0) return;
     Region r = {(uint32_t)run->x0, (uint32_t)run->y0, (uint32_t)(x1 - run->x0), (uint32_t)(y1 - run->y0)};
@@ -366,8 +366,8 @@ void RunTileJob(void* user, uint32_t index, uint32_t count) {
   const RenderState* s = job->renderState;
   TileBin* bin = job->bin;
 
-  PixelRecord records[256];
-  PixelRecord* list[256];
+  PixelRecord records[kTilePixels];
+  PixelRecord* list[kTilePixels];
   TileContext t;
   t.records = records;
   t.fast = s_tileFastPaths.load(std::memory_order_relaxed) != 0;
@@ -378,8 +378,8 @@ void RunTileJob(void* user, uint32_t index, uint32_t count) {
   int32_t vx1 = s->viewportX + s->viewportWidth, vy1 = s->viewportY + s->viewportHeight;
   t.rx0 = t.tileX > s->viewportX ? t.tileX : s->viewportX;
   t.ry0 = t.tileY > s->viewportY ? t.tileY : s->viewportY;
-  t.rx1 = t.tileX + 16 < vx1 ? t.tileX + 16 : vx1;
-  t.ry1 = t.tileY + 16 < vy1 ? t.tileY + 16 : vy1;
+  t.rx1 = t.tileX + kTileSide < vx1 ? t.tileX + kTileSide : vx1;
+  t.ry1 = t.tileY + kTileSide < vy1 ? t.tileY + kTileSide : vy1;
   t.sortMode = s->sortMode;
   t.depthNear = s->depthNear;
   t.depthFar = s->depthFar;

@@ -32,7 +32,7 @@ struct TileContext {
   float clearedDepth;
   int32_t colorTouched, depthTouched;
   int32_t fast;
-  EdgeStep steps[15];
+  EdgeStep steps[kMaxEdges];
   PixelRecord* records;
 };
 
@@ -43,8 +43,11 @@ inline uint8_t* ElementAt(const Surface* s, int32_t x, int32_t y) {
 }
 
 inline int32_t WholeTile(const TileContext* t, int32_t x0, int32_t y0, int32_t x1, int32_t y1) {
-  return x0 == t->tileX && y0 == t->tileY && x1 == t->tileX + 16 && y1 == t->tileY + 16;
+  return x0 == t->tileX && y0 == t->tileY && x1 == t->tileX + kTileSide && y1 == t->tileY + kTileSide;
 }
+
+// A surface side as far as tiles can reach: nothing past the Morton screen.
+inline int32_t ScreenClamped(uint32_t side) { return (int32_t)(side > (uint32_t)kScreenSide ? kScreenSide : side); }
 
 // Fills the slot's clipped rectangle with its clear value.
 void FillSlot(TargetSlot* slot);

@@ -137,13 +137,13 @@ void DrawTextBatchBody(TileContext* t, TextTile* tt, Groups* gs, const Batch* b,
   constexpr uint32_t kAll = (1u << W) - 1;
   if (Plain) readsRho = 0;
   uint32_t n = 0;
-  for (int32_t y = 0; y < 16; y++) {
+  for (int32_t y = 0; y < kTileSide; y++) {
     const uint32_t bits = b->covered[y];
     if (!bits) continue;
     const float py = (float)(t->tileY + y);
-    for (int32_t g = 0; g < 16 / W; g++) {
+    for (int32_t g = 0; g < kTileSide / W; g++) {
       if (!((bits >> (W * g)) & kAll)) continue;
-      const int32_t i0 = 16 * y + W * g;
+      const int32_t i0 = kTileSide * y + W * g;
       const F px = L::PixelX(t->tileX + W * g);
       GroupValues<L> all = {L::Zero(), L::Zero(), L::Zero(), L::Zero()}, one = all;
       uint32_t live = 0;
@@ -203,8 +203,8 @@ void DrawTextBatchBody(TileContext* t, TextTile* tt, Groups* gs, const Batch* b,
       lo = L::Select(L::And(keep, L::Lt(z, lo)), z, lo);
       hi = L::Select(L::And(keep, L::Gt(z, hi)), z, hi);
       nan = L::Or(nan, L::And(keep, L::Unord(z, z)));
-      uint32_t& unwritten = tt->unwritten[i0 >> 4];
-      const uint32_t shift = i0 & 15;
+      uint32_t& unwritten = tt->unwritten[i0 >> kTileSideBits];
+      const uint32_t shift = i0 & (kTileSide - 1);
       written += L::Count((unwritten >> shift) & mask);
       unwritten &= ~(mask << shift);
     }
@@ -213,11 +213,11 @@ void DrawTextBatchBody(TileContext* t, TextTile* tt, Groups* gs, const Batch* b,
   // A triangle that kept every pixel of the tile (the others of its batch
   // then cover none) leaves exactly its own depths.
   const TileEntry* whole = nullptr;
-  if (kept == 256)
+  if (kept == kTilePixels)
     for (uint32_t k = 0; k < b->count && !whole; k++) {
-      uint32_t every = 0xFFFF;
-      for (uint32_t y = 0; y < 16; y++) every &= b->entry[k].rows[y];
-      if (every == 0xFFFF) whole = b->entry[k].te;
+      uint32_t every = kRowBits;
+      for (uint32_t y = 0; y < kTileSide; y++) every &= b->entry[k].rows[y];
+      if (every == kRowBits) whole = b->entry[k].te;
     }
   if (whole) {
     t->unwritten = 0;
