@@ -166,7 +166,7 @@ GfxCommand* ExecuteClearColor(QvGfxContext* c, GfxCommand* command) {
 }
 
 GfxCommand* ExecuteSetDepthCompare(QvGfxContext* c, GfxCommand* command) {
-  int32_t compare = As<WordCommand>(command)->word;
+  const CompareFunction::Value compare = CompareFunction::Value(As<WordCommand>(command)->word);
   if (compare != c->pipeline.depthCompare) {
     c->pipeline.depthCompare = compare;
     c->batch.pipelineChanged = 1;
@@ -175,7 +175,7 @@ GfxCommand* ExecuteSetDepthCompare(QvGfxContext* c, GfxCommand* command) {
 }
 
 GfxCommand* ExecuteSetSortMode(QvGfxContext* c, GfxCommand* command) {
-  int32_t mode = As<WordCommand>(command)->word;
+  const SortMode::Value mode = SortMode::Value(As<WordCommand>(command)->word);
   if (mode != c->render.sortMode) {
     FlushDraws(c);
     c->render.sortMode = mode;

@@ -56,7 +56,12 @@ void LinearInit(LinearAllocator* allocator, void* buffer, uint64_t capacity);
 // Null for size 0 or when the rest of the buffer is too small. alignment is a
 // power of two.
 void* LinearAlloc(LinearAllocator* allocator, uint64_t size, uint64_t alignment);
-// 9 for null, 1 when p is not the last allocation, 0 after rolling it back.
+// What LinearReleaseLast did.
+enum LinearReleaseResult : int32_t {
+  kLinearReleased = 0, // p was the last allocation: rolled back
+  kLinearNotLast = 1,  // p is not the last allocation: nothing done
+  kLinearNull = 9,     // p is null
+};
 int32_t LinearReleaseLast(LinearAllocator* allocator, void* p);
 void LinearReset(LinearAllocator* allocator);
 int32_t LinearNop(LinearAllocator* allocator);
@@ -119,7 +124,8 @@ void Finish(QvGfxContext* context);
 // platform whose window belongs to the main thread, answering the messages
 // the render thread's presenter sends to it.
 void SetFramePump(QvGfxContext* context, void (*pump)(void));
-// Records Present and waits until the render thread has executed it.
+// Records Present and waits until the render thread has executed it. mode is
+// a PresentMode::Value (present/present.h).
 void EndFrame(QvGfxContext* context, Presenter* presenter, uint32_t mode);
 // Render thread: raises the frames-done count and wakes the main thread.
 void CountFrameDone(QvGfxContext* context);
@@ -135,6 +141,8 @@ int32_t RecordBindColorTarget(QvGfxContext* context, uint32_t slot, Presenter* p
 // byteCount <= kMaxElementBytes (larger counts are refused).
 int32_t RecordClearDepth(QvGfxContext* context, const void* value, uint64_t byteCount);
 int32_t RecordClearColor(QvGfxContext* context, uint32_t slot, const void* value, uint64_t byteCount);
+// compare is a CompareFunction::Value, mode a SortMode::Value (plain integers
+// so that any value can be recorded; unknown ones behave as described there).
 int32_t RecordSetDepthCompare(QvGfxContext* context, int32_t compare);
 int32_t RecordSetSortMode(QvGfxContext* context, int32_t mode);
 int32_t RecordBindBlendStage(QvGfxContext* context, const StageDescriptor* stage);

@@ -78,44 +78,58 @@ struct FontFsConstants {
   float colour[4];
 };
 
-// The constant record AlphaBlendBs reads.
-struct AlphaTestConstants {
-  int32_t compare; // CompareFunction
-  float reference;
+// Each enumeration keeps its enumerators in its own scope (the struct) and
+// its values in a plain integer of fixed width, so records holding one keep
+// their layout and a value from outside the list still means what it did.
+
+// Depth and alpha tests. A value outside the list passes like Greater
+// (depth) or always (alpha).
+struct CompareFunction {
+  enum Value : int32_t {
+    Never = 1,
+    Always = 2,
+    Less = 3,
+    LessEqual = 4,
+    Equal = 5,
+    Greater = 6,
+    GreaterEqual = 7,
+    NotEqual = 8,
+  };
 };
 
-enum CompareFunction : int32_t {
-  Never = 1,
-  Always = 2,
-  Less = 3,
-  LessEqual = 4,
-  Equal = 5,
-  Greater = 6,
-  GreaterEqual = 7,
-  NotEqual = 8,
-};
-
-// Any other value draws in bin order.
-enum SortMode : int32_t {
-  SortBinOrder = 0,
-  SortNearestFirst = 2,
-  SortFarthestFirst = 3,
+// Order of a tile's triangles. Any other value draws in bin order.
+struct SortMode {
+  enum Value : int32_t {
+    SortBinOrder = 0,
+    SortNearestFirst = 2,
+    SortFarthestFirst = 3,
+  };
 };
 
 // Facing flag 1 = front. Any value other than 1..3 drops front faces.
-enum CullMode : int32_t {
-  CullNone = 1,
-  CullAll = 2,
-  CullBack = 3,
-  CullFront = 4,
+struct CullMode {
+  enum Value : int32_t {
+    CullNone = 1,
+    CullAll = 2,
+    CullBack = 3,
+    CullFront = 4,
+  };
 };
 
-enum AttributeType : uint32_t {
-  AttrFloat32 = 1,
-  AttrFloat16 = 2,
-  AttrSnorm32 = 3,
-  AttrSnorm16 = 4,
-  AttrSnorm8 = 5,
+struct AttributeType {
+  enum Value : uint32_t {
+    AttrFloat32 = 1,
+    AttrFloat16 = 2,
+    AttrSnorm32 = 3,
+    AttrSnorm16 = 4,
+    AttrSnorm8 = 5,
+  };
+};
+
+// The constant record AlphaBlendBs reads.
+struct AlphaTestConstants {
+  CompareFunction::Value compare;
+  float reference;
 };
 
 // ---- Bound state ---------------------------------------------------------
@@ -129,7 +143,7 @@ struct VertexElement {
   uint32_t streamSlot;
   uint32_t offset;
   uint32_t stride;
-  uint32_t type; // AttributeType
+  AttributeType::Value type;
   uint32_t componentCount;
 };
 
@@ -139,9 +153,9 @@ struct InputState {
 };
 
 struct PipelineState {
-  int32_t frontFace;       // 1: counter-clockwise in the edge sense is front
-  int32_t cullMode;        // CullMode
-  int32_t depthCompare;    // CompareFunction
+  int32_t frontFace; // 1: counter-clockwise in the edge sense is front
+  CullMode::Value cullMode;
+  CompareFunction::Value depthCompare;
   int32_t depthTestEnable;
   const StageDescriptor* vertexStage; // never null (NullVs)
   Binding vertexConstants;
@@ -168,7 +182,7 @@ struct RenderState {
   uint32_t blockLevel; // the walk starts from a square of side 2^blockLevel
   uint32_t blockX;
   uint32_t blockY;
-  int32_t sortMode;
+  SortMode::Value sortMode;
   float depthNear;
   float depthFar;
   float depthMin;
@@ -395,9 +409,16 @@ void FillClearRun(const RenderState* s, const ClearRun* run);
 // The converters the tile jobs of a pass copy, from the bound targets and
 // the render-target layout.
 void PrepareTileConverters(RenderState* s);
-// Sorts the nodes after sentinel by key: ascending for mode 1, descending
-// otherwise; stable.
-void ListSort(TileNode* sentinel, int32_t mode);
+// Which way ListSort orders the keys.
+struct SortOrder {
+  enum Value : int32_t {
+    Ascending = 1,
+    Descending = 2,
+  };
+};
+// Sorts the nodes after sentinel by key, stable. Any order other than
+// Ascending sorts descending.
+void ListSort(TileNode* sentinel, SortOrder::Value order);
 // Puts a bin's nodes back in the order their triangles were queued; set-up
 // jobs running side by side append to a bin in no fixed order.
 void RestoreQueueOrder(TileNode* sentinel);
@@ -436,3 +457,12 @@ struct DrawSource {
 };
 void DrawIndexedStep(const DrawSource* source, uint32_t indexCount);
 void FlushGeometry(GeometryQueue* queue, const InputState* input, const PipelineState* pipeline);
+
+// ---- Old spellings, until their users switch ------------------------------------
+// app/delay_session.cpp, tests/app/app_harness.cpp and bench/frame_bench.cpp
+// still name these three enumerators without their scope; nothing else may.
+// Remove the block once they say CompareFunction::Always,
+// CompareFunction::GreaterEqual and AttributeType::AttrFloat32.
+constexpr CompareFunction::Value Always = CompareFunction::Always;
+constexpr CompareFunction::Value GreaterEqual = CompareFunction::GreaterEqual;
+constexpr AttributeType::Value AttrFloat32 = AttributeType::AttrFloat32;

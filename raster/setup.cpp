@@ -9,11 +9,23 @@
 
 namespace {
 
+// The clip planes a vertex lies beyond, one bit each. Top and bottom are
+// the bounds of the smallest and largest y.
+enum Outcode : uint32_t {
+  kOutLeft = 1,    // x < -w
+  kOutRight = 2,   // x > w
+  kOutTop = 4,     // y < -w
+  kOutBottom = 8,  // y > w
+  kOutNear = 16,   // z < -w (or z unordered)
+  kOutFar = 32,    // z > w
+  kOutDepth = kOutNear | kOutFar,
+};
+
 struct SetupVertex {
   int32_t X, Y, W;   // block fixed point
   double scale;      // X = scale * x (a power of two)
   double x, y, w, z; // truncated x, y, w; z as given
-  uint32_t outcode;
+  uint32_t outcode;  // Outcode bits
 };
 
 // Double to float without relying on out-of-range conversions.
@@ -41,12 +53,12 @@ int32_t LoadVertex(const VertexSlot* slot, SetupVertex* v) {
   v->w = v->W / v->scale;
   v->z = p[2];
   uint32_t oc = 0;
-  if (v->X < -v->W) oc |= 1;
-  if (v->X > v->W) oc |= 2;
-  if (v->Y < -v->W) oc |= 4;
-  if (v->Y > v->W) oc |= 8;
-  if (!(p[2] >= -p[3])) oc |= 16;
-  if (p[2] > p[3]) oc |= 32;
+  if (v->X < -v->W) oc |= kOutLeft;
+  if (v->X > v->W) oc |= kOutRight;
+  if (v->Y < -v->W) oc |= kOutTop;
+  if (v->Y > v->W) oc |= kOutBottom;
+  if (!(p[2] >= -p[3])) oc |= kOutNear;
+  if (p[2] > p[3]) oc |= kOutFar;
   v->outcode = oc;
   return 0;
 }
@@ -196,7 +208,7 @@ int32_t SetupTriangle(TileBinner* binner, const RenderState* s, SetupJob* job, u
   if (D == 0) return 0;
   int32_t facing = (ps->frontFace == 1) ^ (D < 0);
   int32_t cull = ps->cullMode;
-  if (cull == CullAll || (cull == CullBack && facing == 0) || (cull != CullNone && cull != CullBack && facing == 1)) return 0;
+  if (cull == CullMode::CullAll || (cull == CullMode::CullBack && facing == 0) || (cull != CullMode::CullNone && cull != CullMode::CullBack && facing == 1)) return 0;
   if (D < 0) {
     D = -D;
     for (int k = 0; k < 3; k++)
@@ -217,10 +229,10 @@ int32_t SetupTriangle(TileBinner* binner, const RenderState* s, SetupJob* job, u
     if (RatioLess(bottom, ry)) bottom = ry;
   }
   uint32_t anyOut = v[0].outcode | v[1].outcode | v[2].outcode;
-  if (anyOut & 1) left = Ratio{-1, 1};
-  if (anyOut & 2) right = Ratio{1, 1};
-  if (anyOut & 4) top = Ratio{-1, 1};
-  if (anyOut & 8) bottom = Ratio{1, 1};
+  if (anyOut & kOutLeft) left = Ratio{-1, 1};
+  if (anyOut & kOutRight) right = Ratio{1, 1};
+  if (anyOut & kOutTop) top = Ratio{-1, 1};
+  if (anyOut & kOutBottom) bottom = Ratio{1, 1};
   edges[3] = MakeEdge(s, left.d, 0, -(int64_t)left.n);
   edges[4] = MakeEdge(s, -right.d, 0, right.n);
   edges[5] = MakeEdge(s, 0, top.d, -(int64_t)top.n);
@@ -247,15 +259,15 @@ int32_t SetupTriangle(TileBinner* binner, const RenderState* s, SetupJob* job, u
 
   // Near and far edges: z = alpha*x + beta*y + gamma*w on the triangle's plane.
   int32_t edgeCount = 7;
-  if (anyOut & 48) {
+  if (anyOut & kOutDepth) {
     double alpha = 0, beta = 0, gamma = 0;
     for (int i = 0; i < 3; i++) {
       alpha += v[i].z * ndc[i][0];
       beta += v[i].z * ndc[i][1];
       gamma += v[i].z * ndc[i][2];
     }
-    if (anyOut & 16) edges[edgeCount++] = FixedEdge(s, alpha, beta, gamma + 1);
-    if (anyOut & 32) edges[edgeCount++] = FixedEdge(s, -alpha, -beta, 1 - gamma);
+    if (anyOut & kOutNear) edges[edgeCount++] = FixedEdge(s, alpha, beta, gamma + 1);
+    if (anyOut & kOutFar) edges[edgeCount++] = FixedEdge(s, -alpha, -beta, 1 - gamma);
   }
 
   // Depth range of the visible part: the vertices' own depths, the near or
@@ -272,8 +284,8 @@ int32_t SetupTriangle(TileBinner* binner, const RenderState* s, SetupJob* job, u
       behindEye = true;
       continue;
     }
-    if (v[i].outcode & 16) d = s->depthNear;
-    else if (v[i].outcode & 32) d = s->depthFar;
+    if (v[i].outcode & kOutNear) d = s->depthNear;
+    else if (v[i].outcode & kOutFar) d = s->depthFar;
     else d = windowDepth[i] / v[i].w;
     if (d < zmin) zmin = d;
     if (d > zmax) zmax = d;

@@ -80,12 +80,12 @@ void RadixSort(TileNode* sentinel, int32_t ascending) {
 
 } // namespace
 
-void ListSort(TileNode* sentinel, int32_t mode) {
+void ListSort(TileNode* sentinel, SortOrder::Value order) {
   uint32_t count = 0;
   for (TileNode* p = sentinel->next; p && count < kExchangeSortLimit; p = p->next) count++;
   if (count < 2) return;
-  if (count < kExchangeSortLimit) ExchangeSort(sentinel, count, mode == 1);
-  else RadixSort(sentinel, mode == 1);
+  if (count < kExchangeSortLimit) ExchangeSort(sentinel, count, order == SortOrder::Ascending);
+  else RadixSort(sentinel, order == SortOrder::Ascending);
 }
 
 namespace {

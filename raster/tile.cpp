@@ -201,7 +201,7 @@ void DrawEntry(TileContext* t, const TileEntry* te, PixelRecord** list) {
   const Plane invWPlane = bt->fixedPlanes[0], depthPlane = bt->fixedPlanes[1];
   const float zlo = bt->zmin, zhi = bt->zmax;
   const int32_t facing = bt->facing;
-  if (depthOn && !accept && func != Always) {
+  if (depthOn && !accept && func != CompareFunction::Always) {
     PixelRecord** kept = list;
     for (PixelRecord** it = list; it != end; ++it) {
       PixelRecord* p = *it;
@@ -440,8 +440,11 @@ void RunTileJob(void* user, uint32_t index, uint32_t count) {
     c->store = s->colorStore[i];
   }
 
-  if (t.sortMode == SortNearestFirst) ListSort(&bin->sentinel, t.depthFar >= t.depthNear ? 1 : 2);
-  else if (t.sortMode == SortFarthestFirst) ListSort(&bin->sentinel, t.depthFar <= t.depthNear ? 1 : 2);
+  // Keys grow with window depth; which end is near depends on the range.
+  if (t.sortMode == SortMode::SortNearestFirst)
+    ListSort(&bin->sentinel, t.depthFar >= t.depthNear ? SortOrder::Ascending : SortOrder::Descending);
+  else if (t.sortMode == SortMode::SortFarthestFirst)
+    ListSort(&bin->sentinel, t.depthFar <= t.depthNear ? SortOrder::Ascending : SortOrder::Descending);
 
   if (t.fast && TextPathFits(&t, bin)) {
     RunTextTile(&t, s, bin);

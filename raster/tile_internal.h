@@ -24,7 +24,7 @@ struct TileContext {
   uint32_t layoutCount;
   TargetSlot depth;
   TargetSlot color[kMaxColorTargets];
-  int32_t sortMode;
+  SortMode::Value sortMode;
   float depthNear, depthFar;
   float tmin, tmax;
   int32_t unwritten;
@@ -74,13 +74,13 @@ inline int32_t ColorSlotMapped(const TileContext* t, uint32_t i) {
 
 inline int32_t DepthPasses(int32_t func, float z, float stored) {
   switch (func) {
-  case Never: return 0;
-  case Always: return 1;
-  case Less: return !(z >= stored);
-  case LessEqual: return !(z > stored);
-  case Equal: return !(z < stored) && !(z > stored);
-  case GreaterEqual: return z >= stored;
-  case NotEqual: return z < stored || z > stored;
+  case CompareFunction::Never: return 0;
+  case CompareFunction::Always: return 1;
+  case CompareFunction::Less: return !(z >= stored);
+  case CompareFunction::LessEqual: return !(z > stored);
+  case CompareFunction::Equal: return !(z < stored) && !(z > stored);
+  case CompareFunction::GreaterEqual: return z >= stored;
+  case CompareFunction::NotEqual: return z < stored || z > stored;
   default: return z > stored; // Greater and unknown values
   }
 }
@@ -94,17 +94,17 @@ inline int32_t TileDepthDecision(const TileContext* t, const TileEntry* te, int3
   const float Tmin = t->tmin, Tmax = t->tmax, Zc = t->clearedDepth;
   *accept = 0;
   switch (func) {
-  case Never: return 0;
-  case Always: *accept = 1; break;
-  case Less:
-  case LessEqual:
+  case CompareFunction::Never: return 0;
+  case CompareFunction::Always: *accept = 1; break;
+  case CompareFunction::Less:
+  case CompareFunction::LessEqual:
     if (U == 0 && lo > Tmax) return 0;
     *accept = C && hi < Tmin && hi < Zc;
     break;
-  case Equal:
+  case CompareFunction::Equal:
     if (U == 0 && (lo > Tmax || hi < Tmin)) return 0;
     break;
-  case NotEqual:
+  case CompareFunction::NotEqual:
     *accept = C && U == 0 && (lo > Tmax || hi < Tmin) && (lo > Zc || hi < Zc);
     break;
   default:

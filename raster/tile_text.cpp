@@ -341,7 +341,7 @@ int32_t DecideEntry(const TileContext* t, BatchEntry* e) {
   const int32_t func = ps->depthCompare;
   int32_t accept = 0;
   if (depthOn && !TileDepthDecision(t, e->te, func, &accept)) return 0;
-  e->test = depthOn && !accept && func != Always;
+  e->test = depthOn && !accept && func != CompareFunction::Always;
   SpreadPlanes(e->te->triangle, &e->planes);
   return 1;
 }

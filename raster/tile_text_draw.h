@@ -32,13 +32,13 @@ struct GroupValues {
 template <class L>
 inline typename L::F DepthPassMask(int32_t func, typename L::F z, typename L::F stored) {
   switch (func) {
-  case Never: return L::Zero();
-  case Always: return L::Ones();
-  case Less: return L::Nge(z, stored);
-  case LessEqual: return L::Ngt(z, stored);
-  case Equal: return L::And(L::Nlt(z, stored), L::Ngt(z, stored));
-  case GreaterEqual: return L::Ge(z, stored);
-  case NotEqual: return L::Or(L::Lt(z, stored), L::Gt(z, stored));
+  case CompareFunction::Never: return L::Zero();
+  case CompareFunction::Always: return L::Ones();
+  case CompareFunction::Less: return L::Nge(z, stored);
+  case CompareFunction::LessEqual: return L::Ngt(z, stored);
+  case CompareFunction::Equal: return L::And(L::Nlt(z, stored), L::Ngt(z, stored));
+  case CompareFunction::GreaterEqual: return L::Ge(z, stored);
+  case CompareFunction::NotEqual: return L::Or(L::Lt(z, stored), L::Gt(z, stored));
   default: return L::Gt(z, stored);
   }
 }
@@ -48,13 +48,13 @@ inline typename L::F DepthPassMask(int32_t func, typename L::F z, typename L::F 
 template <class L>
 inline typename L::F AlphaPassMask(int32_t compare, typename L::F a, typename L::F reference) {
   switch (compare) {
-  case Never: return L::Zero();
-  case Less: return L::Nge(a, reference);
-  case LessEqual: return L::Ngt(a, reference);
-  case Equal: return L::Or(L::Unord(a, reference), L::Eq(a, reference));
-  case Greater: return L::Gt(a, reference);
-  case GreaterEqual: return L::Ge(a, reference);
-  case NotEqual: return L::And(L::Ord(a, reference), L::Neq(a, reference));
+  case CompareFunction::Never: return L::Zero();
+  case CompareFunction::Less: return L::Nge(a, reference);
+  case CompareFunction::LessEqual: return L::Ngt(a, reference);
+  case CompareFunction::Equal: return L::Or(L::Unord(a, reference), L::Eq(a, reference));
+  case CompareFunction::Greater: return L::Gt(a, reference);
+  case CompareFunction::GreaterEqual: return L::Ge(a, reference);
+  case CompareFunction::NotEqual: return L::And(L::Ord(a, reference), L::Neq(a, reference));
   default: return L::Ones();
   }
 }
@@ -117,11 +117,11 @@ void DrawTextBatchLanes(TileContext* t, TextTile* tt, Groups* gs, const Batch* b
       fk && fk->texture && fk->sampler ? SelectSampleBatch(fk->texture, fk->sampler) : nullptr;
   const int32_t readsRho = sample && SampleBatchReadsRho(fk->texture, fk->sampler);
   const AlphaTestConstants* ak = static_cast<const AlphaTestConstants*>(ps->blendConstants.data);
-  const int32_t compare = ak ? ak->compare : Always;
+  const int32_t compare = ak ? ak->compare : CompareFunction::Always;
   const float reference = ak ? ak->reference : 0.0f;
-  bool plain = !readsRho && (compare < Never || compare > NotEqual || compare == Always);
+  bool plain = !readsRho && (compare < CompareFunction::Never || compare > CompareFunction::NotEqual || compare == CompareFunction::Always);
   for (uint32_t k = 0; k < b->count && plain; k++) plain = !b->entry[k].test && b->entry[k].planes.unitW;
-  if (plain) DrawTextBatchBody<L, true>(t, tt, gs, b, depthOn, func, fk, sample, 0, Always, reference);
+  if (plain) DrawTextBatchBody<L, true>(t, tt, gs, b, depthOn, func, fk, sample, 0, CompareFunction::Always, reference);
   else DrawTextBatchBody<L, false>(t, tt, gs, b, depthOn, func, fk, sample, readsRho, compare, reference);
 }
 

@@ -129,7 +129,7 @@ TEST(TilePass, OneJobPerTileTheViewportTouches) {
 
 // ---- ListSort ------------------------------------------------------------------
 
-void CheckListSort(const std::vector<uint32_t>& keys, int32_t mode) {
+void CheckListSort(const std::vector<uint32_t>& keys, SortOrder::Value order) {
   std::vector<TileNode> nodes(keys.size() + 1);
   TileNode* sentinel = &nodes[0];
   sentinel->key = 0;
@@ -145,9 +145,9 @@ void CheckListSort(const std::vector<uint32_t>& keys, int32_t mode) {
   prev->next = nullptr;
   std::vector<std::pair<uint32_t, uintptr_t>> want;
   for (size_t i = 0; i < keys.size(); i++) want.push_back({keys[i], i + 1});
-  if (mode == 1) std::stable_sort(want.begin(), want.end(), [](auto& a, auto& b) { return a.first < b.first; });
+  if (order == SortOrder::Ascending) std::stable_sort(want.begin(), want.end(), [](auto& a, auto& b) { return a.first < b.first; });
   else std::stable_sort(want.begin(), want.end(), [](auto& a, auto& b) { return a.first > b.first; });
-  ListSort(sentinel, mode);
+  ListSort(sentinel, order);
   size_t i = 0;
   for (TileNode* p = sentinel->next; p; p = p->next, i++) {
     ASSERT_LT(i, want.size());
@@ -159,7 +159,8 @@ void CheckListSort(const std::vector<uint32_t>& keys, int32_t mode) {
 
 TEST(ListSort, MatchesStableSortForEverySmallSizeAndLargeLists) {
   std::mt19937 rng(11);
-  for (int32_t mode : {1, 2, 0}) {
+  // 0 is no order of the list: it sorts descending like Descending.
+  for (SortOrder::Value mode : {SortOrder::Ascending, SortOrder::Descending, SortOrder::Value(0)}) {
     for (size_t n = 0; n <= 40; n++) {
       for (int rep = 0; rep < 30; rep++) {
         std::vector<uint32_t> keys(n);
@@ -209,13 +210,13 @@ struct SingleDraw {
     grid = HitGrid{counts.data(), 0, 0, w, h, &outside};
   }
   ~SingleDraw() { SceneDestroy(&scene); }
-  uint32_t Draw(const TestVertex v[3], int32_t cull = CullNone, int32_t frontFace = 2) {
+  uint32_t Draw(const TestVertex v[3], int32_t cull = CullMode::CullNone, int32_t frontFace = 2) {
     std::fill(counts.begin(), counts.end(), 0);
     std::vector<TestVertex> vertices(v, v + 3);
     std::vector<TestTriangle> tris = {TestTriangle{{0, 1, 2}, 0}};
     std::vector<PipelineState> ps(1, DefaultPipeline());
     ps[0].depthTestEnable = 0;
-    ps[0].cullMode = cull;
+    ps[0].cullMode = CullMode::Value(cull);
     ps[0].frontFace = frontFace;
     ps[0].blendStage = HitBs();
     ps[0].blendConstants.data = &grid;
@@ -303,18 +304,18 @@ TEST(Coverage, CullingAndFacing) {
   uint32_t full = d.Draw(t);
   ASSERT_GT(full, 0u);
   EXPECT_EQ(d.Draw(mirror), full);
-  EXPECT_EQ(d.Draw(t, CullAll), 0u);
-  EXPECT_EQ(d.Draw(mirror, CullAll), 0u);
+  EXPECT_EQ(d.Draw(t, CullMode::CullAll), 0u);
+  EXPECT_EQ(d.Draw(mirror, CullMode::CullAll), 0u);
   // Back-face culling keeps exactly one of the two, front culling the other,
   // and swapping the front-face word swaps them.
   for (int32_t frontFace : {1, 2}) {
-    uint32_t a = d.Draw(t, CullBack, frontFace), b = d.Draw(mirror, CullBack, frontFace);
+    uint32_t a = d.Draw(t, CullMode::CullBack, frontFace), b = d.Draw(mirror, CullMode::CullBack, frontFace);
     EXPECT_EQ(a + b, full);
     EXPECT_TRUE(a == 0 || b == 0);
     uint32_t c = d.Draw(t, 7, frontFace), e = d.Draw(mirror, 7, frontFace);
     EXPECT_EQ(c, b);
     EXPECT_EQ(e, a);
-    uint32_t f = d.Draw(t, CullBack, 3 - frontFace);
+    uint32_t f = d.Draw(t, CullMode::CullBack, 3 - frontFace);
     EXPECT_EQ(f, b);
   }
 }
