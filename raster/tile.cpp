@@ -172,36 +172,30 @@ void StoreTile(TileContext* t, PixelRecord* rec) {
   }
 }
 
-// ---- One triangle in this tile ---------------------------------------------------
-void DrawEntry(TileContext* t, const TileEntry* te, PixelRecord** list) {
+// Coverage of the entry in this tile, in Morton order: the end of the
+// record pointers written to list.
+inline PixelRecord** CoverEntry(TileContext* t, const TileEntry* te, PixelRecord** list) {
   const BinnedTriangle* bt = te->triangle;
-  const PipelineState* ps = bt->pipeline;
-  const int32_t depthOn = t->depth.surface != nullptr && ps->depthTestEnable != 0;
-  const int32_t func = ps->depthCompare;
-  int32_t accept = 0;
-
-  if (depthOn && t->fast && !TileDepthDecision(t, te, func, &accept)) return;
-
-  // Coverage, in Morton order.
   EdgeList edges = t->fast ? te->edges : FullEdgeList((uint32_t)bt->edgeCount);
-  PixelRecord** end;
   if (edges == 0) {
     for (uint32_t i = 0; i < kTilePixels; i++) list[i] = &t->records[i];
-    end = list + kTilePixels;
-  } else {
-    for (int32_t k = 0; k < bt->edgeCount && k < (int32_t)kMaxEdges; k++) t->steps[k] = EdgeSteps(bt->renderState, bt->edges[k]);
-    RecordSink sink = {t->records, list};
-    CoverBlock(t->steps, &sink, 0, t->tileX, t->tileY, kTileSideBits, edges);
-    end = sink.out;
+    return list + kTilePixels;
   }
-  if (end == list) return;
+  for (int32_t k = 0; k < bt->edgeCount && k < (int32_t)kMaxEdges; k++) t->steps[k] = EdgeSteps(bt->renderState, bt->edges[k]);
+  RecordSink sink = {t->records, list};
+  CoverBlock(t->steps, &sink, 0, t->tileX, t->tileY, kTileSideBits, edges);
+  return sink.out;
+}
 
-  // Depth, 1/w and facing. Fragment depth stays within the triangle's depth
-  // range, so the tile bounds made from it hold for every pixel.
+// Depth, 1/w and facing of the covered pixels, dropping those that fail the
+// depth test when one is needed. Fragment depth stays within the triangle's
+// depth range, so the tile bounds made from it hold for every pixel.
+inline PixelRecord** DepthAndInverseW(const BinnedTriangle* bt, int32_t depthOn, int32_t test, int32_t func,
+                                      PixelRecord** list, PixelRecord** end) {
   const Plane invWPlane = bt->fixedPlanes[0], depthPlane = bt->fixedPlanes[1];
   const float zlo = bt->zmin, zhi = bt->zmax;
   const int32_t facing = bt->facing;
-  if (depthOn && !accept && func != CompareFunction::Always) {
+  if (test) {
     PixelRecord** kept = list;
     for (PixelRecord** it = list; it != end; ++it) {
       PixelRecord* p = *it;
@@ -216,58 +210,66 @@ void DrawEntry(TileContext* t, const TileEntry* te, PixelRecord** list) {
       p->facing = facing;
       *kept++ = p;
     }
-    end = kept;
-    if (end == list) return;
-  } else {
-    for (PixelRecord** it = list; it != end; ++it) {
-      PixelRecord* p = *it;
-      if (depthOn) {
-        float z = PlaneAt(depthPlane, p->x, p->y);
-        if (z < zlo) z = zlo;
-        if (z > zhi) z = zhi;
-        p->fragmentDepth = z;
-      }
-      float iw = PlaneAt(invWPlane, p->x, p->y);
-      p->invW = iw;
-      p->w = 1.0f / iw;
-      p->facing = facing;
-    }
+    return kept;
   }
+  for (PixelRecord** it = list; it != end; ++it) {
+    PixelRecord* p = *it;
+    if (depthOn) {
+      float z = PlaneAt(depthPlane, p->x, p->y);
+      if (z < zlo) z = zlo;
+      if (z > zhi) z = zhi;
+      p->fragmentDepth = z;
+    }
+    float iw = PlaneAt(invWPlane, p->x, p->y);
+    p->invW = iw;
+    p->w = 1.0f / iw;
+    p->facing = facing;
+  }
+  return end;
+}
 
-  // Perspective-correct interpolation.
+// Perspective-correct interpolation of the attribute planes into the
+// layout the fragment stage reads (or the vertex stage wrote).
+inline void Interpolate(const BinnedTriangle* bt, PixelRecord** list, PixelRecord** end) {
+  const PipelineState* ps = bt->pipeline;
   const StageDescriptor* vs = ps->vertexStage;
   const StageDescriptor* fs = ps->fragmentStage;
   const StageLayout* layout = fs ? fs->inputLayout : (vs ? vs->outputLayout : nullptr);
-  if (layout && bt->attributeCount > 0) {
-    const Plane* planes = bt->attributePlanes;
-    const uint32_t planeCount = (uint32_t)bt->attributeCount;
-    const uint32_t entries = layout->entryCount < kMaxLayoutEntries ? layout->entryCount : kMaxLayoutEntries;
-    if (entries == 1 && layout->entries[0].offset == 0 && layout->entries[0].count == 4 && planeCount >= 4) {
-      // One four-float entry at the start: what the text stages use.
-      const Plane p0 = planes[0], p1 = planes[1], p2 = planes[2], p3 = planes[3];
-      for (PixelRecord** it = list; it != end; ++it) {
-        PixelRecord* p = *it;
-        const float x = p->x, y = p->y, w = p->w;
-        p->interpolated[0] = PlaneAt(p0, x, y) * w;
-        p->interpolated[1] = PlaneAt(p1, x, y) * w;
-        p->interpolated[2] = PlaneAt(p2, x, y) * w;
-        p->interpolated[3] = PlaneAt(p3, x, y) * w;
-      }
-    } else
+  if (!layout || bt->attributeCount <= 0) return;
+  const Plane* planes = bt->attributePlanes;
+  const uint32_t planeCount = (uint32_t)bt->attributeCount;
+  const uint32_t entries = layout->entryCount < kMaxLayoutEntries ? layout->entryCount : kMaxLayoutEntries;
+  if (entries == 1 && layout->entries[0].offset == 0 && layout->entries[0].count == 4 && planeCount >= 4) {
+    // One four-float entry at the start: what the text stages use.
+    const Plane p0 = planes[0], p1 = planes[1], p2 = planes[2], p3 = planes[3];
     for (PixelRecord** it = list; it != end; ++it) {
       PixelRecord* p = *it;
       const float x = p->x, y = p->y, w = p->w;
-      uint32_t k = 0;
-      for (uint32_t e = 0; e < entries && k < planeCount; e++) {
-        uint32_t base = layout->entries[e].offset / 4;
-        for (uint32_t j = 0; j < layout->entries[e].count && k < planeCount; j++, k++) {
-          if (base + j < 64) p->interpolated[base + j] = PlaneAt(planes[k], x, y) * w;
-        }
+      p->interpolated[0] = PlaneAt(p0, x, y) * w;
+      p->interpolated[1] = PlaneAt(p1, x, y) * w;
+      p->interpolated[2] = PlaneAt(p2, x, y) * w;
+      p->interpolated[3] = PlaneAt(p3, x, y) * w;
+    }
+    return;
+  }
+  for (PixelRecord** it = list; it != end; ++it) {
+    PixelRecord* p = *it;
+    const float x = p->x, y = p->y, w = p->w;
+    uint32_t k = 0;
+    for (uint32_t e = 0; e < entries && k < planeCount; e++) {
+      uint32_t base = layout->entries[e].offset / 4;
+      for (uint32_t j = 0; j < layout->entries[e].count && k < planeCount; j++, k++) {
+        if (base + j < kRecordFloats) p->interpolated[base + j] = PlaneAt(planes[k], x, y) * w;
       }
     }
   }
+}
 
-  // Fragment and blend stages.
+// Fragment and blend stages, or the copies that stand in for a missing one:
+// the end of the pixels they kept.
+inline PixelRecord** RunStages(const PipelineState* ps, PixelRecord** list, PixelRecord** end) {
+  const StageDescriptor* vs = ps->vertexStage;
+  const StageDescriptor* fs = ps->fragmentStage;
   if (fs) {
     end = StageFragmentFn(fs)(ps->fragmentConstants.data, list, end);
   } else {
@@ -275,19 +277,18 @@ void DrawEntry(TileContext* t, const TileEntry* te, PixelRecord** list) {
     if (bytes > sizeof(PixelRecord::outputs)) bytes = sizeof(PixelRecord::outputs);
     for (PixelRecord** it = list; it != end; ++it) memcpy((*it)->outputs, (*it)->interpolated, bytes);
   }
-  if (end == list) return;
+  if (end == list) return end;
   const StageDescriptor* bs = ps->blendStage;
-  if (bs) {
-    end = StageBlendFn(bs)(ps->blendConstants.data, list, end);
-  } else {
-    const StageDescriptor* last = fs ? fs : vs;
-    uint32_t bytes = (last && last->outputLayout) ? last->outputLayout->totalSize : 0;
-    if (bytes > sizeof(PixelRecord::target)) bytes = sizeof(PixelRecord::target);
-    for (PixelRecord** it = list; it != end; ++it) memcpy((*it)->target, (*it)->outputs, bytes);
-  }
+  if (bs) return StageBlendFn(bs)(ps->blendConstants.data, list, end);
+  const StageDescriptor* last = fs ? fs : vs;
+  uint32_t bytes = (last && last->outputLayout) ? last->outputLayout->totalSize : 0;
+  if (bytes > sizeof(PixelRecord::target)) bytes = sizeof(PixelRecord::target);
+  for (PixelRecord** it = list; it != end; ++it) memcpy((*it)->target, (*it)->outputs, bytes);
+  return end;
+}
 
-  // Depth write.
-  if (!depthOn || end == list) return;
+// Depth write of the kept pixels, and the tile's depth bounds with it.
+inline void WriteDepth(TileContext* t, const TileEntry* te, PixelRecord** list, PixelRecord** end) {
   int32_t sawNaN = 0;
   if (end == list + kTilePixels && t->fast) {
     for (PixelRecord** it = list; it != end; ++it) {
@@ -316,6 +317,25 @@ void DrawEntry(TileContext* t, const TileEntry* te, PixelRecord** list) {
     t->tmin = -INFINITY;
     t->tmax = INFINITY;
   }
+}
+
+// ---- One triangle in this tile ---------------------------------------------------
+void DrawEntry(TileContext* t, const TileEntry* te, PixelRecord** list) {
+  const BinnedTriangle* bt = te->triangle;
+  const PipelineState* ps = bt->pipeline;
+  const int32_t depthOn = t->depth.surface != nullptr && ps->depthTestEnable != 0;
+  const int32_t func = ps->depthCompare;
+  int32_t accept = 0;
+  if (depthOn && t->fast && !TileDepthDecision(t, te, func, &accept)) return;
+
+  PixelRecord** end = CoverEntry(t, te, list);
+  if (end == list) return;
+  end = DepthAndInverseW(bt, depthOn, depthOn && !accept && func != CompareFunction::Always, func, list, end);
+  if (end == list) return;
+  Interpolate(bt, list, end);
+  end = RunStages(ps, list, end);
+  if (!depthOn || end == list) return;
+  WriteDepth(t, te, list, end);
 }
 
 } // namespace
@@ -361,6 +381,95 @@ void PrepareTileConverters(RenderState* s) {
   }
 }
 
+namespace {
+
+// The tile's rectangle, its part of the viewport and the pass's settings;
+// the depth slot (the colour slots follow once the bin is known to draw).
+inline void BeginTile(TileContext* t, const RenderState* s, int32_t tile) {
+  const float* corner = MortonTileTable[tile & (kTileCount - 1)];
+  t->tileX = (int32_t)corner[0];
+  t->tileY = (int32_t)corner[1];
+  int32_t vx1 = s->viewportX + s->viewportWidth, vy1 = s->viewportY + s->viewportHeight;
+  t->rx0 = t->tileX > s->viewportX ? t->tileX : s->viewportX;
+  t->ry0 = t->tileY > s->viewportY ? t->tileY : s->viewportY;
+  t->rx1 = t->tileX + kTileSide < vx1 ? t->tileX + kTileSide : vx1;
+  t->ry1 = t->tileY + kTileSide < vy1 ? t->tileY + kTileSide : vy1;
+  t->sortMode = s->sortMode;
+  t->depthNear = s->depthNear;
+  t->depthFar = s->depthFar;
+  t->tmin = kLargestFloat;
+  t->tmax = -kLargestFloat;
+  t->unwritten = 0;
+  t->cleared = 0;
+  t->clearedDepth = 0;
+  t->colorTouched = 0;
+  t->depthTouched = 0;
+
+  const RenderTargetLayout& layout = s->targetLayout;
+  t->layoutCount = layout.entryCount < kMaxColorTargets ? layout.entryCount : kMaxColorTargets;
+
+  t->depth.surface = s->depthTarget;
+  t->depth.loadState = s->depthClearState;
+  t->depth.clearValue = s->depthClearValue;
+  t->depth.floatOffset = 0;
+  t->depth.floatCount = 1;
+  if (t->depth.surface) ClipToSurface(t, &t->depth);
+}
+
+// Same picture every run: draw in queue order (and sort from there). A pass
+// of a full region leaves out what comes after its limit.
+inline void OrderBin(TileBin* bin, uint32_t drawLimit) {
+  RestoreQueueOrder(&bin->sentinel);
+  if (drawLimit == UINT32_MAX) return;
+  TileNode* last = &bin->sentinel;
+  while (last->next && last->next->order < drawLimit) last = last->next;
+  last->next = nullptr;
+}
+
+// Nothing is drawn: pending clears become fills, everything else stays.
+inline void FillEmptyTile(TileContext* t, const RenderState* s) {
+  if (t->depth.surface && t->depth.loadState == kClearPending) FillSlot(&t->depth);
+  for (uint32_t i = 0; i < kMaxColorTargets; i++) {
+    TargetSlot* c = &t->color[i];
+    c->surface = s->colorTargets[i];
+    if (!c->surface || s->colorClearState[i] != kClearPending) continue;
+    c->clearValue = s->colorClearValue[i];
+    ClipToSurface(t, c);
+    FillSlot(c);
+  }
+}
+
+// The targets' converters (made once per pass) and the colour slots.
+inline void BindTargets(TileContext* t, const RenderState* s) {
+  if (t->depth.surface) {
+    t->depth.load = s->depthLoad;
+    t->depth.store = s->depthStore;
+  }
+  for (uint32_t i = 0; i < kMaxColorTargets; i++) {
+    TargetSlot* c = &t->color[i];
+    c->surface = s->colorTargets[i];
+    c->loadState = s->colorClearState[i];
+    c->clearValue = s->colorClearValue[i];
+    c->floatOffset = 0;
+    c->floatCount = 0;
+    if (!c->surface) continue;
+    ClipToSurface(t, c);
+    SlotFloats(s, i, &c->floatOffset, &c->floatCount);
+    c->load = s->colorLoad[i];
+    c->store = s->colorStore[i];
+  }
+}
+
+// Keys grow with window depth; which end is near depends on the range.
+inline void SortBin(const TileContext* t, TileBin* bin) {
+  if (t->sortMode == SortMode::SortNearestFirst)
+    ListSort(&bin->sentinel, t->depthFar >= t->depthNear ? SortOrder::Ascending : SortOrder::Descending);
+  else if (t->sortMode == SortMode::SortFarthestFirst)
+    ListSort(&bin->sentinel, t->depthFar <= t->depthNear ? SortOrder::Ascending : SortOrder::Descending);
+}
+
+} // namespace
+
 void RunTileJob(void* user, uint32_t index, uint32_t count) {
   const TileJob* job = &static_cast<const TileJob*>(user)[index];
   const RenderState* s = job->renderState;
@@ -371,87 +480,20 @@ void RunTileJob(void* user, uint32_t index, uint32_t count) {
   TileContext t;
   t.records = records;
   t.fast = s_tileFastPaths.load(std::memory_order_relaxed) != 0;
-
-  const float* corner = MortonTileTable[job->tile & (kTileCount - 1)];
-  t.tileX = (int32_t)corner[0];
-  t.tileY = (int32_t)corner[1];
-  int32_t vx1 = s->viewportX + s->viewportWidth, vy1 = s->viewportY + s->viewportHeight;
-  t.rx0 = t.tileX > s->viewportX ? t.tileX : s->viewportX;
-  t.ry0 = t.tileY > s->viewportY ? t.tileY : s->viewportY;
-  t.rx1 = t.tileX + kTileSide < vx1 ? t.tileX + kTileSide : vx1;
-  t.ry1 = t.tileY + kTileSide < vy1 ? t.tileY + kTileSide : vy1;
-  t.sortMode = s->sortMode;
-  t.depthNear = s->depthNear;
-  t.depthFar = s->depthFar;
-  t.tmin = kLargestFloat;
-  t.tmax = -kLargestFloat;
-  t.unwritten = 0;
-  t.cleared = 0;
-  t.clearedDepth = 0;
-  t.colorTouched = 0;
-  t.depthTouched = 0;
-
-  const RenderTargetLayout& layout = s->targetLayout;
-  t.layoutCount = layout.entryCount < kMaxColorTargets ? layout.entryCount : kMaxColorTargets;
-
-  t.depth.surface = s->depthTarget;
-  t.depth.loadState = s->depthClearState;
-  t.depth.clearValue = s->depthClearValue;
-  t.depth.floatOffset = 0;
-  t.depth.floatCount = 1;
-  if (t.depth.surface) ClipToSurface(&t, &t.depth);
-  // Same picture every run: draw in queue order (and sort from there). A
-  // pass of a full region leaves out what comes after its limit.
-  RestoreQueueOrder(&bin->sentinel);
-  if (job->drawLimit != UINT32_MAX) {
-    TileNode* last = &bin->sentinel;
-    while (last->next && last->next->order < job->drawLimit) last = last->next;
-    last->next = nullptr;
-  }
+  BeginTile(&t, s, job->tile);
+  OrderBin(bin, job->drawLimit);
   const int32_t binEmpty = bin->sentinel.next == nullptr;
   if (binEmpty) {
-    // Nothing is drawn: pending clears become fills, everything else stays.
-    if (t.depth.surface && t.depth.loadState == kClearPending) FillSlot(&t.depth);
-    for (uint32_t i = 0; i < kMaxColorTargets; i++) {
-      TargetSlot* c = &t.color[i];
-      c->surface = s->colorTargets[i];
-      if (!c->surface || s->colorClearState[i] != kClearPending) continue;
-      c->clearValue = s->colorClearValue[i];
-      ClipToSurface(&t, c);
-      FillSlot(c);
-    }
+    FillEmptyTile(&t, s);
     return;
   }
-  if (t.depth.surface) {
-    t.depth.load = s->depthLoad;
-    t.depth.store = s->depthStore;
-  }
-  for (uint32_t i = 0; i < kMaxColorTargets; i++) {
-    TargetSlot* c = &t.color[i];
-    c->surface = s->colorTargets[i];
-    c->loadState = s->colorClearState[i];
-    c->clearValue = s->colorClearValue[i];
-    c->floatOffset = 0;
-    c->floatCount = 0;
-    if (!c->surface) continue;
-    ClipToSurface(&t, c);
-    SlotFloats(s, i, &c->floatOffset, &c->floatCount);
-    c->load = s->colorLoad[i];
-    c->store = s->colorStore[i];
-  }
-
-  // Keys grow with window depth; which end is near depends on the range.
-  if (t.sortMode == SortMode::SortNearestFirst)
-    ListSort(&bin->sentinel, t.depthFar >= t.depthNear ? SortOrder::Ascending : SortOrder::Descending);
-  else if (t.sortMode == SortMode::SortFarthestFirst)
-    ListSort(&bin->sentinel, t.depthFar <= t.depthNear ? SortOrder::Ascending : SortOrder::Descending);
-
+  BindTargets(&t, s);
+  SortBin(&t, bin);
   if (t.fast && TextPathFits(&t, bin)) {
     RunTextTile(&t, s, bin);
     return;
   }
   LoadTile(&t, s, records, binEmpty);
   for (const TileNode* node = bin->sentinel.next; node; node = node->next) DrawEntry(&t, node->entry, list);
-
   StoreTile(&t, records);
 }

@@ -169,11 +169,10 @@ inline void CopyRow(void* dst, const void* src, size_t bytes) {
   else memcpy(dst, src, bytes);
 }
 
-void LoadTextTile(TileContext* t, const RenderState* s, TextTile* tt) {
-  const int32_t whole = WholeTile(t, t->rx0, t->ry0, t->rx1, t->ry1);
+// Depth: the pending clear's value or the target's, and the pixels whose
+// depth this pass has not written yet.
+inline void LoadTextDepth(TileContext* t, const RenderState* s, TextTile* tt, int32_t whole) {
   TargetSlot* d = &t->depth;
-  if (d->loadState == kClearPending) PrefetchRows(d);
-  if (t->color[0].loadState == kClearPending) PrefetchRows(&t->color[0]);
   float initialDepth = 0;
   if (d->surface && d->loadState == kClearPending) initialDepth = ClearedDepthValue(s, d);
   for (uint32_t i = 0; i < kTilePixels; i++) tt->depth[i] = initialDepth;
@@ -205,9 +204,11 @@ void LoadTextTile(TileContext* t, const RenderState* s, TextTile* tt) {
       tt->unwritten[y - t->tileY] = ((1u << (t->rx1 - t->rx0)) - 1) << (t->rx0 - t->tileX);
       t->unwritten += t->rx1 - t->rx0;
     }
+}
 
-  // Slot 0 carries the blend's four floats; the other targets are not
-  // written by the stages, so only their pending clears happen.
+// Slot 0's colour, which carries the blend's four floats: the pending
+// clear's value or the target's.
+inline void LoadTextColour(TileContext* t, TextTile* tt) {
   TargetSlot* c = &t->color[0];
   if (!WholeTile(t, c->x0, c->y0, c->x1, c->y1)) memset(tt->color, 0, sizeof(tt->color));
   const int32_t colorLoad = TargetLoadRule(c, 1); // the text path runs only for a mapped slot 0
@@ -250,6 +251,16 @@ void LoadTextTile(TileContext* t, const RenderState* s, TextTile* tt) {
     }
   }
   t->colorTouched = 1;
+}
+
+void LoadTextTile(TileContext* t, const RenderState* s, TextTile* tt) {
+  const int32_t whole = WholeTile(t, t->rx0, t->ry0, t->rx1, t->ry1);
+  if (t->depth.loadState == kClearPending) PrefetchRows(&t->depth);
+  if (t->color[0].loadState == kClearPending) PrefetchRows(&t->color[0]);
+  LoadTextDepth(t, s, tt, whole);
+  LoadTextColour(t, tt);
+  // The other targets are not written by the stages, so only their pending
+  // clears happen.
   for (uint32_t i = 1; i < kMaxColorTargets; i++)
     if (TargetLoadRule(&t->color[i], ColorSlotMapped(t, i)) == kTargetFill) FillSlot(&t->color[i]);
 }

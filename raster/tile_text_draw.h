@@ -125,17 +125,21 @@ void DrawTextBatchLanes(TileContext* t, TextTile* tt, Groups* gs, const Batch* b
   else DrawTextBatchBody<L, false>(t, tt, gs, b, depthOn, func, fk, sample, readsRho, compare, reference);
 }
 
-// Pixels a group at a time; lanes outside the coverage are computed too
-// (their values may be anything, they are never used) and masked out before
-// anything is written.
+// Kept inline in the batch drawing whatever its size: its phases pass
+// vectors between them, which must stay in registers.
+#define QV_TEXT_PHASE inline __attribute__((always_inline))
+
+// Phase 1, depth test and interpolation: the groups of the batch's covered
+// pixels, each with the values of the triangle that owns its lanes. Lanes
+// outside the coverage are computed too (their values may be anything,
+// they are never used) and masked out before anything is written. Returns
+// the number of groups.
 template <class L, bool Plain>
-void DrawTextBatchBody(TileContext* t, TextTile* tt, Groups* gs, const Batch* b, int32_t depthOn, int32_t func,
-                       const FontFsConstants* fk, SampleBatchFn sample, int32_t readsRho, int32_t compare,
-                       float referenceValue) {
+QV_TEXT_PHASE uint32_t GatherGroups(TileContext* t, TextTile* tt, Groups* gs, const Batch* b, int32_t depthOn,
+                                    int32_t func, int32_t readsRho) {
   typedef typename L::F F;
   constexpr int32_t W = L::kLanes;
   constexpr uint32_t kAll = (1u << W) - 1;
-  if (Plain) readsRho = 0;
   uint32_t n = 0;
   for (int32_t y = 0; y < kTileSide; y++) {
     const uint32_t bits = b->covered[y];
@@ -175,16 +179,22 @@ void DrawTextBatchBody(TileContext* t, TextTile* tt, Groups* gs, const Batch* b,
       n++;
     }
   }
-  if (n == 0) return;
+  return n;
+}
 
-  // FontFs: texel times colour (zeros without constants: no texels, colour 0).
-  if (sample) sample(fk->texture, fk->sampler, gs->u, gs->v, gs->rho, W * n, gs->texel);
-  else memset(gs->texel, 0, sizeof(float) * 4 * W * n);
-  const float noColour[4] = {0.0f, 0.0f, 0.0f, 0.0f};
-  const F colour = L::Colour(fk ? fk->colour : noColour);
+// What the blend phase kept, for the tile's depth bounds.
+template <class L>
+struct KeptDepths {
+  uint32_t kept, written;    // pixels kept; of them, first depth writes this pass
+  typename L::F lo, hi, nan; // lane-wise bounds of the written depths, NaN seen
+};
 
-  // AlphaBlendBs, then the depth write of the fragments it kept.
-  const F reference = L::Set1(referenceValue);
+// Phase 3, AlphaBlendBs and the depth write of the fragments it kept.
+template <class L, bool Plain>
+QV_TEXT_PHASE void BlendGroups(TileContext* t, TextTile* tt, const Groups* gs, uint32_t n, int32_t depthOn,
+                               int32_t compare, typename L::F colour, typename L::F reference, KeptDepths<L>* out) {
+  typedef typename L::F F;
+  constexpr int32_t W = L::kLanes;
   uint32_t kept = 0, written = 0;
   F lo = L::Set1(t->tmin), hi = L::Set1(t->tmax), nan = L::Zero();
   for (uint32_t k = 0; k < n; k++) {
@@ -209,11 +219,17 @@ void DrawTextBatchBody(TileContext* t, TextTile* tt, Groups* gs, const Batch* b,
       unwritten &= ~(mask << shift);
     }
   }
-  if (!depthOn || kept == 0) return;
+  *out = KeptDepths<L>{kept, written, lo, hi, nan};
+}
+
+// Phase 4, the tile's depth bounds after the batch's depth writes.
+template <class L>
+QV_TEXT_PHASE void UpdateDepthBounds(TileContext* t, const Batch* b, const KeptDepths<L>& d) {
+  constexpr int32_t W = L::kLanes;
   // A triangle that kept every pixel of the tile (the others of its batch
   // then cover none) leaves exactly its own depths.
   const TileEntry* whole = nullptr;
-  if (kept == kTilePixels)
+  if (d.kept == kTilePixels)
     for (uint32_t k = 0; k < b->count && !whole; k++) {
       uint32_t every = kRowBits;
       for (uint32_t y = 0; y < kTileSide; y++) every &= b->entry[k].rows[y];
@@ -227,22 +243,46 @@ void DrawTextBatchBody(TileContext* t, TextTile* tt, Groups* gs, const Batch* b,
     // Lane by lane, like one pixel after the other (only the sign of a zero
     // can depend on the order, and the tile decisions do not see it).
     alignas(32) float l8[W], h8[W];
-    L::Store(l8, lo);
-    L::Store(h8, hi);
+    L::Store(l8, d.lo);
+    L::Store(h8, d.hi);
     float tmin = l8[0], tmax = h8[0];
     for (int32_t j = 1; j < W; j++) {
       if (l8[j] < tmin) tmin = l8[j];
       if (h8[j] > tmax) tmax = h8[j];
     }
-    t->unwritten -= (int32_t)written;
+    t->unwritten -= (int32_t)d.written;
     t->tmin = tmin;
     t->tmax = tmax;
   }
   // A NaN in the buffer defeats every bound: no more tile-level decisions.
-  if (L::MoveMask(nan)) {
+  if (L::MoveMask(d.nan)) {
     t->tmin = -INFINITY;
     t->tmax = INFINITY;
   }
+}
+
+#undef QV_TEXT_PHASE
+
+// Pixels a group at a time, in the four phases of the two built-in stages.
+template <class L, bool Plain>
+void DrawTextBatchBody(TileContext* t, TextTile* tt, Groups* gs, const Batch* b, int32_t depthOn, int32_t func,
+                       const FontFsConstants* fk, SampleBatchFn sample, int32_t readsRho, int32_t compare,
+                       float referenceValue) {
+  constexpr int32_t W = L::kLanes;
+  if (Plain) readsRho = 0;
+  const uint32_t n = GatherGroups<L, Plain>(t, tt, gs, b, depthOn, func, readsRho);
+  if (n == 0) return;
+
+  // Phase 2, FontFs: texel times colour (zeros without constants: no
+  // texels, colour 0).
+  if (sample) sample(fk->texture, fk->sampler, gs->u, gs->v, gs->rho, W * n, gs->texel);
+  else memset(gs->texel, 0, sizeof(float) * 4 * W * n);
+  const float noColour[4] = {0.0f, 0.0f, 0.0f, 0.0f};
+  KeptDepths<L> kept;
+  BlendGroups<L, Plain>(t, tt, gs, n, depthOn, compare, L::Colour(fk ? fk->colour : noColour), L::Set1(referenceValue),
+                        &kept);
+  if (!depthOn || kept.kept == 0) return;
+  UpdateDepthBounds<L>(t, b, kept);
 }
 
 } // namespace
