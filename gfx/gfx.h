@@ -106,7 +106,7 @@ void DestroyContext(QvGfxContext* context);
 // Render thread (or the main thread once the render thread is gone).
 void FlushDraws(QvGfxContext* context);
 
-// ---- Command stream -----------------------------------------------------------
+// ---- Command stream (gfx/stream.cpp) ------------------------------------------
 // Allocates the ring and starts the render thread. 1 on failure.
 int32_t CreateCommandStream(QvGfxContext* context);
 // After Quit: frees the ring and the waiting primitives.
@@ -118,6 +118,8 @@ void* AllocCommand(QvGfxContext* context, uint64_t n);
 void SubmitCommand(QvGfxContext* context, uint64_t n);
 uint64_t CommandRecordSize(uint64_t n);
 int64_t RenderThreadMain(void* context);
+
+// ---- End of frame (gfx/frame_end.cpp) ------------------------------------------
 // Returns once every command recorded before it has executed.
 void Finish(QvGfxContext* context);
 // What the main thread does while EndFrame waits (null: nothing): on a
@@ -131,6 +133,9 @@ void EndFrame(QvGfxContext* context, Presenter* presenter, uint32_t mode);
 void CountFrameDone(QvGfxContext* context);
 // Records Quit and joins the render thread. Nothing recorded later runs.
 void Quit(QvGfxContext* context);
+// Each returns 0, or 1 when the record was refused.
+int32_t RecordPresent(QvGfxContext* context, Presenter* presenter, uint32_t mode);
+int32_t RecordFlush(QvGfxContext* context);
 
 // ---- Recording functions (main thread) -----------------------------------------
 // Each returns 0, or 1 when the record was refused.
@@ -156,6 +161,4 @@ int32_t RecordSetVertexElement(QvGfxContext* context, uint32_t element, const Ve
 int32_t RecordSetIndexData(QvGfxContext* context, int32_t indexFormat, const void* data, uint64_t size);
 int32_t RecordSetTopology(QvGfxContext* context, uint32_t topology);
 int32_t RecordDrawIndexed(QvGfxContext* context, uint32_t indexCount);
-int32_t RecordPresent(QvGfxContext* context, Presenter* presenter, uint32_t mode);
-int32_t RecordFlush(QvGfxContext* context);
 
