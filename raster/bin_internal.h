@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "raster/raster.h"
+#include "raster/raster_internal.h"
 
 inline uint32_t FloatBits(float v) {
   uint32_t bits;

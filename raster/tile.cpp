@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "raster/raster_testing.h"
 #include "raster/tile_internal.h"
 
 std::atomic<int32_t> s_tileFastPaths{1};

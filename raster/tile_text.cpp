@@ -12,6 +12,7 @@
 
 #include <emmintrin.h>
 
+#include "raster/raster_testing.h"
 #include "raster/tile_text.h"
 
 namespace {
@@ -338,7 +339,7 @@ void SpreadPlanes(const BinnedTriangle* bt, LanePlanes* lp) {
 
 } // namespace
 
-#include "raster/tile_text_draw.h"
+#include "raster/tile_text_draw.inl"
 
 void DrawTextBatch4(TileContext* t, TextTile* tt, Groups* gs, const Batch* b) { DrawTextBatchLanes<Lanes4>(t, tt, gs, b); }
 

@@ -1,7 +1,11 @@
 // Drawing of one text batch, written once over a lane type L (four SSE2
-// lanes, or eight AVX2 lanes) and included by the file that defines L; all
-// of it has internal linkage, so the eight-lane copy, compiled for AVX2,
-// can never be picked for the other.
+// lanes, or eight AVX2 lanes). Not a header: a template body that exactly
+// two files include, once each, after defining their lane type in an
+// anonymous namespace and closing it: tile_text.cpp (Lanes4) and
+// tile_text_avx2.cpp (Lanes8, between QV_AVX2_BEGIN and QV_AVX2_END, so
+// every function here is compiled for AVX2 there). Each then instantiates
+// DrawTextBatchLanes<L>. Everything here has internal linkage, so the
+// eight-lane copy can never be picked for the other.
 //
 // L provides: F (the vector), kLanes, Src (a group's sources), Zero, Ones,
 // Set1, Load, Store (aligned), Add, Sub, Mul, Div, Select(mask, a, b), the
@@ -13,8 +17,6 @@
 //
 // Every value is computed with the same operations in the same order as the
 // general path, lane by lane, so the pictures are identical.
-#pragma once
-
 #include <cmath>
 #include <cstring>
 

@@ -12,6 +12,7 @@
 #include <random>
 
 #include "format/format.h"
+#include "format/format_testing.h"
 #include "tests/format/surface_test_util.h"
 
 namespace {

@@ -7,6 +7,7 @@
 #include <set>
 
 #include "format/format.h"
+#include "format/format_testing.h"
 #include "tests/format/surface_test_util.h"
 
 // Huge allocations must come back as null under the sanitizers' allocators too.

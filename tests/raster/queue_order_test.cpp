@@ -7,7 +7,7 @@
 #include <random>
 #include <vector>
 
-#include "raster/raster.h"
+#include "raster/raster_internal.h"
 
 namespace {
 
