@@ -13,7 +13,7 @@
 
 #include "format/format.h"
 #include "format/format_testing.h"
-#include "tests/format/surface_test_util.h"
+#include "tests/format/surface_harness.h"
 
 namespace {
 

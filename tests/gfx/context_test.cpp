@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "gfx_test_util.h"
+#include "gfx_harness.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include "gfx/fonts/font_images.h"
 #include "gfx/text.h"
 #include "tests/gfx/fonts_png.h"
-#include "tests/gfx/gfx_test_util.h"
+#include "tests/gfx/gfx_harness.h"
 #include "tests/gfx/text_model.h"
 
 namespace {

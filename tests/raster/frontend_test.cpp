@@ -9,7 +9,7 @@
 #include <random>
 #include <vector>
 
-#include "../gfx/gfx_test_util.h"
+#include "../gfx/gfx_harness.h"
 #include "raster/frontend_internal.h"
 
 namespace {

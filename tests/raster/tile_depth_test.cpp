@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "tests/raster/tile_common.h"
+#include "tests/raster/tile_harness.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "tests/raster/tile_common.h"
+#include "tests/raster/tile_harness.h"
 
 namespace {
 

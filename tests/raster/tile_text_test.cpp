@@ -12,7 +12,7 @@
 #include <limits>
 
 #include "gfx/gfx.h"
-#include "tests/raster/tile_common.h"
+#include "tests/raster/tile_harness.h"
 
 namespace {
 
