@@ -12,4 +12,4 @@ qv_add_test(format_surface_test LABELS unit
     ${CMAKE_CURRENT_LIST_DIR}/surface_harness.cpp
     ${surface_guard_source}
   LIBS qv_format
-  TIMEOUT 300)
+  TIMEOUT 300 WINDOWS_TIMEOUT 90)
