@@ -74,9 +74,9 @@ struct UploadArena {
 
 // ---- Context ------------------------------------------------------------------
 struct QvGfxContext {
-  int32_t indexFormat; // 1 32-bit, 2 16-bit, else 8-bit
+  int32_t indexFormat; // an IndexFormat::Value, or any other (8-bit)
   Binding indexData;
-  uint32_t topology; // 4 list, 5 strip, 6 fan; smaller values draw nothing
+  uint32_t topology; // a Topology::Value, or any other (nothing drawn)
   InputState input;
   PipelineState pipeline;
   RenderState render;
@@ -158,6 +158,8 @@ int32_t RecordSetVertexConstants(QvGfxContext* context, const void* data, uint64
 int32_t RecordSetFragmentConstants(QvGfxContext* context, const void* data, uint64_t size, uint64_t alignment);
 int32_t RecordSetVertexStream(QvGfxContext* context, uint32_t slot, const void* data, uint64_t size);
 int32_t RecordSetVertexElement(QvGfxContext* context, uint32_t element, const VertexElement* value);
+// indexFormat is an IndexFormat::Value, topology a Topology::Value; plain
+// integers, as for the compare and sort mode.
 int32_t RecordSetIndexData(QvGfxContext* context, int32_t indexFormat, const void* data, uint64_t size);
 int32_t RecordSetTopology(QvGfxContext* context, uint32_t topology);
 int32_t RecordDrawIndexed(QvGfxContext* context, uint32_t indexCount);

@@ -39,8 +39,8 @@ void RecordBatch(QvGfxContext* context, TextBatch* batch, const Sampler* sampler
   const VertexElement texture = {0, 16, sizeof(TextVertex), AttributeType::AttrFloat32, 4};
   RecordSetVertexElement(context, 0, &position);
   RecordSetVertexElement(context, 1, &texture);
-  RecordSetIndexData(context, 1, batch->indices, sizeof(uint32_t) * kIndicesPerQuad * batch->quads);
-  RecordSetTopology(context, 4);
+  RecordSetIndexData(context, IndexFormat::Index32, batch->indices, sizeof(uint32_t) * kIndicesPerQuad * batch->quads);
+  RecordSetTopology(context, Topology::TriangleList);
   RecordDrawIndexed(context, kIndicesPerQuad * batch->quads);
   batch->quads = 0;
 }

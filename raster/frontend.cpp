@@ -145,9 +145,9 @@ uint32_t VertexSlotStride(const StageDescriptor* vertexStage) {
 }
 
 void DrawIndexedStep(const DrawSource* c, uint32_t indexCount) {
-  if (c->topology < 4 || c->topology > 6) return;
+  if (c->topology < Topology::TriangleList || c->topology > Topology::TriangleFan) return;
   // Indices past the bound data are not there to be read.
-  int32_t width = c->indexFormat == 1 ? 4 : c->indexFormat == 2 ? 2 : 1;
+  int32_t width = c->indexFormat == IndexFormat::Index32 ? 4 : c->indexFormat == IndexFormat::Index16 ? 2 : 1;
   uint64_t available = c->indexData.data && c->indexData.size > 0 ? uint64_t(c->indexData.size) / uint32_t(width) : 0;
   uint32_t n = indexCount < available ? indexCount : uint32_t(available);
   if (n < 3) return;
@@ -173,9 +173,9 @@ void DrawIndexedStep(const DrawSource* c, uint32_t indexCount) {
   w.indices = static_cast<const uint8_t*>(c->indexData.data);
   w.indexWidth = width;
   ResetCache(&w);
-  if (c->topology == 4) {
+  if (c->topology == Topology::TriangleList) {
     WalkList(&w, n);
-  } else if (c->topology == 5) {
+  } else if (c->topology == Topology::TriangleStrip) {
     WalkStrip(&w, n);
   } else {
     WalkFan(&w, n);

@@ -127,6 +127,24 @@ struct CullMode {
   };
 };
 
+// Width of the bound indices. Any other value reads 8-bit indices.
+struct IndexFormat {
+  enum Value : int32_t {
+    Index32 = 1,
+    Index16 = 2,
+    Index8 = 3,
+  };
+};
+
+// How indices make triangles. Any other value draws nothing.
+struct Topology {
+  enum Value : uint32_t {
+    TriangleList = 4,
+    TriangleStrip = 5,
+    TriangleFan = 6,
+  };
+};
+
 struct AttributeType {
   enum Value : uint32_t {
     AttrFloat32 = 1,
@@ -324,8 +342,8 @@ struct DrawBatch {
 
 // What a draw reads of the bound state; the graphics context owns it.
 struct DrawSource {
-  int32_t indexFormat; // 1 32-bit, 2 16-bit, else 8-bit
-  uint32_t topology;   // 4 list, 5 strip, 6 fan; smaller values draw nothing
+  int32_t indexFormat; // an IndexFormat::Value, or any other (8-bit)
+  uint32_t topology;   // a Topology::Value, or any other (nothing drawn)
   Binding indexData;
   const InputState* input; // copied into a snapshot when marked changed
   const PipelineState* pipeline;

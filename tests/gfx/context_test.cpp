@@ -193,13 +193,13 @@ TEST_F(ContextTest, ViewportDerivations) {
 TEST_F(ContextTest, ZeroSizedViewportDrawsNothing) {
   RecordPreamble();
   RecordSetViewport(context, 10, 10, 0, 0);
-  RecordSetTopology(context, 4);
+  RecordSetTopology(context, Topology::TriangleList);
   static const float kTriangle[12] = {-1, -1, 0, 1, 1, -1, 0, 1, -1, 1, 0, 1};
   static const uint16_t kIndices[3] = {0, 1, 2};
   VertexElement e = {0, 0, 16, AttributeType::AttrFloat32, 4};
   RecordSetVertexStream(context, 0, kTriangle, sizeof(kTriangle));
   RecordSetVertexElement(context, 0, &e);
-  RecordSetIndexData(context, 2, kIndices, sizeof(kIndices));
+  RecordSetIndexData(context, IndexFormat::Index16, kIndices, sizeof(kIndices));
   RecordDrawIndexed(context, 3);
   Probe p = TakeProbe();
   EXPECT_EQ(p.render.viewportWidth, 0);
@@ -234,8 +234,8 @@ TEST_F(ContextTest, RedundantStateCommandsNeitherFlushNorSnapshot) {
   RecordPreamble();
   RecordSetVertexStream(context, 0, kTriangle, sizeof(kTriangle));
   RecordSetVertexElement(context, 0, &e);
-  RecordSetIndexData(context, 2, kIndices, sizeof(kIndices));
-  RecordSetTopology(context, 4);
+  RecordSetIndexData(context, IndexFormat::Index16, kIndices, sizeof(kIndices));
+  RecordSetTopology(context, Topology::TriangleList);
   RecordDrawIndexed(context, 3);
   Probe a;
   RecordProbe(context, &a);
@@ -252,7 +252,7 @@ TEST_F(ContextTest, RedundantStateCommandsNeitherFlushNorSnapshot) {
   RecordSetVertexElement(context, 0, &e);
   RecordBindVertexStage(context, nullptr);
   RecordBindFragmentStage(context, nullptr);
-  RecordSetTopology(context, 4);
+  RecordSetTopology(context, Topology::TriangleList);
   RecordDrawIndexed(context, 3);
   Probe c;
   RecordProbe(context, &c);

@@ -150,8 +150,8 @@ struct Fixture {
       RecordSetVertexStream(c, 0, vertices[d].data(), vertices[d].size() * sizeof(float));
       RecordSetVertexElement(c, 0, &position);
       RecordSetVertexElement(c, 1, &texcoord);
-      RecordSetIndexData(c, 1, indices[d].data(), indices[d].size() * sizeof(uint32_t));
-      RecordSetTopology(c, 4);
+      RecordSetIndexData(c, IndexFormat::Index32, indices[d].data(), indices[d].size() * sizeof(uint32_t));
+      RecordSetTopology(c, Topology::TriangleList);
       RecordDrawIndexed(c, uint32_t(indices[d].size()));
     }
     EndFrame(c, &presenter.base, 0);
