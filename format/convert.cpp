@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "format/format.h"
+#include "format/format_testing.h"
 
 namespace {
 

@@ -7,6 +7,7 @@
 #include "format/encode_simd.h"
 #include "format/encode.h"
 #include "format/format.h"
+#include "format/format_testing.h"
 
 namespace {
 

@@ -105,16 +105,6 @@ struct Converter {
 
 // Destination first. Returns 0.
 int32_t initConverter(Converter* converter, int32_t dstFormat, int32_t srcFormat);
-// Test hook: fills the converter for the generic path even when a copy or a
-// direct routine exists, so both can be compared.
-int32_t initConverterGeneric(Converter* converter, int32_t dstFormat, int32_t srcFormat);
-// Test hook: the direct pair table (keys d * 69 + s), 76 entries + terminator.
-struct DirectPair {
-  uint32_t key;
-  DirectOneFn directOne;
-  DirectManyFn directMany;
-};
-const DirectPair* DirectPairTable(uint32_t* count); // count = 76
 
 // ---- Surfaces ----------------------------------------------------------------
 constexpr uint32_t kMaxSurfaceLevels = 16;
@@ -229,11 +219,6 @@ SampleBatchFn SelectSampleBatch(const Surface* surface, const Sampler* sampler);
 // 0 when the batch SelectSampleBatch picks never reads rho (no kernel, or
 // the single-level point routines): the caller may leave it unset.
 int32_t SampleBatchReadsRho(const Surface* surface, const Sampler* sampler);
-// Test hook: 0 keeps SelectSampleBatch to the four-lane routines.
-void SetWideSamplingForTest(int32_t enabled);
 
-constexpr uint32_t kSampleKernelCount = 576;
-// Test hook: the kernel table (empty entries are null).
-const SampleKernelFn* SampleKernelTable();
 // Morton code of (x, y): x bits to even, y bits to odd positions (low 16 bits each).
 uint32_t MortonCode(uint32_t x, uint32_t y);

@@ -23,6 +23,7 @@
 #endif
 
 #include "format/format.h"
+#include "format/format_testing.h"
 #include "format/surface_internal.h"
 
 namespace {
@@ -141,6 +142,34 @@ struct Kernel {
     taps->count = n + 4;
   }
 
+  // Gather every tap (there is always at least one), then one conversion;
+  // float32 surfaces are read as is, laid out exactly as unpackN writes.
+  // Returns the channels per tap in values.
+  static inline uint32_t Gather(const Surface* s, const Taps* taps, float* values) {
+    uint32_t channels;
+    uint32_t es = ElementSize(s);
+    if (IsFp32(s)) {
+      uint32_t stored = es / 4;
+      if constexpr (ES != 0 && FP32 == 1) channels = ES / 4;
+      else channels = s->readChannels;
+      uint32_t t = 0;
+      do {
+        memcpy(values + t * channels, taps->texel[t], stored * sizeof(float));
+        for (uint32_t c = stored; c < channels; ++c) values[t * channels + c] = 1.0f;
+      } while (++t < taps->count);
+    } else {
+      channels = s->readChannels;
+      alignas(16) uint8_t raw[kMaxTaps * 16];
+      uint32_t t = 0;
+      do {
+        if constexpr (ES != 0) memcpy(raw + t * ES, taps->texel[t], ES);
+        else memcpy(raw + t * es, taps->texel[t], es);
+      } while (++t < taps->count);
+      s->ops.unpackN(raw, values, taps->count);
+    }
+    return channels;
+  }
+
   static void Run(const Surface* s, const Sampler* sampler, const float* pixel, float* result) {
     bool clampU, clampV;
     if constexpr (ADDR == kAny) {
@@ -188,31 +217,8 @@ struct Kernel {
       else AddPoint(&taps, s, l1, X, Y, blend, clampU, clampV);
     }
 
-    // Gather every tap (there is always at least one), then one conversion;
-    // float32 surfaces are read as is, laid out exactly as unpackN writes.
     float values[kMaxTaps * 4];
-    uint32_t channels;
-    uint32_t es = ElementSize(s);
-    if (IsFp32(s)) {
-      uint32_t stored = es / 4;
-      if constexpr (ES != 0 && FP32 == 1) channels = ES / 4;
-      else channels = s->readChannels;
-      uint32_t t = 0;
-      do {
-        memcpy(values + t * channels, taps.texel[t], stored * sizeof(float));
-        for (uint32_t c = stored; c < channels; ++c) values[t * channels + c] = 1.0f;
-      } while (++t < taps.count);
-    } else {
-      channels = s->readChannels;
-      alignas(16) uint8_t raw[kMaxTaps * 16];
-      uint32_t t = 0;
-      do {
-        if constexpr (ES != 0) memcpy(raw + t * ES, taps.texel[t], ES);
-        else memcpy(raw + t * es, taps.texel[t], es);
-      } while (++t < taps.count);
-      s->ops.unpackN(raw, values, taps.count);
-    }
-
+    const uint32_t channels = Gather(s, &taps, values);
     if (taps.count == 1) {
       for (uint32_t c = 0; c < channels; ++c) result[c] = values[c];
       return;

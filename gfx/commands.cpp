@@ -1,5 +1,6 @@
-// The command kinds: payload records, their execute functions (render
-// thread) and their recording functions (main thread).
+// The state-setting and drawing commands: payload records, their execute
+// functions (render thread) and their recording functions (main thread).
+// Present, Flush and the other end-of-frame commands are in gfx/frame_end.cpp.
 #include <cstring>
 
 #include "gfx/gfx_internal.h"
@@ -26,14 +27,14 @@ struct ColorTargetCommand {
 };
 struct ClearDepthCommand {
   GfxCommand header;
-  uint8_t value[16];
+  uint8_t value[kMaxElementBytes];
   uint64_t byteCount;
 };
 struct ClearColorCommand {
   GfxCommand header;
   uint32_t slot;
   uint32_t pad;
-  uint8_t value[16];
+  uint8_t value[kMaxElementBytes];
   uint64_t byteCount;
 };
 struct WordCommand { // SetDepthCompare, SetSortMode, SetTopology, DrawIndexed
@@ -66,12 +67,6 @@ struct IndexCommand {
   const void* source;
   uint64_t size;
 };
-struct PresentCommand {
-  GfxCommand header;
-  Presenter* presenter;
-  uint32_t mode;
-  uint32_t pad;
-};
 
 static_assert(sizeof(ViewportCommand) == 32);
 static_assert(sizeof(DepthRangeCommand) == 24);
@@ -84,7 +79,6 @@ static_assert(sizeof(ConstantsCommand) == kCommandInlineOffset);
 static_assert(sizeof(StreamCommand) == kCommandInlineOffset);
 static_assert(sizeof(ElementCommand) == 40);
 static_assert(sizeof(IndexCommand) == kCommandInlineOffset);
-static_assert(sizeof(PresentCommand) == 32);
 
 template <typename T>
 T* As(GfxCommand* c) {
@@ -149,7 +143,7 @@ GfxCommand* ExecuteClearDepth(QvGfxContext* c, GfxCommand* command) {
   if (s->depthTarget) {
     FlushDraws(c);
     s->depthClearState = kClearPending;
-    memcpy(s->depthClearValue, d->value, d->byteCount <= 16 ? d->byteCount : 16);
+    memcpy(s->depthClearValue, d->value, d->byteCount <= kMaxElementBytes ? d->byteCount : kMaxElementBytes);
   }
   return NextCommand(command);
 }
@@ -160,13 +154,13 @@ GfxCommand* ExecuteClearColor(QvGfxContext* c, GfxCommand* command) {
   if (d->slot < kMaxColorTargets && s->colorTargets[d->slot]) {
     FlushDraws(c);
     s->colorClearState[d->slot] = kClearPending;
-    memcpy(s->colorClearValue[d->slot], d->value, d->byteCount <= 16 ? d->byteCount : 16);
+    memcpy(s->colorClearValue[d->slot], d->value, d->byteCount <= kMaxElementBytes ? d->byteCount : kMaxElementBytes);
   }
   return NextCommand(command);
 }
 
 GfxCommand* ExecuteSetDepthCompare(QvGfxContext* c, GfxCommand* command) {
-  int32_t compare = As<WordCommand>(command)->word;
+  const CompareFunction::Value compare = CompareFunction::Value(As<WordCommand>(command)->word);
   if (compare != c->pipeline.depthCompare) {
     c->pipeline.depthCompare = compare;
     c->batch.pipelineChanged = 1;
@@ -175,7 +169,7 @@ GfxCommand* ExecuteSetDepthCompare(QvGfxContext* c, GfxCommand* command) {
 }
 
 GfxCommand* ExecuteSetSortMode(QvGfxContext* c, GfxCommand* command) {
-  int32_t mode = As<WordCommand>(command)->word;
+  const SortMode::Value mode = SortMode::Value(As<WordCommand>(command)->word);
   if (mode != c->render.sortMode) {
     FlushDraws(c);
     c->render.sortMode = mode;
@@ -287,31 +281,6 @@ GfxCommand* ExecuteDrawIndexed(QvGfxContext* c, GfxCommand* command) {
   return NextCommand(command);
 }
 
-GfxCommand* ExecutePresent(QvGfxContext* c, GfxCommand* command) {
-  PresentCommand* k = As<PresentCommand>(command);
-  OpenBinsForPendingClears(c);
-  FlushDraws(c);
-  if (k->presenter) {
-    k->presenter->PresentFrame(k->presenter, k->mode);
-    // The frame surface is gone; nothing may draw into it any more.
-    for (uint32_t i = 0; i < kMaxColorTargets; i++) {
-      if (c->targetPresenter[i] == k->presenter) {
-        c->render.colorTargets[i] = nullptr;
-        c->render.colorClearState[i] = kClearNone;
-        c->targetPresenter[i] = nullptr;
-      }
-    }
-  }
-  CountFrameDone(c);
-  return NextCommand(command);
-}
-
-GfxCommand* ExecuteFlush(QvGfxContext* c, GfxCommand* command) {
-  OpenBinsForPendingClears(c);
-  FlushDraws(c);
-  return NextCommand(command);
-}
-
 // ---- Recording helpers -----------------------------------------------------------
 template <typename T>
 T* Begin(QvGfxContext* c, uint64_t size, GfxExecuteFn execute) {
@@ -399,7 +368,7 @@ int32_t RecordBindColorTarget(QvGfxContext* c, uint32_t slot, Presenter* present
 }
 
 int32_t RecordClearDepth(QvGfxContext* c, const void* value, uint64_t byteCount) {
-  if (byteCount > 16) {
+  if (byteCount > kMaxElementBytes) {
     LogPrintf("ClearDepth ... failed.\n\tbyteCount=%llu\n", static_cast<unsigned long long>(byteCount));
     return 1;
   }
@@ -413,7 +382,7 @@ int32_t RecordClearDepth(QvGfxContext* c, const void* value, uint64_t byteCount)
 }
 
 int32_t RecordClearColor(QvGfxContext* c, uint32_t slot, const void* value, uint64_t byteCount) {
-  if (byteCount > 16) {
+  if (byteCount > kMaxElementBytes) {
     LogPrintf("ClearColor ... failed.\n\tbyteCount=%llu\n", static_cast<unsigned long long>(byteCount));
     return 1;
   }
@@ -489,23 +458,4 @@ int32_t RecordSetVertexElement(QvGfxContext* c, uint32_t element, const VertexEl
 int32_t RecordSetIndexData(QvGfxContext* c, int32_t indexFormat, const void* data, uint64_t size) {
   return RecordCopying<IndexCommand>(c, ExecuteSetIndexData, "SetIndexData", data, size,
                                      [indexFormat](IndexCommand* k) { k->indexFormat = indexFormat; });
-}
-
-int32_t RecordPresent(QvGfxContext* c, Presenter* presenter, uint32_t mode) {
-  PresentCommand* k = Begin<PresentCommand>(c, sizeof(PresentCommand), ExecutePresent);
-  if (!k) return 1;
-  k->presenter = presenter;
-  k->mode = mode;
-  k->pad = 0;
-  SubmitCommand(c, sizeof(PresentCommand));
-  return 0;
-}
-
-int32_t RecordFlush(QvGfxContext* c) {
-  GfxCommand* k = static_cast<GfxCommand*>(AllocCommand(c, sizeof(GfxCommand)));
-  if (!k) return 1;
-  k->size = sizeof(GfxCommand);
-  k->execute = ExecuteFlush;
-  SubmitCommand(c, sizeof(GfxCommand));
-  return 0;
 }

@@ -26,12 +26,12 @@ void* LinearAlloc(LinearAllocator* a, uint64_t size, uint64_t alignment) {
 }
 
 int32_t LinearReleaseLast(LinearAllocator* a, void* p) {
-  if (!p) return 9;
-  if (p != a->last) return 1;
+  if (!p) return kLinearNull;
+  if (p != a->last) return kLinearNotLast;
   a->cursor = a->cursorBeforeLast;
   a->last = nullptr;
   a->cursorBeforeLast = nullptr;
-  return 0;
+  return kLinearReleased;
 }
 
 void LinearReset(LinearAllocator* a) {
@@ -92,7 +92,7 @@ int32_t CreateContext(QvGfxContext* c, uint32_t processorCount) {
   memset(&c->input, 0, sizeof(c->input));
   memset(&c->pipeline, 0, sizeof(c->pipeline));
   c->pipeline.frontFace = 2;
-  c->pipeline.cullMode = CullNone;
+  c->pipeline.cullMode = CullMode::CullNone;
   c->pipeline.depthTestEnable = 1;
   c->pipeline.vertexStage = &NullVs;
   memset(&c->render, 0, sizeof(c->render));

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "format/format.h"
+#include "gfx/gfx_limits.h"
 #include "present/present.h"
 #include "raster/raster.h"
 #include "runtime/runtime.h"
@@ -28,15 +29,6 @@ inline GfxCommand* NextCommand(GfxCommand* command) {
   return reinterpret_cast<GfxCommand*>(reinterpret_cast<uint8_t*>(command) + command->size);
 }
 
-constexpr uint64_t kCommandRingBytes = 1048576;
-// Kept free before the end of the ring after every allocation so that a Wrap
-// record always fits.
-constexpr uint64_t kCommandReserve = 32;
-// Inline data of copying commands starts this far into the record.
-constexpr uint64_t kCommandInlineOffset = 40;
-// Largest inline payload a copying command can carry.
-constexpr uint64_t kMaxInlineBytes = kCommandRingBytes - kCommandReserve - kCommandInlineOffset;
-
 struct CommandStream {
   uint8_t* ringBase;      // 8-byte aligned
   uint8_t* writePosition; // main thread only
@@ -52,8 +44,6 @@ struct CommandStream {
 };
 
 // ---- Upload area --------------------------------------------------------------
-constexpr uint64_t kUploadHalfBytes = 1048576;
-
 struct LinearAllocator {
   uint8_t* start;
   uint8_t* cursor;
@@ -66,7 +56,12 @@ void LinearInit(LinearAllocator* allocator, void* buffer, uint64_t capacity);
 // Null for size 0 or when the rest of the buffer is too small. alignment is a
 // power of two.
 void* LinearAlloc(LinearAllocator* allocator, uint64_t size, uint64_t alignment);
-// 9 for null, 1 when p is not the last allocation, 0 after rolling it back.
+// What LinearReleaseLast did.
+enum LinearReleaseResult : int32_t {
+  kLinearReleased = 0, // p was the last allocation: rolled back
+  kLinearNotLast = 1,  // p is not the last allocation: nothing done
+  kLinearNull = 9,     // p is null
+};
 int32_t LinearReleaseLast(LinearAllocator* allocator, void* p);
 void LinearReset(LinearAllocator* allocator);
 int32_t LinearNop(LinearAllocator* allocator);
@@ -79,9 +74,9 @@ struct UploadArena {
 
 // ---- Context ------------------------------------------------------------------
 struct QvGfxContext {
-  int32_t indexFormat; // 1 32-bit, 2 16-bit, else 8-bit
+  int32_t indexFormat; // an IndexFormat::Value, or any other (8-bit)
   Binding indexData;
-  uint32_t topology; // 4 list, 5 strip, 6 fan; smaller values draw nothing
+  uint32_t topology; // a Topology::Value, or any other (nothing drawn)
   InputState input;
   PipelineState pipeline;
   RenderState render;
@@ -111,7 +106,7 @@ void DestroyContext(QvGfxContext* context);
 // Render thread (or the main thread once the render thread is gone).
 void FlushDraws(QvGfxContext* context);
 
-// ---- Command stream -----------------------------------------------------------
+// ---- Command stream (gfx/stream.cpp) ------------------------------------------
 // Allocates the ring and starts the render thread. 1 on failure.
 int32_t CreateCommandStream(QvGfxContext* context);
 // After Quit: frees the ring and the waiting primitives.
@@ -123,18 +118,24 @@ void* AllocCommand(QvGfxContext* context, uint64_t n);
 void SubmitCommand(QvGfxContext* context, uint64_t n);
 uint64_t CommandRecordSize(uint64_t n);
 int64_t RenderThreadMain(void* context);
+
+// ---- End of frame (gfx/frame_end.cpp) ------------------------------------------
 // Returns once every command recorded before it has executed.
 void Finish(QvGfxContext* context);
 // What the main thread does while EndFrame waits (null: nothing): on a
 // platform whose window belongs to the main thread, answering the messages
 // the render thread's presenter sends to it.
 void SetFramePump(QvGfxContext* context, void (*pump)(void));
-// Records Present and waits until the render thread has executed it.
+// Records Present and waits until the render thread has executed it. mode is
+// a PresentMode::Value (present/present.h).
 void EndFrame(QvGfxContext* context, Presenter* presenter, uint32_t mode);
 // Render thread: raises the frames-done count and wakes the main thread.
 void CountFrameDone(QvGfxContext* context);
 // Records Quit and joins the render thread. Nothing recorded later runs.
 void Quit(QvGfxContext* context);
+// Each returns 0, or 1 when the record was refused.
+int32_t RecordPresent(QvGfxContext* context, Presenter* presenter, uint32_t mode);
+int32_t RecordFlush(QvGfxContext* context);
 
 // ---- Recording functions (main thread) -----------------------------------------
 // Each returns 0, or 1 when the record was refused.
@@ -142,9 +143,11 @@ int32_t RecordSetViewport(QvGfxContext* context, int32_t x, int32_t y, int32_t w
 int32_t RecordSetDepthRange(QvGfxContext* context, float depthNear, float depthFar);
 int32_t RecordBindDepthTarget(QvGfxContext* context, Surface* surface);
 int32_t RecordBindColorTarget(QvGfxContext* context, uint32_t slot, Presenter* presenter);
-// byteCount <= 16 (larger counts are refused).
+// byteCount <= kMaxElementBytes (larger counts are refused).
 int32_t RecordClearDepth(QvGfxContext* context, const void* value, uint64_t byteCount);
 int32_t RecordClearColor(QvGfxContext* context, uint32_t slot, const void* value, uint64_t byteCount);
+// compare is a CompareFunction::Value, mode a SortMode::Value (plain integers
+// so that any value can be recorded; unknown ones behave as described there).
 int32_t RecordSetDepthCompare(QvGfxContext* context, int32_t compare);
 int32_t RecordSetSortMode(QvGfxContext* context, int32_t mode);
 int32_t RecordBindBlendStage(QvGfxContext* context, const StageDescriptor* stage);
@@ -155,9 +158,9 @@ int32_t RecordSetVertexConstants(QvGfxContext* context, const void* data, uint64
 int32_t RecordSetFragmentConstants(QvGfxContext* context, const void* data, uint64_t size, uint64_t alignment);
 int32_t RecordSetVertexStream(QvGfxContext* context, uint32_t slot, const void* data, uint64_t size);
 int32_t RecordSetVertexElement(QvGfxContext* context, uint32_t element, const VertexElement* value);
+// indexFormat is an IndexFormat::Value, topology a Topology::Value; plain
+// integers, as for the compare and sort mode.
 int32_t RecordSetIndexData(QvGfxContext* context, int32_t indexFormat, const void* data, uint64_t size);
 int32_t RecordSetTopology(QvGfxContext* context, uint32_t topology);
 int32_t RecordDrawIndexed(QvGfxContext* context, uint32_t indexCount);
-int32_t RecordPresent(QvGfxContext* context, Presenter* presenter, uint32_t mode);
-int32_t RecordFlush(QvGfxContext* context);
 

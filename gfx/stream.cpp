@@ -1,7 +1,8 @@
 // Command ring and render thread. One producer (the main thread) and one
 // consumer (the render thread) share only the readable and writable byte
 // counts; the write position belongs to the producer, the read position is a
-// local of the render thread.
+// local of the render thread. The ring knows no command but its own Wrap;
+// the end-of-frame commands are in gfx/frame_end.cpp.
 #include <cstring>
 
 #include "gfx/gfx.h"
@@ -18,15 +19,6 @@ static_assert(sizeof(WrapCommand) == 32, "wrap record is 32 bytes");
 
 GfxCommand* ExecuteWrap(QvGfxContext*, GfxCommand* command) {
   return reinterpret_cast<GfxCommand*>(reinterpret_cast<WrapCommand*>(command)->ringBase);
-}
-
-GfxCommand* ExecuteQuit(QvGfxContext*, GfxCommand*) { return nullptr; }
-
-GfxCommand* ExecuteSignalIdle(QvGfxContext* context, GfxCommand* command) {
-  WaitCell* idle = &context->stream.idle;
-  idle->value.store(0);
-  WaitCellWake(idle);
-  return NextCommand(command);
 }
 
 } // namespace
@@ -119,45 +111,4 @@ int64_t RenderThreadMain(void* argument) {
     Semaphore64Release(&s->writable, size);
     record = next;
   }
-}
-
-static int32_t RecordBare(QvGfxContext* context, GfxExecuteFn execute) {
-  GfxCommand* c = static_cast<GfxCommand*>(AllocCommand(context, sizeof(GfxCommand)));
-  if (!c) return 1;
-  c->size = sizeof(GfxCommand);
-  c->execute = execute;
-  SubmitCommand(context, sizeof(GfxCommand));
-  return 0;
-}
-
-void Finish(QvGfxContext* context) {
-  WaitCell* idle = &context->stream.idle;
-  idle->value.exchange(1);
-  RecordFlush(context);
-  RecordBare(context, ExecuteSignalIdle);
-  if (idle->value.load() != 0) WaitCellWaitZero(idle);
-}
-
-void EndFrame(QvGfxContext* context, Presenter* presenter, uint32_t mode) {
-  CommandStream* s = &context->stream;
-  RecordPresent(context, presenter, mode);
-  s->framesSubmitted += 1;
-  if (s->frameDone.value.load() != int32_t(s->framesSubmitted))
-    WaitCellWaitEqualsPumping(&s->frameDone, int32_t(s->framesSubmitted), s->framePump);
-}
-
-void SetFramePump(QvGfxContext* context, void (*pump)(void)) { context->stream.framePump = pump; }
-
-void CountFrameDone(QvGfxContext* context) {
-  WaitCell* done = &context->stream.frameDone;
-  done->value.fetch_add(1);
-  WaitCellWake(done);
-}
-
-void Quit(QvGfxContext* context) {
-  CommandStream* s = &context->stream;
-  if (!s->renderThread) return;
-  RecordBare(context, ExecuteQuit);
-  JoinThread(s->renderThread);
-  s->renderThread = nullptr;
 }

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "format/format.h"
+#include "gfx/gfx_limits.h"
 #include "runtime/runtime.h"
 
 struct QvGfxContext;
@@ -42,9 +43,6 @@ struct CodeRange {
   uint32_t start;
   uint32_t end;
 };
-
-constexpr uint32_t kTextBufferBytes = 16384; // PrintText keeps at most 16383 characters
-constexpr uint32_t kTextBatchQuads = 64;
 
 // Registers the glyphs of codes [firstCode, endCode) that lie in the ranges,
 // cutting cells of cellWidth x 13 texels (plus a one-texel gutter) from image,

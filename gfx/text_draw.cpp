@@ -35,12 +35,12 @@ void RecordBatch(QvGfxContext* context, TextBatch* batch, const Sampler* sampler
   static_assert(sizeof(constants) == 32, "font constants are 32 bytes");
   RecordSetFragmentConstants(context, &constants, sizeof(constants), 8);
   RecordSetVertexStream(context, 0, batch->vertices, sizeof(TextVertex) * kVerticesPerQuad * batch->quads);
-  const VertexElement position = {0, 0, sizeof(TextVertex), AttrFloat32, 4};
-  const VertexElement texture = {0, 16, sizeof(TextVertex), AttrFloat32, 4};
+  const VertexElement position = {0, 0, sizeof(TextVertex), AttributeType::AttrFloat32, 4};
+  const VertexElement texture = {0, 16, sizeof(TextVertex), AttributeType::AttrFloat32, 4};
   RecordSetVertexElement(context, 0, &position);
   RecordSetVertexElement(context, 1, &texture);
-  RecordSetIndexData(context, 1, batch->indices, sizeof(uint32_t) * kIndicesPerQuad * batch->quads);
-  RecordSetTopology(context, 4);
+  RecordSetIndexData(context, IndexFormat::Index32, batch->indices, sizeof(uint32_t) * kIndicesPerQuad * batch->quads);
+  RecordSetTopology(context, Topology::TriangleList);
   RecordDrawIndexed(context, kIndicesPerQuad * batch->quads);
   batch->quads = 0;
 }

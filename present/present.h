@@ -13,7 +13,21 @@ struct Presenter;
 // Returns the surface over the current frame memory, making it on first use
 // within the frame.
 typedef Surface* (*AcquireFrameSurfaceFn)(Presenter* presenter);
+// How PresentFrame paces the frame (present/pacing.h carries it out). Any
+// other value presents at once.
+struct PresentMode {
+  enum Value : uint32_t {
+    Immediate = 0,
+    VSync = 2,            // windowed: wait for the vertical blank, interval 0; fullscreen: interval 1
+    WaitVBlank = 3,       // wait for the vertical blank, then interval 0
+    LimitThenPresent = 4, // frame limiter, then present
+    PresentThenLimit = 5, // present, then the frame limiter (the app's mode)
+    EarlyHold = 6,        // 99 % hold, present, then the frame limiter
+  };
+};
+
 // Shows the current frame and moves on to the next one; 0 ok, 1 failure.
+// mode is a PresentMode::Value.
 typedef int32_t (*PresentFrameFn)(Presenter* presenter, uint32_t mode);
 
 struct Presenter {

@@ -47,7 +47,7 @@ static void ResetBins(TileBinner* b) {
 void OpenBins(TileBinner* b) {
   if (b->phase.fetch_add(0) == kBinsOpen) return;
   const RenderState* s = b->renderState;
-  uint32_t tiles = (s->tileEnd >> 8) - (s->tileFirst >> 8);
+  uint32_t tiles = (s->tileEnd >> kTileCodeBits) - (s->tileFirst >> kTileCodeBits);
   uintptr_t start = ((uintptr_t)b->regionStart + 63) & ~(uintptr_t)63;
   const uintptr_t perTile = sizeof(TileBin) + sizeof(TileJob) + sizeof(uint32_t) + sizeof(ClearRun);
   if (((start + (uintptr_t)tiles * perTile + 63) & ~(uintptr_t)63) > (uintptr_t)b->regionEnd) {
@@ -78,9 +78,9 @@ void EmitTileJob(void* user, uint32_t code, EdgeList) {
   TileBinner* b = t->binner;
   TileJob* job = &b->tileJobs[b->tileJobCount++];
   job->renderState = b->renderState;
-  job->tile = (int32_t)(code >> 8);
+  job->tile = (int32_t)(code >> kTileCodeBits);
   job->drawLimit = t->drawLimit;
-  job->bin = &b->bins[(code >> 8) - t->firstTile];
+  job->bin = &b->bins[(code >> kTileCodeBits) - t->firstTile];
 }
 
 // Splits the walked tiles into those with something to draw and runs of
@@ -91,8 +91,8 @@ void SharePassWork(TileBinner* b) {
   int32_t clears = s->depthTarget && s->depthClearState == kClearPending;
   for (uint32_t i = 0; i < kMaxColorTargets; i++)
     clears |= s->colorTargets[i] && s->colorClearState[i] == kClearPending;
-  uint64_t empty[128][2] = {}; // a bit per tile column of each tile row
-  uint32_t rowFirst = 128, rowEnd = 0;
+  uint64_t empty[kScreenTilesPerRow][kScreenTilesPerRow / 64] = {}; // a bit per tile column of each tile row
+  uint32_t rowFirst = kScreenTilesPerRow, rowEnd = 0;
   b->busyCount = 0;
   for (uint32_t j = 0; j < b->tileJobCount; j++) {
     const TileJob* job = &b->tileJobs[j];
@@ -100,7 +100,7 @@ void SharePassWork(TileBinner* b) {
       b->busyTiles[b->busyCount++] = j;
     } else if (clears) {
       const float* corner = MortonTileTable[job->tile & (kTileCount - 1)];
-      const uint32_t column = (uint32_t)corner[0] >> 4, row = (uint32_t)corner[1] >> 4;
+      const uint32_t column = (uint32_t)corner[0] >> kTileSideBits, row = (uint32_t)corner[1] >> kTileSideBits;
       empty[row][column >> 6] |= 1ull << (column & 63);
       rowFirst = row < rowFirst ? row : rowFirst;
       rowEnd = row + 1 > rowEnd ? row + 1 : rowEnd;
@@ -109,15 +109,16 @@ void SharePassWork(TileBinner* b) {
   b->clearRunCount = 0;
   const int32_t vx1 = s->viewportX + s->viewportWidth, vy1 = s->viewportY + s->viewportHeight;
   for (uint32_t row = rowFirst; row < rowEnd; row++) {
-    for (uint32_t column = 0; column < 128;) {
+    for (uint32_t column = 0; column < kScreenTilesPerRow;) {
       if (!((empty[row][column >> 6] >> (column & 63)) & 1)) {
         column++;
         continue;
       }
       const uint32_t first = column;
-      while (column < 128 && ((empty[row][column >> 6] >> (column & 63)) & 1)) column++;
+      while (column < kScreenTilesPerRow && ((empty[row][column >> 6] >> (column & 63)) & 1)) column++;
       ClearRun* run = &b->clearRuns[b->clearRunCount++];
-      const int32_t x0 = (int32_t)first * 16, x1 = (int32_t)column * 16, y0 = (int32_t)row * 16, y1 = y0 + 16;
+      const int32_t x0 = (int32_t)first * kTileSide, x1 = (int32_t)column * kTileSide, y0 = (int32_t)row * kTileSide,
+                    y1 = y0 + kTileSide;
       run->x0 = x0 > s->viewportX ? x0 : s->viewportX;
       run->y0 = y0 > s->viewportY ? y0 : s->viewportY;
       run->x1 = x1 < vx1 ? x1 : vx1;
@@ -161,7 +162,7 @@ void RunTilePass(TileBinner* b) {
   if (b->phase.fetch_add(0) != kBinsOpen) return;
   RenderState* s = b->renderState;
   if (b->binCount != 0) {
-    TileJobBuilder builder = {b, s->tileFirst >> 8, b->drawLimit};
+    TileJobBuilder builder = {b, s->tileFirst >> kTileCodeBits, b->drawLimit};
     b->tileJobCount = 0;
     WalkTiles(s, s->viewportEdges, 0x4321, EmitTileJob, &builder);
     if (b->tileJobCount != 0) {

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "raster/raster.h"
+#include "raster/raster_internal.h"
 
 inline uint32_t FloatBits(float v) {
   uint32_t bits;
@@ -130,19 +130,19 @@ inline uint32_t SortKeyOf(float v) {
 inline int32_t AlphaPasses(int32_t compare, float a, float reference) {
   bool unordered = a != a || reference != reference;
   switch (compare) {
-    case Never:
+    case CompareFunction::Never:
       return 0;
-    case Less:
+    case CompareFunction::Less:
       return unordered || a < reference;
-    case LessEqual:
+    case CompareFunction::LessEqual:
       return unordered || a <= reference;
-    case Equal:
+    case CompareFunction::Equal:
       return unordered || a == reference;
-    case Greater:
+    case CompareFunction::Greater:
       return !unordered && a > reference;
-    case GreaterEqual:
+    case CompareFunction::GreaterEqual:
       return !unordered && a >= reference;
-    case NotEqual:
+    case CompareFunction::NotEqual:
       return !unordered && a != reference;
     default: // Always, and anything out of range blends unconditionally
       return 1;

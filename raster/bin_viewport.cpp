@@ -5,12 +5,13 @@ float MortonTileTable[kTileCount][8];
 
 void FillMortonTileTable() {
   for (uint32_t t = 0; t < kTileCount; t++) {
-    float x = (float)MortonX(t << 8), y = (float)MortonY(t << 8);
+    float x = (float)MortonX(t << kTileCodeBits), y = (float)MortonY(t << kTileCodeBits);
+    const float far = kTileSide - 1; // the last pixel index of the tile
     float* e = MortonTileTable[t];
-    e[0] = x;      e[1] = y;
-    e[2] = x + 15; e[3] = y;
-    e[4] = x;      e[5] = y + 15;
-    e[6] = x + 15; e[7] = y + 15;
+    e[0] = x;       e[1] = y;
+    e[2] = x + far; e[3] = y;
+    e[4] = x;       e[5] = y + far;
+    e[6] = x + far; e[7] = y + far;
   }
 }
 
@@ -28,15 +29,15 @@ void DeriveViewport(RenderState* s, int32_t x, int32_t y, int32_t width, int32_t
 
   // Morton codes have 11 bits per axis; anything else cannot be binned.
   int64_t right = (int64_t)x + width, bottom = (int64_t)y + height;
-  if (width <= 0 || height <= 0 || x < 0 || y < 0 || right > 2048 || bottom > 2048) {
+  if (width <= 0 || height <= 0 || x < 0 || y < 0 || right > kScreenSide || bottom > kScreenSide) {
     s->tileFirst = s->tileEnd = 0;
     s->blockLevel = s->blockX = s->blockY = 0;
     for (int i = 0; i < 4; i++) s->viewportEdges[i] = EdgeEquation{0, 0, -1};
     return;
   }
 
-  uint32_t first = MortonOf((uint32_t)x, (uint32_t)y) & ~0xFFu;
-  uint32_t last = MortonOf((uint32_t)(right - 1), (uint32_t)(bottom - 1)) | 0xFFu;
+  uint32_t first = MortonOf((uint32_t)x, (uint32_t)y) & ~kTileCodeMask;
+  uint32_t last = MortonOf((uint32_t)(right - 1), (uint32_t)(bottom - 1)) | kTileCodeMask;
   uint32_t highest = 31 - (uint32_t)__builtin_clz(first ^ last);
   uint32_t mask = (highest >= 31) ? 0xFFFFFFFFu : ((2u << highest) - 1);
   first &= ~mask;

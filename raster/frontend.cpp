@@ -15,6 +15,8 @@ struct CacheEntry {
 // the 32-bit index 0xFFFFFFFF cannot match it.
 VertexSlot* const kEmptySlot = reinterpret_cast<VertexSlot*>(~uintptr_t(0));
 
+constexpr uint32_t kVertexCacheEntries = 16; // a power of two: indexed by the low bits
+
 struct IndexWalk {
   GeometryQueue* queue;
   const InputState* input;
@@ -23,7 +25,7 @@ struct IndexWalk {
   int32_t indexWidth; // bytes
   uint32_t stride;
   uint64_t reserve;
-  CacheEntry cache[16];
+  CacheEntry cache[kVertexCacheEntries];
 };
 
 void ResetCache(IndexWalk* w) { memset(w->cache, 0xFF, sizeof(w->cache)); }
@@ -44,7 +46,7 @@ int32_t ReadIndex(const IndexWalk* w, uint32_t i) {
 }
 
 VertexSlot* Lookup(IndexWalk* w, int32_t v) {
-  CacheEntry* e = &w->cache[v & 15];
+  CacheEntry* e = &w->cache[v & (kVertexCacheEntries - 1)];
   if (e->index == v && e->slot != kEmptySlot) return e->slot;
   GeometryQueue* q = w->queue;
   q->vertexCursor -= w->stride;
@@ -143,9 +145,9 @@ uint32_t VertexSlotStride(const StageDescriptor* vertexStage) {
 }
 
 void DrawIndexedStep(const DrawSource* c, uint32_t indexCount) {
-  if (c->topology < 4 || c->topology > 6) return;
+  if (c->topology < Topology::TriangleList || c->topology > Topology::TriangleFan) return;
   // Indices past the bound data are not there to be read.
-  int32_t width = c->indexFormat == 1 ? 4 : c->indexFormat == 2 ? 2 : 1;
+  int32_t width = c->indexFormat == IndexFormat::Index32 ? 4 : c->indexFormat == IndexFormat::Index16 ? 2 : 1;
   uint64_t available = c->indexData.data && c->indexData.size > 0 ? uint64_t(c->indexData.size) / uint32_t(width) : 0;
   uint32_t n = indexCount < available ? indexCount : uint32_t(available);
   if (n < 3) return;
@@ -171,9 +173,9 @@ void DrawIndexedStep(const DrawSource* c, uint32_t indexCount) {
   w.indices = static_cast<const uint8_t*>(c->indexData.data);
   w.indexWidth = width;
   ResetCache(&w);
-  if (c->topology == 4) {
+  if (c->topology == Topology::TriangleList) {
     WalkList(&w, n);
-  } else if (c->topology == 5) {
+  } else if (c->topology == Topology::TriangleStrip) {
     WalkStrip(&w, n);
   } else {
     WalkFan(&w, n);

@@ -1,7 +1,7 @@
 // Front-end pieces shared between its files and its tests.
 #pragma once
 
-#include "raster/raster.h"
+#include "raster/raster_internal.h"
 
 // Staging room per vertex: 256 vertices of up to 256 bytes fill 64 KiB.
 constexpr uint32_t kMaxStagedVertexBytes = 256;

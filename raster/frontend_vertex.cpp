@@ -7,13 +7,13 @@
 
 uint32_t AttributeComponentBytes(uint32_t type) {
   switch (type) {
-    case AttrFloat32:
-    case AttrSnorm32:
+    case AttributeType::AttrFloat32:
+    case AttributeType::AttrSnorm32:
       return 4;
-    case AttrFloat16:
-    case AttrSnorm16:
+    case AttributeType::AttrFloat16:
+    case AttributeType::AttrSnorm16:
       return 2;
-    case AttrSnorm8:
+    case AttributeType::AttrSnorm8:
       return 1;
     default:
       return 0;
@@ -23,31 +23,31 @@ uint32_t AttributeComponentBytes(uint32_t type) {
 int32_t FetchAttribute(uint32_t type, uint32_t count, const uint8_t* s, float* d) {
   if (count < 1 || count > 4) return 1;
   switch (type) {
-    case AttrFloat32:
+    case AttributeType::AttrFloat32:
       memcpy(d, s, 4 * count);
       return 0;
-    case AttrFloat16:
+    case AttributeType::AttrFloat16:
       for (uint32_t i = 0; i < count; i++) {
         uint16_t h;
         memcpy(&h, s + 2 * i, 2);
         d[i] = HalfToFloat(h);
       }
       return 0;
-    case AttrSnorm32:
+    case AttributeType::AttrSnorm32:
       for (uint32_t i = 0; i < count; i++) {
         int32_t v;
         memcpy(&v, s + 4 * i, 4);
         d[i] = float(v) * 4.656613e-10f;
       }
       return 0;
-    case AttrSnorm16:
+    case AttributeType::AttrSnorm16:
       for (uint32_t i = 0; i < count; i++) {
         int16_t v;
         memcpy(&v, s + 2 * i, 2);
         d[i] = float(v) * 3.0518509e-05f;
       }
       return 0;
-    case AttrSnorm8:
+    case AttributeType::AttrSnorm8:
       for (uint32_t i = 0; i < count; i++) d[i] = float(int8_t(s[i])) * 0.007874016f;
       return 0;
     default:

@@ -3,10 +3,13 @@
 
 namespace {
 
-// Fewer than 16 nodes: shaker sort on an array of pointers, each pass
-// stopping at the last swap of the previous one.
+// Below this many nodes a shaker sort beats the four radix passes.
+constexpr uint32_t kExchangeSortLimit = 16;
+
+// Fewer than kExchangeSortLimit nodes: shaker sort on an array of pointers,
+// each pass stopping at the last swap of the previous one.
 void ExchangeSort(TileNode* sentinel, uint32_t count, int32_t ascending) {
-  TileNode* a[16];
+  TileNode* a[kExchangeSortLimit];
   uint32_t n = 0;
   for (TileNode* p = sentinel->next; n < count; p = p->next) a[n++] = p; // count is the list's length
   auto outOfOrder = [ascending](const TileNode* x, const TileNode* y) {
@@ -77,12 +80,12 @@ void RadixSort(TileNode* sentinel, int32_t ascending) {
 
 } // namespace
 
-void ListSort(TileNode* sentinel, int32_t mode) {
+void ListSort(TileNode* sentinel, SortOrder::Value order) {
   uint32_t count = 0;
-  for (TileNode* p = sentinel->next; p && count < 16; p = p->next) count++;
+  for (TileNode* p = sentinel->next; p && count < kExchangeSortLimit; p = p->next) count++;
   if (count < 2) return;
-  if (count < 16) ExchangeSort(sentinel, count, mode == 1);
-  else RadixSort(sentinel, mode == 1);
+  if (count < kExchangeSortLimit) ExchangeSort(sentinel, count, order == SortOrder::Ascending);
+  else RadixSort(sentinel, order == SortOrder::Ascending);
 }
 
 namespace {

@@ -58,7 +58,7 @@ PixelRecord** FontFsMain(const void* constants, PixelRecord** first, PixelRecord
 
 PixelRecord** AlphaBlendBsMain(const void* constants, PixelRecord** first, PixelRecord** end) {
   const AlphaTestConstants* k = static_cast<const AlphaTestConstants*>(constants);
-  int32_t compare = k ? k->compare : Always;
+  int32_t compare = k ? k->compare : CompareFunction::Always;
   float reference = k ? k->reference : 0.0f;
   PixelRecord** kept = first;
   for (PixelRecord** p = first; p < end; p++) {

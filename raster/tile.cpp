@@ -1,10 +1,11 @@
-// Tile job: one 16x16 tile for the whole tile pass. Load or clear the
-// targets into 256 pixel records (Morton order), draw the tile's triangles
+// Tile job: one tile (kTileSide square) for the whole tile pass. Load or
+// clear the targets into its kTilePixels pixel records (Morton order), draw the tile's triangles
 // with coverage, depth, interpolation and the fragment and blend stages,
 // then store the records back.
 #include <cmath>
 #include <cstring>
 
+#include "raster/raster_testing.h"
 #include "raster/tile_internal.h"
 
 std::atomic<int32_t> s_tileFastPaths{1};
@@ -26,7 +27,7 @@ uint32_t SlotFloats(const RenderState* s, uint32_t i, uint32_t* offset, uint32_t
   if (i >= layoutCount) return 4;
   *offset = layout.entries[i].offset / 4;
   const uint32_t n = layout.entries[i].count;
-  *count = (n >= 1 && n <= 4 && *offset + n <= 64) ? n : 0;
+  *count = (n >= 1 && n <= 4 && *offset + n <= kRecordFloats) ? n : 0;
   return *count ? n : 4;
 }
 
@@ -36,8 +37,8 @@ inline uint32_t LocalIndex(const TileContext* t, int32_t x, int32_t y) {
 
 void ClipToSurface(const TileContext* t, TargetSlot* slot) {
   const Surface* s = slot->surface;
-  int32_t w = (int32_t)(s->levels[0].width > 2048 ? 2048 : s->levels[0].width);
-  int32_t h = (int32_t)(s->levels[0].height > 2048 ? 2048 : s->levels[0].height);
+  int32_t w = ScreenClamped(s->levels[0].width);
+  int32_t h = ScreenClamped(s->levels[0].height);
   slot->x0 = t->rx0;
   slot->y0 = t->ry0;
   slot->x1 = t->rx1 < w ? t->rx1 : w;
@@ -62,7 +63,7 @@ void LoadTile(TileContext* t, const RenderState* s, PixelRecord* rec, int32_t bi
   // A pending depth clear gives every record its value in the first pass.
   float initialDepth = 0;
   if (d->surface && d->loadState == kClearPending && !binEmpty) initialDepth = ClearedDepthValue(s, d);
-  for (uint32_t i = 0; i < 256; i++) {
+  for (uint32_t i = 0; i < kTilePixels; i++) {
     rec[i].x = (float)(t->tileX + (int32_t)MortonX(i));
     rec[i].y = (float)(t->tileY + (int32_t)MortonY(i));
     rec[i].depthUnwritten = (uint32_t)whole;
@@ -86,7 +87,7 @@ void LoadTile(TileContext* t, const RenderState* s, PixelRecord* rec, int32_t bi
       }
     t->depthTouched = 1;
   }
-  t->unwritten = whole ? 256 : 0;
+  t->unwritten = whole ? kTilePixels : 0;
   if (!whole)
     for (int32_t y = t->ry0; y < t->ry1; y++)
       for (int32_t x = t->rx0; x < t->rx1; x++) {
@@ -103,10 +104,10 @@ void LoadTile(TileContext* t, const RenderState* s, PixelRecord* rec, int32_t bi
       float v[4];
       c->load.convertOne(&c->load, v, c->clearValue);
       if (c->floatCount == 4 && WholeTile(t, c->x0, c->y0, c->x1, c->y1)) {
-        for (uint32_t k = 0; k < 256; k++) memcpy(&rec[k].target[c->floatOffset], v, 16);
+        for (uint32_t k = 0; k < kTilePixels; k++) memcpy(&rec[k].target[c->floatOffset], v, sizeof(v));
       } else if (c->floatCount == 4) {
         for (int32_t y = c->y0; y < c->y1; y++)
-          for (int32_t x = c->x0; x < c->x1; x++) memcpy(&rec[LocalIndex(t, x, y)].target[c->floatOffset], v, 16);
+          for (int32_t x = c->x0; x < c->x1; x++) memcpy(&rec[LocalIndex(t, x, y)].target[c->floatOffset], v, sizeof(v));
       } else {
         for (int32_t y = c->y0; y < c->y1; y++)
           for (int32_t x = c->x0; x < c->x1; x++)
@@ -124,7 +125,7 @@ void LoadTile(TileContext* t, const RenderState* s, PixelRecord* rec, int32_t bi
 
 // Row of a tile's pixel records: Morton indices of (0..15, y) are the x
 // spread plus the y spread.
-constexpr uint8_t kSpread16[16] = {0, 1, 4, 5, 16, 17, 20, 21, 64, 65, 68, 69, 80, 81, 84, 85};
+constexpr uint8_t kSpread16[kTileSide] = {0, 1, 4, 5, 16, 17, 20, 21, 64, 65, 68, 69, 80, 81, 84, 85};
 
 inline void GatherTargetRow(const TileContext* t, const PixelRecord* rec, const TargetSlot* c, int32_t y,
                             float* row) {
@@ -140,7 +141,7 @@ void StoreTile(TileContext* t, PixelRecord* rec) {
       if (!c->surface || !ColorSlotMapped(t, i)) continue;
       if (c->surface->layout == 1 && c->floatCount == 4) {
         // Linear rows: gather each row of the tile and convert it in one call.
-        float row[16 * 4];
+        float row[kTileSide * 4];
         for (int32_t y = c->y0; y < c->y1; y++) {
           GatherTargetRow(t, rec, c, y, row);
           c->store.convertMany(&c->store, ElementAt(c->surface, c->x0, y), row, (uint32_t)(c->x1 - c->x0));
@@ -156,7 +157,7 @@ void StoreTile(TileContext* t, PixelRecord* rec) {
   if (t->depthTouched && d->surface && d->surface->format == Fp32 && d->surface->layout == 1) {
     for (int32_t y = d->y0; y < d->y1; y++) {
       const PixelRecord* line = rec + 2 * kSpread16[y - t->tileY];
-      float row[16];
+      float row[kTileSide];
       for (int32_t x = d->x0; x < d->x1; x++) row[x - d->x0] = line[kSpread16[x - t->tileX]].storedDepth;
       memcpy(ElementAt(d->surface, d->x0, y), row, 4 * (size_t)(d->x1 - d->x0));
     }
@@ -172,36 +173,30 @@ void StoreTile(TileContext* t, PixelRecord* rec) {
   }
 }
 
-// ---- One triangle in this tile ---------------------------------------------------
-void DrawEntry(TileContext* t, const TileEntry* te, PixelRecord** list) {
+// Coverage of the entry in this tile, in Morton order: the end of the
+// record pointers written to list.
+inline PixelRecord** CoverEntry(TileContext* t, const TileEntry* te, PixelRecord** list) {
   const BinnedTriangle* bt = te->triangle;
-  const PipelineState* ps = bt->pipeline;
-  const int32_t depthOn = t->depth.surface != nullptr && ps->depthTestEnable != 0;
-  const int32_t func = ps->depthCompare;
-  int32_t accept = 0;
-
-  if (depthOn && t->fast && !TileDepthDecision(t, te, func, &accept)) return;
-
-  // Coverage, in Morton order.
   EdgeList edges = t->fast ? te->edges : FullEdgeList((uint32_t)bt->edgeCount);
-  PixelRecord** end;
   if (edges == 0) {
-    for (uint32_t i = 0; i < 256; i++) list[i] = &t->records[i];
-    end = list + 256;
-  } else {
-    for (int32_t k = 0; k < bt->edgeCount && k < 15; k++) t->steps[k] = EdgeSteps(bt->renderState, bt->edges[k]);
-    RecordSink sink = {t->records, list};
-    CoverBlock(t->steps, &sink, 0, t->tileX, t->tileY, 4, edges);
-    end = sink.out;
+    for (uint32_t i = 0; i < kTilePixels; i++) list[i] = &t->records[i];
+    return list + kTilePixels;
   }
-  if (end == list) return;
+  for (int32_t k = 0; k < bt->edgeCount && k < (int32_t)kMaxEdges; k++) t->steps[k] = EdgeSteps(bt->renderState, bt->edges[k]);
+  RecordSink sink = {t->records, list};
+  CoverBlock(t->steps, &sink, 0, t->tileX, t->tileY, kTileSideBits, edges);
+  return sink.out;
+}
 
-  // Depth, 1/w and facing. Fragment depth stays within the triangle's depth
-  // range, so the tile bounds made from it hold for every pixel.
+// Depth, 1/w and facing of the covered pixels, dropping those that fail the
+// depth test when one is needed. Fragment depth stays within the triangle's
+// depth range, so the tile bounds made from it hold for every pixel.
+inline PixelRecord** DepthAndInverseW(const BinnedTriangle* bt, int32_t depthOn, int32_t test, int32_t func,
+                                      PixelRecord** list, PixelRecord** end) {
   const Plane invWPlane = bt->fixedPlanes[0], depthPlane = bt->fixedPlanes[1];
   const float zlo = bt->zmin, zhi = bt->zmax;
   const int32_t facing = bt->facing;
-  if (depthOn && !accept && func != Always) {
+  if (test) {
     PixelRecord** kept = list;
     for (PixelRecord** it = list; it != end; ++it) {
       PixelRecord* p = *it;
@@ -216,80 +211,87 @@ void DrawEntry(TileContext* t, const TileEntry* te, PixelRecord** list) {
       p->facing = facing;
       *kept++ = p;
     }
-    end = kept;
-    if (end == list) return;
-  } else {
-    for (PixelRecord** it = list; it != end; ++it) {
-      PixelRecord* p = *it;
-      if (depthOn) {
-        float z = PlaneAt(depthPlane, p->x, p->y);
-        if (z < zlo) z = zlo;
-        if (z > zhi) z = zhi;
-        p->fragmentDepth = z;
-      }
-      float iw = PlaneAt(invWPlane, p->x, p->y);
-      p->invW = iw;
-      p->w = 1.0f / iw;
-      p->facing = facing;
-    }
+    return kept;
   }
+  for (PixelRecord** it = list; it != end; ++it) {
+    PixelRecord* p = *it;
+    if (depthOn) {
+      float z = PlaneAt(depthPlane, p->x, p->y);
+      if (z < zlo) z = zlo;
+      if (z > zhi) z = zhi;
+      p->fragmentDepth = z;
+    }
+    float iw = PlaneAt(invWPlane, p->x, p->y);
+    p->invW = iw;
+    p->w = 1.0f / iw;
+    p->facing = facing;
+  }
+  return end;
+}
 
-  // Perspective-correct interpolation.
+// Perspective-correct interpolation of the attribute planes into the
+// layout the fragment stage reads (or the vertex stage wrote).
+inline void Interpolate(const BinnedTriangle* bt, PixelRecord** list, PixelRecord** end) {
+  const PipelineState* ps = bt->pipeline;
   const StageDescriptor* vs = ps->vertexStage;
   const StageDescriptor* fs = ps->fragmentStage;
   const StageLayout* layout = fs ? fs->inputLayout : (vs ? vs->outputLayout : nullptr);
-  if (layout && bt->attributeCount > 0) {
-    const Plane* planes = bt->attributePlanes;
-    const uint32_t planeCount = (uint32_t)bt->attributeCount;
-    const uint32_t entries = layout->entryCount < kMaxLayoutEntries ? layout->entryCount : kMaxLayoutEntries;
-    if (entries == 1 && layout->entries[0].offset == 0 && layout->entries[0].count == 4 && planeCount >= 4) {
-      // One four-float entry at the start: what the text stages use.
-      const Plane p0 = planes[0], p1 = planes[1], p2 = planes[2], p3 = planes[3];
-      for (PixelRecord** it = list; it != end; ++it) {
-        PixelRecord* p = *it;
-        const float x = p->x, y = p->y, w = p->w;
-        p->interpolated[0] = PlaneAt(p0, x, y) * w;
-        p->interpolated[1] = PlaneAt(p1, x, y) * w;
-        p->interpolated[2] = PlaneAt(p2, x, y) * w;
-        p->interpolated[3] = PlaneAt(p3, x, y) * w;
-      }
-    } else
+  if (!layout || bt->attributeCount <= 0) return;
+  const Plane* planes = bt->attributePlanes;
+  const uint32_t planeCount = (uint32_t)bt->attributeCount;
+  const uint32_t entries = layout->entryCount < kMaxLayoutEntries ? layout->entryCount : kMaxLayoutEntries;
+  if (entries == 1 && layout->entries[0].offset == 0 && layout->entries[0].count == 4 && planeCount >= 4) {
+    // One four-float entry at the start: what the text stages use.
+    const Plane p0 = planes[0], p1 = planes[1], p2 = planes[2], p3 = planes[3];
     for (PixelRecord** it = list; it != end; ++it) {
       PixelRecord* p = *it;
       const float x = p->x, y = p->y, w = p->w;
-      uint32_t k = 0;
-      for (uint32_t e = 0; e < entries && k < planeCount; e++) {
-        uint32_t base = layout->entries[e].offset / 4;
-        for (uint32_t j = 0; j < layout->entries[e].count && k < planeCount; j++, k++) {
-          if (base + j < 64) p->interpolated[base + j] = PlaneAt(planes[k], x, y) * w;
-        }
+      p->interpolated[0] = PlaneAt(p0, x, y) * w;
+      p->interpolated[1] = PlaneAt(p1, x, y) * w;
+      p->interpolated[2] = PlaneAt(p2, x, y) * w;
+      p->interpolated[3] = PlaneAt(p3, x, y) * w;
+    }
+    return;
+  }
+  for (PixelRecord** it = list; it != end; ++it) {
+    PixelRecord* p = *it;
+    const float x = p->x, y = p->y, w = p->w;
+    uint32_t k = 0;
+    for (uint32_t e = 0; e < entries && k < planeCount; e++) {
+      uint32_t base = layout->entries[e].offset / 4;
+      for (uint32_t j = 0; j < layout->entries[e].count && k < planeCount; j++, k++) {
+        if (base + j < kRecordFloats) p->interpolated[base + j] = PlaneAt(planes[k], x, y) * w;
       }
     }
   }
+}
 
-  // Fragment and blend stages.
+// Fragment and blend stages, or the copies that stand in for a missing one:
+// the end of the pixels they kept.
+inline PixelRecord** RunStages(const PipelineState* ps, PixelRecord** list, PixelRecord** end) {
+  const StageDescriptor* vs = ps->vertexStage;
+  const StageDescriptor* fs = ps->fragmentStage;
   if (fs) {
     end = StageFragmentFn(fs)(ps->fragmentConstants.data, list, end);
   } else {
     uint32_t bytes = (vs && vs->outputLayout) ? vs->outputLayout->totalSize : 0;
-    if (bytes > 256) bytes = 256;
+    if (bytes > sizeof(PixelRecord::outputs)) bytes = sizeof(PixelRecord::outputs);
     for (PixelRecord** it = list; it != end; ++it) memcpy((*it)->outputs, (*it)->interpolated, bytes);
   }
-  if (end == list) return;
+  if (end == list) return end;
   const StageDescriptor* bs = ps->blendStage;
-  if (bs) {
-    end = StageBlendFn(bs)(ps->blendConstants.data, list, end);
-  } else {
-    const StageDescriptor* last = fs ? fs : vs;
-    uint32_t bytes = (last && last->outputLayout) ? last->outputLayout->totalSize : 0;
-    if (bytes > 256) bytes = 256;
-    for (PixelRecord** it = list; it != end; ++it) memcpy((*it)->target, (*it)->outputs, bytes);
-  }
+  if (bs) return StageBlendFn(bs)(ps->blendConstants.data, list, end);
+  const StageDescriptor* last = fs ? fs : vs;
+  uint32_t bytes = (last && last->outputLayout) ? last->outputLayout->totalSize : 0;
+  if (bytes > sizeof(PixelRecord::target)) bytes = sizeof(PixelRecord::target);
+  for (PixelRecord** it = list; it != end; ++it) memcpy((*it)->target, (*it)->outputs, bytes);
+  return end;
+}
 
-  // Depth write.
-  if (!depthOn || end == list) return;
+// Depth write of the kept pixels, and the tile's depth bounds with it.
+inline void WriteDepth(TileContext* t, const TileEntry* te, PixelRecord** list, PixelRecord** end) {
   int32_t sawNaN = 0;
-  if (end - list == 256 && t->fast) {
+  if (end == list + kTilePixels && t->fast) {
     for (PixelRecord** it = list; it != end; ++it) {
       PixelRecord* p = *it;
       p->storedDepth = p->fragmentDepth;
@@ -318,6 +320,25 @@ void DrawEntry(TileContext* t, const TileEntry* te, PixelRecord** list) {
   }
 }
 
+// ---- One triangle in this tile ---------------------------------------------------
+void DrawEntry(TileContext* t, const TileEntry* te, PixelRecord** list) {
+  const BinnedTriangle* bt = te->triangle;
+  const PipelineState* ps = bt->pipeline;
+  const int32_t depthOn = t->depth.surface != nullptr && ps->depthTestEnable != 0;
+  const int32_t func = ps->depthCompare;
+  int32_t accept = 0;
+  if (depthOn && t->fast && !TileDepthDecision(t, te, func, &accept)) return;
+
+  PixelRecord** end = CoverEntry(t, te, list);
+  if (end == list) return;
+  end = DepthAndInverseW(bt, depthOn, depthOn && !accept && func != CompareFunction::Always, func, list, end);
+  if (end == list) return;
+  Interpolate(bt, list, end);
+  end = RunStages(ps, list, end);
+  if (!depthOn || end == list) return;
+  WriteDepth(t, te, list, end);
+}
+
 } // namespace
 
 void FillSlot(TargetSlot* slot) {
@@ -328,8 +349,8 @@ void FillSlot(TargetSlot* slot) {
 
 void FillClearRun(const RenderState* s, const ClearRun* run) {
   auto fill = [run](Surface* surface, const uint8_t* value) {
-    const int32_t w = (int32_t)(surface->levels[0].width > 2048 ? 2048 : surface->levels[0].width);
-    const int32_t h = (int32_t)(surface->levels[0].height > 2048 ? 2048 : surface->levels[0].height);
+    const int32_t w = ScreenClamped(surface->levels[0].width);
+    const int32_t h = ScreenClamped(surface->levels[0].height);
     const int32_t x1 = run->x1 < w ? run->x1 : w, y1 = run->y1 < h ? run->y1 : h;
     if (x1 <= run->x0 || y1 <= run->y0) return;
     Region r = {(uint32_t)run->x0, (uint32_t)run->y0, (uint32_t)(x1 - run->x0), (uint32_t)(y1 - run->y0)};
@@ -361,94 +382,119 @@ void PrepareTileConverters(RenderState* s) {
   }
 }
 
-void RunTileJob(void* user, uint32_t index, uint32_t count) {
-  const TileJob* job = &static_cast<const TileJob*>(user)[index];
-  const RenderState* s = job->renderState;
-  TileBin* bin = job->bin;
+namespace {
 
-  PixelRecord records[256];
-  PixelRecord* list[256];
-  TileContext t;
-  t.records = records;
-  t.fast = s_tileFastPaths.load(std::memory_order_relaxed) != 0;
-
-  const float* corner = MortonTileTable[job->tile & (kTileCount - 1)];
-  t.tileX = (int32_t)corner[0];
-  t.tileY = (int32_t)corner[1];
+// The tile's rectangle, its part of the viewport and the pass's settings;
+// the depth slot (the colour slots follow once the bin is known to draw).
+inline void BeginTile(TileContext* t, const RenderState* s, int32_t tile) {
+  const float* corner = MortonTileTable[tile & (kTileCount - 1)];
+  t->tileX = (int32_t)corner[0];
+  t->tileY = (int32_t)corner[1];
   int32_t vx1 = s->viewportX + s->viewportWidth, vy1 = s->viewportY + s->viewportHeight;
-  t.rx0 = t.tileX > s->viewportX ? t.tileX : s->viewportX;
-  t.ry0 = t.tileY > s->viewportY ? t.tileY : s->viewportY;
-  t.rx1 = t.tileX + 16 < vx1 ? t.tileX + 16 : vx1;
-  t.ry1 = t.tileY + 16 < vy1 ? t.tileY + 16 : vy1;
-  t.sortMode = s->sortMode;
-  t.depthNear = s->depthNear;
-  t.depthFar = s->depthFar;
-  t.tmin = kLargestFloat;
-  t.tmax = -kLargestFloat;
-  t.unwritten = 0;
-  t.cleared = 0;
-  t.clearedDepth = 0;
-  t.colorTouched = 0;
-  t.depthTouched = 0;
+  t->rx0 = t->tileX > s->viewportX ? t->tileX : s->viewportX;
+  t->ry0 = t->tileY > s->viewportY ? t->tileY : s->viewportY;
+  t->rx1 = t->tileX + kTileSide < vx1 ? t->tileX + kTileSide : vx1;
+  t->ry1 = t->tileY + kTileSide < vy1 ? t->tileY + kTileSide : vy1;
+  t->sortMode = s->sortMode;
+  t->depthNear = s->depthNear;
+  t->depthFar = s->depthFar;
+  t->tmin = kLargestFloat;
+  t->tmax = -kLargestFloat;
+  t->unwritten = 0;
+  t->cleared = 0;
+  t->clearedDepth = 0;
+  t->colorTouched = 0;
+  t->depthTouched = 0;
 
   const RenderTargetLayout& layout = s->targetLayout;
-  t.layoutCount = layout.entryCount < kMaxColorTargets ? layout.entryCount : kMaxColorTargets;
+  t->layoutCount = layout.entryCount < kMaxColorTargets ? layout.entryCount : kMaxColorTargets;
 
-  t.depth.surface = s->depthTarget;
-  t.depth.loadState = s->depthClearState;
-  t.depth.clearValue = s->depthClearValue;
-  t.depth.floatOffset = 0;
-  t.depth.floatCount = 1;
-  if (t.depth.surface) ClipToSurface(&t, &t.depth);
-  // Same picture every run: draw in queue order (and sort from there). A
-  // pass of a full region leaves out what comes after its limit.
+  t->depth.surface = s->depthTarget;
+  t->depth.loadState = s->depthClearState;
+  t->depth.clearValue = s->depthClearValue;
+  t->depth.floatOffset = 0;
+  t->depth.floatCount = 1;
+  if (t->depth.surface) ClipToSurface(t, &t->depth);
+}
+
+// Same picture every run: draw in queue order (and sort from there). A pass
+// of a full region leaves out what comes after its limit.
+inline void OrderBin(TileBin* bin, uint32_t drawLimit) {
   RestoreQueueOrder(&bin->sentinel);
-  if (job->drawLimit != UINT32_MAX) {
-    TileNode* last = &bin->sentinel;
-    while (last->next && last->next->order < job->drawLimit) last = last->next;
-    last->next = nullptr;
+  if (drawLimit == UINT32_MAX) return;
+  TileNode* last = &bin->sentinel;
+  while (last->next && last->next->order < drawLimit) last = last->next;
+  last->next = nullptr;
+}
+
+// Nothing is drawn: pending clears become fills, everything else stays.
+inline void FillEmptyTile(TileContext* t, const RenderState* s) {
+  if (t->depth.surface && t->depth.loadState == kClearPending) FillSlot(&t->depth);
+  for (uint32_t i = 0; i < kMaxColorTargets; i++) {
+    TargetSlot* c = &t->color[i];
+    c->surface = s->colorTargets[i];
+    if (!c->surface || s->colorClearState[i] != kClearPending) continue;
+    c->clearValue = s->colorClearValue[i];
+    ClipToSurface(t, c);
+    FillSlot(c);
   }
-  const int32_t binEmpty = bin->sentinel.next == nullptr;
-  if (binEmpty) {
-    // Nothing is drawn: pending clears become fills, everything else stays.
-    if (t.depth.surface && t.depth.loadState == kClearPending) FillSlot(&t.depth);
-    for (uint32_t i = 0; i < kMaxColorTargets; i++) {
-      TargetSlot* c = &t.color[i];
-      c->surface = s->colorTargets[i];
-      if (!c->surface || s->colorClearState[i] != kClearPending) continue;
-      c->clearValue = s->colorClearValue[i];
-      ClipToSurface(&t, c);
-      FillSlot(c);
-    }
-    return;
-  }
-  if (t.depth.surface) {
-    t.depth.load = s->depthLoad;
-    t.depth.store = s->depthStore;
+}
+
+// The targets' converters (made once per pass) and the colour slots.
+inline void BindTargets(TileContext* t, const RenderState* s) {
+  if (t->depth.surface) {
+    t->depth.load = s->depthLoad;
+    t->depth.store = s->depthStore;
   }
   for (uint32_t i = 0; i < kMaxColorTargets; i++) {
-    TargetSlot* c = &t.color[i];
+    TargetSlot* c = &t->color[i];
     c->surface = s->colorTargets[i];
     c->loadState = s->colorClearState[i];
     c->clearValue = s->colorClearValue[i];
     c->floatOffset = 0;
     c->floatCount = 0;
     if (!c->surface) continue;
-    ClipToSurface(&t, c);
+    ClipToSurface(t, c);
     SlotFloats(s, i, &c->floatOffset, &c->floatCount);
     c->load = s->colorLoad[i];
     c->store = s->colorStore[i];
   }
+}
 
-  if (t.sortMode == SortNearestFirst) ListSort(&bin->sentinel, t.depthFar >= t.depthNear ? 1 : 2);
-  else if (t.sortMode == SortFarthestFirst) ListSort(&bin->sentinel, t.depthFar <= t.depthNear ? 1 : 2);
+// Keys grow with window depth; which end is near depends on the range.
+inline void SortBin(const TileContext* t, TileBin* bin) {
+  if (t->sortMode == SortMode::SortNearestFirst)
+    ListSort(&bin->sentinel, t->depthFar >= t->depthNear ? SortOrder::Ascending : SortOrder::Descending);
+  else if (t->sortMode == SortMode::SortFarthestFirst)
+    ListSort(&bin->sentinel, t->depthFar <= t->depthNear ? SortOrder::Ascending : SortOrder::Descending);
+}
 
+} // namespace
+
+void RunTileJob(void* user, uint32_t index, uint32_t count) {
+  const TileJob* job = &static_cast<const TileJob*>(user)[index];
+  const RenderState* s = job->renderState;
+  TileBin* bin = job->bin;
+
+  PixelRecord records[kTilePixels];
+  PixelRecord* list[kTilePixels];
+  TileContext t;
+  t.records = records;
+  t.fast = s_tileFastPaths.load(std::memory_order_relaxed) != 0;
+  BeginTile(&t, s, job->tile);
+  OrderBin(bin, job->drawLimit);
+  const int32_t binEmpty = bin->sentinel.next == nullptr;
+  if (binEmpty) {
+    FillEmptyTile(&t, s);
+    return;
+  }
+  BindTargets(&t, s);
+  SortBin(&t, bin);
   if (t.fast && TextPathFits(&t, bin)) {
     RunTextTile(&t, s, bin);
     return;
   }
   LoadTile(&t, s, records, binEmpty);
   for (const TileNode* node = bin->sentinel.next; node; node = node->next) DrawEntry(&t, node->entry, list);
-
   StoreTile(&t, records);
 }

@@ -24,7 +24,7 @@ struct TileContext {
   uint32_t layoutCount;
   TargetSlot depth;
   TargetSlot color[kMaxColorTargets];
-  int32_t sortMode;
+  SortMode::Value sortMode;
   float depthNear, depthFar;
   float tmin, tmax;
   int32_t unwritten;
@@ -32,7 +32,7 @@ struct TileContext {
   float clearedDepth;
   int32_t colorTouched, depthTouched;
   int32_t fast;
-  EdgeStep steps[15];
+  EdgeStep steps[kMaxEdges];
   PixelRecord* records;
 };
 
@@ -43,8 +43,11 @@ inline uint8_t* ElementAt(const Surface* s, int32_t x, int32_t y) {
 }
 
 inline int32_t WholeTile(const TileContext* t, int32_t x0, int32_t y0, int32_t x1, int32_t y1) {
-  return x0 == t->tileX && y0 == t->tileY && x1 == t->tileX + 16 && y1 == t->tileY + 16;
+  return x0 == t->tileX && y0 == t->tileY && x1 == t->tileX + kTileSide && y1 == t->tileY + kTileSide;
 }
+
+// A surface side as far as tiles can reach: nothing past the Morton screen.
+inline int32_t ScreenClamped(uint32_t side) { return (int32_t)(side > (uint32_t)kScreenSide ? kScreenSide : side); }
 
 // Fills the slot's clipped rectangle with its clear value.
 void FillSlot(TargetSlot* slot);
@@ -71,13 +74,13 @@ inline int32_t ColorSlotMapped(const TileContext* t, uint32_t i) {
 
 inline int32_t DepthPasses(int32_t func, float z, float stored) {
   switch (func) {
-  case Never: return 0;
-  case Always: return 1;
-  case Less: return !(z >= stored);
-  case LessEqual: return !(z > stored);
-  case Equal: return !(z < stored) && !(z > stored);
-  case GreaterEqual: return z >= stored;
-  case NotEqual: return z < stored || z > stored;
+  case CompareFunction::Never: return 0;
+  case CompareFunction::Always: return 1;
+  case CompareFunction::Less: return !(z >= stored);
+  case CompareFunction::LessEqual: return !(z > stored);
+  case CompareFunction::Equal: return !(z < stored) && !(z > stored);
+  case CompareFunction::GreaterEqual: return z >= stored;
+  case CompareFunction::NotEqual: return z < stored || z > stored;
   default: return z > stored; // Greater and unknown values
   }
 }
@@ -91,17 +94,17 @@ inline int32_t TileDepthDecision(const TileContext* t, const TileEntry* te, int3
   const float Tmin = t->tmin, Tmax = t->tmax, Zc = t->clearedDepth;
   *accept = 0;
   switch (func) {
-  case Never: return 0;
-  case Always: *accept = 1; break;
-  case Less:
-  case LessEqual:
+  case CompareFunction::Never: return 0;
+  case CompareFunction::Always: *accept = 1; break;
+  case CompareFunction::Less:
+  case CompareFunction::LessEqual:
     if (U == 0 && lo > Tmax) return 0;
     *accept = C && hi < Tmin && hi < Zc;
     break;
-  case Equal:
+  case CompareFunction::Equal:
     if (U == 0 && (lo > Tmax || hi < Tmin)) return 0;
     break;
-  case NotEqual:
+  case CompareFunction::NotEqual:
     *accept = C && U == 0 && (lo > Tmax || hi < Tmin) && (lo > Zc || hi < Zc);
     break;
   default:

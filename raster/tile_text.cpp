@@ -12,6 +12,7 @@
 
 #include <emmintrin.h>
 
+#include "raster/raster_testing.h"
 #include "raster/tile_text.h"
 
 namespace {
@@ -79,17 +80,17 @@ struct Lanes4 {
   }
 };
 
-// Bits k of [0, 16) where start + step * k >= 0: one run at either end.
+// Bits k of [0, kTileSide) where start + step * k >= 0: one run at either end.
 inline uint32_t InsideRun(int64_t start, int64_t step) {
-  if (step == 0) return start >= 0 ? 0xFFFFu : 0u;
+  if (step == 0) return start >= 0 ? kRowBits : 0u;
   if (step > 0) {
-    if (start >= 0) return 0xFFFFu;
+    if (start >= 0) return kRowBits;
     const int64_t first = (-start + step - 1) / step; // ceil(-start / step)
-    return first >= 16 ? 0u : (0xFFFFu << first) & 0xFFFFu;
+    return first >= kTileSide ? 0u : (kRowBits << first) & kRowBits;
   }
   if (start < 0) return 0u;
   const int64_t last = start / -step; // floor(start / -step)
-  return last >= 15 ? 0xFFFFu : (1u << (last + 1)) - 1;
+  return last >= kTileSide - 1 ? kRowBits : (1u << (last + 1)) - 1;
 }
 
 // Coverage as one 16-bit mask per row, by exact evaluation at the pixel
@@ -98,10 +99,10 @@ inline uint32_t InsideRun(int64_t start, int64_t step) {
 // edge's value changes by A per pixel, so it leaves one run of covered
 // pixels: find where it starts or ends, starting from the previous row's
 // answer.
-void CoverRows(TileContext* t, const BinnedTriangle* bt, EdgeList edges, uint32_t rows[16]) {
-  uint32_t liveRows = 0xFFFF, columns = 0xFFFF, slopedCount = 0;
-  EdgeStep sloped[15];
-  int64_t slopedStart[15];
+void CoverRows(TileContext* t, const BinnedTriangle* bt, EdgeList edges, uint32_t rows[kTileSide]) {
+  uint32_t liveRows = kRowBits, columns = kRowBits, slopedCount = 0;
+  EdgeStep sloped[kMaxEdges];
+  int64_t slopedStart[kMaxEdges];
   for (EdgeList l = edges; l != 0; l >>= 4) {
     const uint32_t k = (uint32_t)(l & 15);
     if (k == 0 || (int32_t)k > bt->edgeCount) break;
@@ -118,7 +119,7 @@ void CoverRows(TileContext* t, const BinnedTriangle* bt, EdgeList edges, uint32_
   }
   // Four rows a step: each row's bit of liveRows chooses columns or none.
   const __m128i all = _mm_set1_epi32((int32_t)columns);
-  for (uint32_t y = 0; y < 16; y += 4) {
+  for (uint32_t y = 0; y < kTileSide; y += 4) {
     const __m128i live = _mm_castps_si128(Lanes4::LaneMask((liveRows >> y) & 15));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(rows + y), _mm_and_si128(live, all));
   }
@@ -129,20 +130,20 @@ void CoverRows(TileContext* t, const BinnedTriangle* bt, EdgeList edges, uint32_
   const uint32_t y0 = (uint32_t)__builtin_ctz(liveRows), y1 = 32 - (uint32_t)__builtin_clz(liveRows);
   for (uint32_t i = 0; i < slopedCount; i++) {
     const EdgeStep& e = sloped[i];
-    int32_t j = 8;
-    int64_t v = slopedStart[i] + 8 * e.A + (int64_t)y0 * e.B;
+    int32_t j = kTileSide / 2; // the search starts mid-row
+    int64_t v = slopedStart[i] + j * e.A + (int64_t)y0 * e.B;
     if (e.A > 0) {
       // First inside pixel: value at j >= 0 and at j - 1 < 0.
       for (uint32_t y = y0; y < y1; y++, v += e.B) {
         while (j > 0 && v - e.A >= 0) j--, v -= e.A;
-        while (j < 16 && v < 0) j++, v += e.A;
-        rows[y] &= (0xFFFFu << j) & 0xFFFFu;
+        while (j < kTileSide && v < 0) j++, v += e.A;
+        rows[y] &= (kRowBits << j) & kRowBits;
       }
     } else {
       // First outside pixel: value at j < 0 and at j - 1 >= 0.
       for (uint32_t y = y0; y < y1; y++, v += e.B) {
         while (j > 0 && v - e.A < 0) j--, v -= e.A;
-        while (j < 16 && v >= 0) j++, v += e.A;
+        while (j < kTileSide && v >= 0) j++, v += e.A;
         rows[y] &= (1u << j) - 1;
       }
     }
@@ -169,15 +170,14 @@ inline void CopyRow(void* dst, const void* src, size_t bytes) {
   else memcpy(dst, src, bytes);
 }
 
-void LoadTextTile(TileContext* t, const RenderState* s, TextTile* tt) {
-  const int32_t whole = WholeTile(t, t->rx0, t->ry0, t->rx1, t->ry1);
+// Depth: the pending clear's value or the target's, and the pixels whose
+// depth this pass has not written yet.
+inline void LoadTextDepth(TileContext* t, const RenderState* s, TextTile* tt, int32_t whole) {
   TargetSlot* d = &t->depth;
-  if (d->loadState == kClearPending) PrefetchRows(d);
-  if (t->color[0].loadState == kClearPending) PrefetchRows(&t->color[0]);
   float initialDepth = 0;
   if (d->surface && d->loadState == kClearPending) initialDepth = ClearedDepthValue(s, d);
-  for (uint32_t i = 0; i < 256; i++) tt->depth[i] = initialDepth;
-  for (uint32_t y = 0; y < 16; y++) tt->unwritten[y] = whole ? 0xFFFF : 0;
+  for (uint32_t i = 0; i < kTilePixels; i++) tt->depth[i] = initialDepth;
+  for (uint32_t y = 0; y < kTileSide; y++) tt->unwritten[y] = whole ? kRowBits : 0;
   const int32_t depthLoad = TargetLoadRule(d, 1);
   if (depthLoad == kTargetClearInTile) {
     t->clearedDepth = initialDepth;
@@ -186,7 +186,7 @@ void LoadTextTile(TileContext* t, const RenderState* s, TextTile* tt) {
   } else if (depthLoad == kTargetRead) {
     const int32_t direct = d->surface->format == Fp32;
     for (int32_t y = d->y0; y < d->y1; y++) {
-      float* row = tt->depth + 16 * (y - t->tileY); // pixel x at row[x - tileX]
+      float* row = tt->depth + kTileSide * (y - t->tileY); // pixel x at row[x - tileX]
       if (direct && d->surface->layout == 1) {
         CopyRow(row + (d->x0 - t->tileX), ElementAt(d->surface, d->x0, y), 4 * (size_t)(d->x1 - d->x0));
         continue;
@@ -199,15 +199,17 @@ void LoadTextTile(TileContext* t, const RenderState* s, TextTile* tt) {
     }
     t->depthTouched = 1;
   }
-  t->unwritten = whole ? 256 : 0;
+  t->unwritten = whole ? kTilePixels : 0;
   if (!whole && t->rx1 > t->rx0)
     for (int32_t y = t->ry0; y < t->ry1; y++) {
       tt->unwritten[y - t->tileY] = ((1u << (t->rx1 - t->rx0)) - 1) << (t->rx0 - t->tileX);
       t->unwritten += t->rx1 - t->rx0;
     }
+}
 
-  // Slot 0 carries the blend's four floats; the other targets are not
-  // written by the stages, so only their pending clears happen.
+// Slot 0's colour, which carries the blend's four floats: the pending
+// clear's value or the target's.
+inline void LoadTextColour(TileContext* t, TextTile* tt) {
   TargetSlot* c = &t->color[0];
   if (!WholeTile(t, c->x0, c->y0, c->x1, c->y1)) memset(tt->color, 0, sizeof(tt->color));
   const int32_t colorLoad = TargetLoadRule(c, 1); // the text path runs only for a mapped slot 0
@@ -216,7 +218,7 @@ void LoadTextTile(TileContext* t, const RenderState* s, TextTile* tt) {
     c->load.convertOne(&c->load, v, c->clearValue);
     const __m128 value = _mm_loadu_ps(v);
     if (WholeTile(t, c->x0, c->y0, c->x1, c->y1)) {
-      for (float* p = tt->color; p < tt->color + 1024; p += 16) {
+      for (float* p = tt->color; p < tt->color + 4 * kTilePixels; p += 16) { // four pixels a step
         _mm_store_ps(p, value);
         _mm_store_ps(p + 4, value);
         _mm_store_ps(p + 8, value);
@@ -224,20 +226,21 @@ void LoadTextTile(TileContext* t, const RenderState* s, TextTile* tt) {
       }
     } else {
       for (int32_t y = c->y0; y < c->y1; y++) {
-        float* row = tt->color + 64 * (y - t->tileY); // pixel x at row[4 * (x - tileX)]
+        float* row = tt->color + kRowFloats * (y - t->tileY); // pixel x at row[4 * (x - tileX)]
         for (float *p = row + 4 * (c->x0 - t->tileX), *end = row + 4 * (c->x1 - t->tileX); p < end; p += 4)
           _mm_store_ps(p, value);
       }
     }
-  } else if (c->surface->layout == 1 && WholeTile(t, c->x0, c->y0, c->x1, c->y1) && c->surface->elementSize <= 16) {
-    // The tile's sixteen rows side by side, then one conversion of all 256.
-    alignas(32) uint8_t packed[256 * 16];
-    const size_t rowBytes = 16 * (size_t)c->surface->elementSize;
-    for (int32_t y = 0; y < 16; y++) CopyRow(packed + y * rowBytes, ElementAt(c->surface, t->tileX, t->tileY + y), rowBytes);
-    c->load.convertMany(&c->load, tt->color, packed, 256);
+  } else if (c->surface->layout == 1 && WholeTile(t, c->x0, c->y0, c->x1, c->y1) &&
+             c->surface->elementSize <= kMaxElementBytes) {
+    // The tile's rows side by side, then one conversion of all its pixels.
+    alignas(32) uint8_t packed[kTilePixels * kMaxElementBytes];
+    const size_t rowBytes = kTileSide * (size_t)c->surface->elementSize;
+    for (int32_t y = 0; y < kTileSide; y++) CopyRow(packed + y * rowBytes, ElementAt(c->surface, t->tileX, t->tileY + y), rowBytes);
+    c->load.convertMany(&c->load, tt->color, packed, kTilePixels);
   } else {
     for (int32_t y = c->y0; y < c->y1; y++) {
-      float* row = tt->color + 64 * (y - t->tileY);
+      float* row = tt->color + kRowFloats * (y - t->tileY);
       if (c->surface->layout == 1) {
         if (c->x1 > c->x0)
           c->load.convertMany(&c->load, row + 4 * (c->x0 - t->tileX), ElementAt(c->surface, c->x0, y),
@@ -249,6 +252,16 @@ void LoadTextTile(TileContext* t, const RenderState* s, TextTile* tt) {
     }
   }
   t->colorTouched = 1;
+}
+
+void LoadTextTile(TileContext* t, const RenderState* s, TextTile* tt) {
+  const int32_t whole = WholeTile(t, t->rx0, t->ry0, t->rx1, t->ry1);
+  if (t->depth.loadState == kClearPending) PrefetchRows(&t->depth);
+  if (t->color[0].loadState == kClearPending) PrefetchRows(&t->color[0]);
+  LoadTextDepth(t, s, tt, whole);
+  LoadTextColour(t, tt);
+  // The other targets are not written by the stages, so only their pending
+  // clears happen.
   for (uint32_t i = 1; i < kMaxColorTargets; i++)
     if (TargetLoadRule(&t->color[i], ColorSlotMapped(t, i)) == kTargetFill) FillSlot(&t->color[i]);
 }
@@ -258,13 +271,13 @@ void StoreDepthRows(TileContext* t, const TextTile* tt);
 
 void StoreTextTile(TileContext* t, const TextTile* tt) {
   TargetSlot* c = &t->color[0];
-  if (c->surface->layout == 1 && WholeTile(t, c->x0, c->y0, c->x1, c->y1) && c->surface->elementSize <= 16) {
-    // One conversion of all 256 pixels (a call per row costs more than its
-    // sixteen pixels), then the rows go out.
-    alignas(32) uint8_t packed[256 * 16];
-    const size_t rowBytes = 16 * (size_t)c->surface->elementSize;
-    c->store.convertMany(&c->store, packed, tt->color, 256);
-    for (int32_t y = 0; y < 16; y++) CopyRow(ElementAt(c->surface, t->tileX, t->tileY + y), packed + y * rowBytes, rowBytes);
+  if (c->surface->layout == 1 && WholeTile(t, c->x0, c->y0, c->x1, c->y1) && c->surface->elementSize <= kMaxElementBytes) {
+    // One conversion of all the tile's pixels (a call per row costs more
+    // than its pixels), then the rows go out.
+    alignas(32) uint8_t packed[kTilePixels * kMaxElementBytes];
+    const size_t rowBytes = kTileSide * (size_t)c->surface->elementSize;
+    c->store.convertMany(&c->store, packed, tt->color, kTilePixels);
+    for (int32_t y = 0; y < kTileSide; y++) CopyRow(ElementAt(c->surface, t->tileX, t->tileY + y), packed + y * rowBytes, rowBytes);
   } else {
     StoreColorRows(t, tt);
   }
@@ -274,7 +287,7 @@ void StoreTextTile(TileContext* t, const TextTile* tt) {
 void StoreColorRows(TileContext* t, const TextTile* tt) {
   TargetSlot* c = &t->color[0];
   for (int32_t y = c->y0; y < c->y1; y++) {
-    const float* row = tt->color + 64 * (y - t->tileY);
+    const float* row = tt->color + kRowFloats * (y - t->tileY);
     if (c->surface->layout == 1) {
       if (c->x1 > c->x0)
         c->store.convertMany(&c->store, ElementAt(c->surface, c->x0, y), row + 4 * (c->x0 - t->tileX),
@@ -291,7 +304,7 @@ void StoreDepthRows(TileContext* t, const TextTile* tt) {
   if (!t->depthTouched || !d->surface) return;
   const int32_t direct = d->surface->format == Fp32;
   for (int32_t y = d->y0; y < d->y1; y++) {
-    const float* row = tt->depth + 16 * (y - t->tileY);
+    const float* row = tt->depth + kTileSide * (y - t->tileY);
     if (direct && d->surface->layout == 1) {
       CopyRow(ElementAt(d->surface, d->x0, y), row + (d->x0 - t->tileX), 4 * (size_t)(d->x1 - d->x0));
       continue;
@@ -326,7 +339,7 @@ void SpreadPlanes(const BinnedTriangle* bt, LanePlanes* lp) {
 
 } // namespace
 
-#include "raster/tile_text_draw.h"
+#include "raster/tile_text_draw.inl"
 
 void DrawTextBatch4(TileContext* t, TextTile* tt, Groups* gs, const Batch* b) { DrawTextBatchLanes<Lanes4>(t, tt, gs, b); }
 
@@ -340,7 +353,7 @@ int32_t DecideEntry(const TileContext* t, BatchEntry* e) {
   const int32_t func = ps->depthCompare;
   int32_t accept = 0;
   if (depthOn && !TileDepthDecision(t, e->te, func, &accept)) return 0;
-  e->test = depthOn && !accept && func != Always;
+  e->test = depthOn && !accept && func != CompareFunction::Always;
   SpreadPlanes(e->te->triangle, &e->planes);
   return 1;
 }
@@ -381,9 +394,9 @@ int32_t TextLanesAvailable() { return TextBatch8() ? 8 : 4; }
 namespace {
 
 // Whether two sets of coverage rows share a pixel, four rows a step.
-inline bool RowsOverlap(const uint32_t a[16], const uint32_t b[16]) {
+inline bool RowsOverlap(const uint32_t a[kTileSide], const uint32_t b[kTileSide]) {
   __m128i any = _mm_setzero_si128();
-  for (uint32_t y = 0; y < 16; y += 4)
+  for (uint32_t y = 0; y < kTileSide; y += 4)
     any = _mm_or_si128(any, _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + y)),
                                           _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + y))));
   return _mm_movemask_epi8(_mm_cmpeq_epi32(any, _mm_setzero_si128())) != 0xFFFF;
@@ -409,7 +422,7 @@ void RunTextTile(TileContext* t, const RenderState* s, TileBin* bin) {
       memcpy(batch.entry[0].rows, c->rows, sizeof(c->rows));
     }
     batch.count = 0;
-    for (uint32_t y = 0; y < 16; y++) batch.covered[y] = 0;
+    for (uint32_t y = 0; y < kTileSide; y++) batch.covered[y] = 0;
     const PipelineState* pipeline = nullptr;
     for (;;) {
       BatchEntry* e = &batch.entry[batch.count];
@@ -428,8 +441,8 @@ void RunTextTile(TileContext* t, const RenderState* s, TileBin* bin) {
         }
       }
       pipeline = e->te->triangle->pipeline;
-      for (uint32_t y = 0; y < 16; y++) batch.covered[y] |= e->rows[y];
-      if (!DecideEntry(t, e)) for (uint32_t y = 0; y < 16; y++) e->rows[y] = 0;
+      for (uint32_t y = 0; y < kTileSide; y++) batch.covered[y] |= e->rows[y];
+      if (!DecideEntry(t, e)) for (uint32_t y = 0; y < kTileSide; y++) e->rows[y] = 0;
       batch.count++;
     }
     if (batch.count) draw(t, &tt, &groups, &batch);

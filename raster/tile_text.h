@@ -10,10 +10,16 @@
 // Set bits of a 4-bit mask.
 constexpr uint8_t kBitCount[16] = {0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4};
 
+// A tile row's pixels as mask bits, lowest bit leftmost.
+constexpr uint32_t kRowBits = (1u << kTileSide) - 1;
+constexpr uint32_t kRowFloats = 4 * kTileSide; // a colour row of a TextTile
+// Groups a tile can hold: one per four pixels, the narrowest lane type.
+constexpr uint32_t kMaxGroups = kTilePixels / 4;
+
 struct TextTile {
-  alignas(32) float color[256 * 4]; // row-major, 4 floats per pixel
-  alignas(32) float depth[256];
-  uint32_t unwritten[16]; // per row: pixels whose depth this pass has not written
+  alignas(32) float color[kTilePixels * 4]; // row-major, 4 floats per pixel
+  alignas(32) float depth[kTilePixels];
+  uint32_t unwritten[kTileSide]; // per row: pixels whose depth this pass has not written
 };
 
 // Groups of lanes of a row that have covered pixels, kept for the three
@@ -21,13 +27,13 @@ struct TextTile {
 // their cache misses overlap).
 struct Groups {
   uint32_t count;
-  uint8_t index[64]; // first pixel of the group, row-major
-  uint8_t live[64];  // lanes still drawn
-  alignas(32) float z[256];
-  alignas(32) float u[256];
-  alignas(32) float v[256];
-  alignas(32) float rho[256];
-  alignas(32) float texel[1024];
+  uint8_t index[kMaxGroups]; // first pixel of the group, row-major
+  uint8_t live[kMaxGroups];  // lanes still drawn
+  alignas(32) float z[kTilePixels];
+  alignas(32) float u[kTilePixels];
+  alignas(32) float v[kTilePixels];
+  alignas(32) float rho[kTilePixels];
+  alignas(32) float texel[4 * kTilePixels];
 };
 
 // A triangle's planes spread over eight lanes once per batch (the four-lane
@@ -47,7 +53,7 @@ struct LanePlanes {
 struct BatchEntry {
   const TileEntry* te;
   int32_t test; // per-pixel depth test needed
-  uint32_t rows[16];
+  uint32_t rows[kTileSide];
   LanePlanes planes;
 };
 
@@ -63,7 +69,7 @@ constexpr uint32_t kBatchCapacity = 16;
 struct Batch {
   uint32_t count;
   BatchEntry entry[kBatchCapacity];
-  uint32_t covered[16]; // union of the rows
+  uint32_t covered[kTileSide]; // union of the rows
 };
 
 typedef void (*TextBatchFn)(TileContext* t, TextTile* tt, Groups* gs, const Batch* b);

@@ -93,7 +93,7 @@ struct Lanes8 {
 
 } // namespace
 
-#include "raster/tile_text_draw.h"
+#include "raster/tile_text_draw.inl"
 
 namespace {
 

@@ -69,6 +69,9 @@ struct SyncHead {
   Stopwatch stopwatch;
   OsCriticalSection lock;
   OsConditionVariable condition;
+#ifndef NDEBUG
+  std::atomic<int32_t> waking; // releasers and wakers inside their call (checked by Destroy)
+#endif
 };
 
 struct Semaphore32 {
@@ -103,6 +106,14 @@ void Semaphore64Destroy(Semaphore64* s);
 
 // A WaitCell has no operations of its own: users change the value atomically,
 // then call WaitCellWake; waiters use one of the three predicates.
+//
+// Destroying (Semaphore32Destroy, Semaphore64Destroy, WaitCellDestroy): only
+// once no thread can still be in a Release or WaitCellWake on the object,
+// and none sleeps on it. A waiter that saw its value (or count) while
+// polling knows the change is made, not that the thread which made it has
+// returned from the wake that follows it: that thread must be known to be
+// done first (joined, or past a later hand-off), as every caller does today.
+// Builds without NDEBUG check it.
 void WaitCellInit(WaitCell* c, int32_t value);
 void WaitCellWake(WaitCell* c);
 void WaitCellWaitEquals(WaitCell* c, int32_t value);

@@ -2,6 +2,8 @@
 // condition variable only for sleeping and for waking registered sleepers.
 // Every word is a seq_cst atomic: a releaser's add-then-read-waiters and a
 // sleeper's register-then-read-count cannot both miss each other.
+#include <cassert>
+
 #include "runtime/runtime.h"
 #include "runtime/spin.h"
 
@@ -9,9 +11,28 @@ static void SyncHeadInit(SyncHead* head) {
   StopwatchInit(&head->stopwatch);
   OsInitCriticalSection(&head->lock);
   OsInitConditionVariable(&head->condition);
+#ifndef NDEBUG
+  head->waking.store(0);
+#endif
 }
 
-static void SyncHeadDestroy(SyncHead* head) {
+// The destroy contract (runtime.h) in builds without NDEBUG: no releaser or
+// waker may be inside its call, and no sleeper registered.
+#ifndef NDEBUG
+struct WakeScope {
+  SyncHead* head;
+  explicit WakeScope(SyncHead* h) : head(h) { head->waking.fetch_add(1); }
+  ~WakeScope() { head->waking.fetch_sub(1); }
+};
+#define QV_WAKE_SCOPE(head) WakeScope wakeScope(head)
+#else
+#define QV_WAKE_SCOPE(head) ((void)0)
+#endif
+
+static void SyncHeadDestroy(SyncHead* head, int32_t waiters) {
+  assert(waiters == 0 && "destroyed with a sleeper");
+  assert(head->waking.load() == 0 && "destroyed while a Release or WaitCellWake runs on it");
+  (void)waiters;
   // Anyone still leaving the critical section is out once we get in.
   OsEnterCriticalSection(&head->lock);
   OsLeaveCriticalSection(&head->lock);
@@ -57,6 +78,7 @@ static void SemaphoreAcquire(Semaphore* s, Count n) {
 
 template <typename Semaphore, typename Count>
 static void SemaphoreRelease(Semaphore* s, Count n) {
+  QV_WAKE_SCOPE(&s->head);
   s->count.fetch_add(n);
   if (s->waiters.load() != 0) {
     OsEnterCriticalSection(&s->head.lock);
@@ -73,7 +95,7 @@ void Semaphore32Init(Semaphore32* s, uint32_t initial) {
 void Semaphore32Acquire(Semaphore32* s, uint32_t n) { SemaphoreAcquire(s, n); }
 int32_t Semaphore32TryAcquire(Semaphore32* s, uint32_t n) { return SemaphoreTryAcquire(s, n); }
 void Semaphore32Release(Semaphore32* s, uint32_t n) { SemaphoreRelease(s, n); }
-void Semaphore32Destroy(Semaphore32* s) { SyncHeadDestroy(&s->head); }
+void Semaphore32Destroy(Semaphore32* s) { SyncHeadDestroy(&s->head, s->waiters.load()); }
 
 void Semaphore64Init(Semaphore64* s, uint64_t initial) {
   SyncHeadInit(&s->head);
@@ -82,7 +104,7 @@ void Semaphore64Init(Semaphore64* s, uint64_t initial) {
 }
 void Semaphore64Acquire(Semaphore64* s, uint64_t n) { SemaphoreAcquire(s, n); }
 void Semaphore64Release(Semaphore64* s, uint64_t n) { SemaphoreRelease(s, n); }
-void Semaphore64Destroy(Semaphore64* s) { SyncHeadDestroy(&s->head); }
+void Semaphore64Destroy(Semaphore64* s) { SyncHeadDestroy(&s->head, s->waiters.load()); }
 
 void WaitCellInit(WaitCell* c, int32_t value) {
   SyncHeadInit(&c->head);
@@ -91,6 +113,7 @@ void WaitCellInit(WaitCell* c, int32_t value) {
 }
 
 void WaitCellWake(WaitCell* c) {
+  QV_WAKE_SCOPE(&c->head);
   if (c->waiters.load() != 0) {
     OsEnterCriticalSection(&c->head.lock);
     OsWakeAllConditionVariable(&c->head.condition);
@@ -134,4 +157,4 @@ void WaitCellWaitEqualsPumping(WaitCell* c, int32_t value, void (*pump)(void)) {
 }
 void WaitCellWaitZero(WaitCell* c) { WaitCellWait(c, CellZero, 0); }
 void WaitCellWaitNonZero(WaitCell* c) { WaitCellWait(c, CellNonZero, 0); }
-void WaitCellDestroy(WaitCell* c) { SyncHeadDestroy(&c->head); }
+void WaitCellDestroy(WaitCell* c) { SyncHeadDestroy(&c->head, c->waiters.load()); }

@@ -28,6 +28,28 @@ export WINEPREFIX=$(mktemp -d /tmp/qvdelay-wine.XXXXXX)
 trap '/usr/lib/wine/wineserver -k >/dev/null 2>&1; rm -rf "$WINEPREFIX"' EXIT
 
 mkdir -p build
+
+# The names in the "The following tests FAILED:" list of ctest output $1.
+failed_tests() {
+  echo "$1" | sed -n '/The following tests FAILED:/,$p' | sed -nE 's/^[[:space:]]+[0-9]+ - ([A-Za-z0-9_]+) .*/\1/p'
+}
+
+# The whole record of test $2 in ctest's log file $1 (command, output, result).
+test_output() {
+  awk -v t="$2" '$0 ~ "^[0-9]+/[0-9]+ Testing: " t "$" { on = 1 }
+    on { print }
+    on && index($0, "\"" t "\" time elapsed") == 1 { exit }' "$1"
+}
+
+# True when a GoogleTest program's output $1 shows all its tests passed: the
+# count it started with passed, and none failed.
+every_test_passed() {
+  local ran passed
+  ran=$(sed -nE 's/^\[==========\] Running ([0-9]+) tests? from.*/\1/p' "$1" | tail -n 1)
+  passed=$(sed -nE 's/^\[  PASSED  \] ([0-9]+) tests?\..*/\1/p' "$1" | tail -n 1)
+  [ -n "$ran" ] && [ "$ran" = "$passed" ] && ! grep -q '^\[  FAILED  \]' "$1"
+}
+
 run_stage() {
   local preset=$1 labels=$2
   local t0=$(date +%s)
@@ -68,24 +90,43 @@ run_stage() {
   else
     pass=0; fail=1
   fi
+  # Every failed program keeps its whole output of this run, out of ctest's
+  # log (a later run overwrites that log): build/<preset>/failed-<test>-run1.log.
+  local failed_all t kept
+  failed_all=$(failed_tests "$out")
+  cp "build/$preset/Testing/Temporary/LastTest.log" "build/$preset/ctest-run1.log" 2>/dev/null
+  for t in $failed_all; do
+    kept="build/$preset/failed-$t-run1.log"
+    test_output "build/$preset/ctest-run1.log" "$t" >"$kept"
+    echo "--- $preset: $t failed; the end of its output (all of it: $kept) ---"
+    tail -n 30 "$kept"
+  done
   # The e2e tests time a real window system (Xvfb, and for Windows Wine's
   # software Vulkan). On a loaded 2-core VM their frame-pacing check can miss
   # by chance, so a failed e2e test gets one more run, reported as such.
-  # Under Wine the same goes for a test program that timed out: its exit
-  # can hang in Wine after every test in it passed (the output shows it).
-  # Every other failure counts as it came.
-  local failed_e2e
-  failed_e2e=$(echo "$out" | sed -n '/The following tests FAILED:/,$p' | sed -nE 's/^[[:space:]]+[0-9]+ - ([A-Za-z0-9_]+_e2e) .*/\1/p')
+  # Under Wine a test program that timed out gets one more run only when its
+  # output shows every one of its tests passed: then it was Wine's process
+  # exit that hung. One that had not finished its tests may be a deadlock,
+  # and counts as it came, like every other failure.
+  local retry="" timed_out
+  retry=$(echo "$failed_all" | grep -E '_e2e$')
   if [ "$preset" = windows ]; then
-    failed_e2e=$( { echo "$failed_e2e"; echo "$out" | sed -n '/The following tests FAILED:/,$p' |
-      sed -nE 's/^[[:space:]]+[0-9]+ - ([A-Za-z0-9_]+) \(Timeout\).*/\1/p'; } | grep -v '^$' | sort -u)
+    timed_out=$(echo "$out" | sed -n '/The following tests FAILED:/,$p' |
+      sed -nE 's/^[[:space:]]+[0-9]+ - ([A-Za-z0-9_]+) \(Timeout\).*/\1/p')
+    for t in $timed_out; do
+      if every_test_passed "build/$preset/failed-$t-run1.log"; then
+        retry=$(printf '%s\n%s' "$retry" "$t")
+      else
+        echo "--- $preset: $t timed out before all its tests passed: not run again ---"
+      fi
+    done
   fi
-  if [ -n "$failed_e2e" ] && [ "$fail" -gt 0 ]; then
+  retry=$(echo "$retry" | grep -v '^$' | sort -u)
+  if [ -n "$retry" ] && [ "$fail" -gt 0 ]; then
     local names count again
-    names=$(echo "$failed_e2e" | paste -sd'|')
-    count=$(echo "$failed_e2e" | wc -l)
+    names=$(echo "$retry" | paste -sd'|')
+    count=$(echo "$retry" | wc -l)
     echo "--- $preset: first run of $names failed; running it once more ---"
-    echo "$out" | sed -n '/FAIL:/p' | head -n 20
     again=$(ctest --test-dir "build/$preset" --output-on-failure -R "^($names)\$" 2>&1)
     echo "$again" | grep -E '^ *[0-9]+/[0-9]+ Test|tests passed|FAIL' | head -n 40
     if echo "$again" | grep -q '100% tests passed'; then
@@ -93,6 +134,11 @@ run_stage() {
       pass=$((pass + count))
       [ "$fail" -eq 0 ] && rc=0
       out=$(echo "$out" | sed '/The following tests FAILED:/,$d')
+    else
+      for t in $(failed_tests "$again"); do
+        test_output "build/$preset/Testing/Temporary/LastTest.log" "$t" >"build/$preset/failed-$t-run2.log"
+        echo "--- $preset: $t failed again (its output: build/$preset/failed-$t-run2.log) ---"
+      done
     fi
   fi
   if [ "$rc" -ne 0 ] && [ "$fail" -eq 0 ]; then

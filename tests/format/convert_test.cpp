@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "format/format.h"
+#include "format/format_testing.h"
 #include "tests/format/encode_test_values.h"
 
 using namespace qvtest;

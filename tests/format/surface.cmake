@@ -9,7 +9,7 @@ qv_add_test(format_surface_test LABELS unit
     ${CMAKE_CURRENT_LIST_DIR}/surface_setup_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/surface_texel_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/surface_sample_test.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/surface_test_util.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/surface_harness.cpp
     ${surface_guard_source}
   LIBS qv_format
-  TIMEOUT 300)
+  TIMEOUT 300 WINDOWS_TIMEOUT 90)

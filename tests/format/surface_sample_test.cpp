@@ -12,7 +12,8 @@
 #include <random>
 
 #include "format/format.h"
-#include "tests/format/surface_test_util.h"
+#include "format/format_testing.h"
+#include "tests/format/surface_harness.h"
 
 namespace {
 

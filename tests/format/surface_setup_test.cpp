@@ -7,7 +7,8 @@
 #include <set>
 
 #include "format/format.h"
-#include "tests/format/surface_test_util.h"
+#include "format/format_testing.h"
+#include "tests/format/surface_harness.h"
 
 // Huge allocations must come back as null under the sanitizers' allocators too.
 extern "C" const char* __asan_default_options() { return "allocator_may_return_null=1"; }

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "format/format.h"
-#include "tests/format/surface_test_util.h"
+#include "tests/format/surface_harness.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "gfx_test_util.h"
+#include "gfx_harness.h"
 
 namespace {
 
@@ -70,7 +70,7 @@ class ContextTest : public ::testing::Test {
     DestroyMemoryPresenter(&presenter);
   }
   static const AlphaTestConstants* BlendConstantsOfPreamble() {
-    static const AlphaTestConstants kAlways = {Always, 0.0f};
+    static const AlphaTestConstants kAlways = {CompareFunction::Always, 0.0f};
     return &kAlways;
   }
   // The preamble the application records every frame.
@@ -83,7 +83,7 @@ class ContextTest : public ::testing::Test {
     RecordBindColorTarget(context, 0, &presenter.base);
     RecordClearDepth(context, &zero, 4);
     RecordClearColor(context, 0, black, 4);
-    RecordSetDepthCompare(context, GreaterEqual);
+    RecordSetDepthCompare(context, CompareFunction::GreaterEqual);
     RecordSetSortMode(context, 2);
     RecordBindBlendStage(context, &AlphaBlendBs);
     RecordBindBlendConstants(context, BlendConstantsOfPreamble());
@@ -193,13 +193,13 @@ TEST_F(ContextTest, ViewportDerivations) {
 TEST_F(ContextTest, ZeroSizedViewportDrawsNothing) {
   RecordPreamble();
   RecordSetViewport(context, 10, 10, 0, 0);
-  RecordSetTopology(context, 4);
+  RecordSetTopology(context, Topology::TriangleList);
   static const float kTriangle[12] = {-1, -1, 0, 1, 1, -1, 0, 1, -1, 1, 0, 1};
   static const uint16_t kIndices[3] = {0, 1, 2};
-  VertexElement e = {0, 0, 16, AttrFloat32, 4};
+  VertexElement e = {0, 0, 16, AttributeType::AttrFloat32, 4};
   RecordSetVertexStream(context, 0, kTriangle, sizeof(kTriangle));
   RecordSetVertexElement(context, 0, &e);
-  RecordSetIndexData(context, 2, kIndices, sizeof(kIndices));
+  RecordSetIndexData(context, IndexFormat::Index16, kIndices, sizeof(kIndices));
   RecordDrawIndexed(context, 3);
   Probe p = TakeProbe();
   EXPECT_EQ(p.render.viewportWidth, 0);
@@ -230,12 +230,12 @@ TEST_F(ContextTest, DepthRangeNumbers) {
 TEST_F(ContextTest, RedundantStateCommandsNeitherFlushNorSnapshot) {
   static const float kTriangle[12] = {-1, -1, 0, 1, 1, -1, 0, 1, -1, 1, 0, 1};
   static const uint16_t kIndices[3] = {0, 1, 2};
-  VertexElement e = {0, 0, 16, AttrFloat32, 4};
+  VertexElement e = {0, 0, 16, AttributeType::AttrFloat32, 4};
   RecordPreamble();
   RecordSetVertexStream(context, 0, kTriangle, sizeof(kTriangle));
   RecordSetVertexElement(context, 0, &e);
-  RecordSetIndexData(context, 2, kIndices, sizeof(kIndices));
-  RecordSetTopology(context, 4);
+  RecordSetIndexData(context, IndexFormat::Index16, kIndices, sizeof(kIndices));
+  RecordSetTopology(context, Topology::TriangleList);
   RecordDrawIndexed(context, 3);
   Probe a;
   RecordProbe(context, &a);
@@ -245,19 +245,19 @@ TEST_F(ContextTest, RedundantStateCommandsNeitherFlushNorSnapshot) {
   RecordSetDepthRange(context, 1.0f, 0.0f);
   RecordBindDepthTarget(context, &depth);
   RecordBindColorTarget(context, 0, &presenter.base);
-  RecordSetDepthCompare(context, GreaterEqual);
+  RecordSetDepthCompare(context, CompareFunction::GreaterEqual);
   RecordSetSortMode(context, 2);
   RecordBindBlendStage(context, &AlphaBlendBs);
   RecordBindBlendConstants(context, BlendConstantsOfPreamble());
   RecordSetVertexElement(context, 0, &e);
   RecordBindVertexStage(context, nullptr);
   RecordBindFragmentStage(context, nullptr);
-  RecordSetTopology(context, 4);
+  RecordSetTopology(context, Topology::TriangleList);
   RecordDrawIndexed(context, 3);
   Probe c;
   RecordProbe(context, &c);
   // A changed pipeline value: a new pipeline snapshot but no flush.
-  RecordSetDepthCompare(context, Greater);
+  RecordSetDepthCompare(context, CompareFunction::Greater);
   RecordDrawIndexed(context, 3);
   Probe d;
   RecordProbe(context, &d);
@@ -277,13 +277,13 @@ TEST_F(ContextTest, RedundantStateCommandsNeitherFlushNorSnapshot) {
   EXPECT_GT(d.snapshotBytes, c.snapshotBytes);
   EXPECT_LT(d.snapshotBytes - c.snapshotBytes, sizeof(InputState));
   EXPECT_EQ(d.uploadCurrent, c.uploadCurrent);
-  EXPECT_EQ(d.pipeline.depthCompare, Greater);
+  EXPECT_EQ(d.pipeline.depthCompare, CompareFunction::Greater);
   EXPECT_NE(e2.uploadCurrent, d.uploadCurrent);
   EXPECT_EQ(e2.snapshotBytes, 0u);
 }
 
 TEST_F(ContextTest, StageBindingsAndBlendConstantsByReference) {
-  static const AlphaTestConstants kTest = {Greater, 0.5f};
+  static const AlphaTestConstants kTest = {CompareFunction::Greater, 0.5f};
   RecordBindVertexStage(context, &FontVs);
   Probe a = TakeProbe();
   EXPECT_EQ(a.pipeline.vertexStage, &FontVs);
@@ -428,9 +428,9 @@ TEST(LinearAllocator, AllocReleaseReset) {
   EXPECT_EQ(p, buffer);
   uint8_t* q = static_cast<uint8_t*>(LinearAlloc(&a, 16, 16));
   EXPECT_EQ(q, buffer + 16);
-  EXPECT_EQ(LinearReleaseLast(&a, nullptr), 9);
-  EXPECT_EQ(LinearReleaseLast(&a, p), 1);
-  EXPECT_EQ(LinearReleaseLast(&a, q), 0);
+  EXPECT_EQ(LinearReleaseLast(&a, nullptr), kLinearNull);
+  EXPECT_EQ(LinearReleaseLast(&a, p), kLinearNotLast);
+  EXPECT_EQ(LinearReleaseLast(&a, q), kLinearReleased);
   EXPECT_EQ(a.cursor, buffer + 3); // back to before the aligned allocation
   EXPECT_EQ(LinearAlloc(&a, 254, 1), nullptr); // 3 + 254 > 256
   uint8_t* r = static_cast<uint8_t*>(LinearAlloc(&a, 253, 1));

@@ -1,3 +1,6 @@
+// The embedded font images: the same bytes as the committed PNG files, an
+// RGBA8 non-interlaced header, and glyph cells where the glyph table reads
+// them; the tests' own PNG reader on known and damaged streams.
 #include <gtest/gtest.h>
 
 #include <algorithm>

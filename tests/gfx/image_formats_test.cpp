@@ -9,7 +9,7 @@
 #include <random>
 
 #include "gfx/image.h"
-#include "tests/gfx/image_test_util.h"
+#include "tests/gfx/image_harness.h"
 
 namespace {
 

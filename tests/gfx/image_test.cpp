@@ -7,7 +7,7 @@
 #include "gfx/image.h"
 #include "gfx/image_decode.h"
 #include "tests/gfx/fonts_png.h"
-#include "tests/gfx/image_test_util.h"
+#include "tests/gfx/image_harness.h"
 
 namespace {
 

@@ -1,3 +1,6 @@
+// The JIS X 0208 to Unicode table of the large font: known cells as in code
+// page 932, contiguous kana rows, NEC duplicates, complete kanji rows, and
+// zero for undefined codes.
 #include <gtest/gtest.h>
 
 #include "gfx/fonts/jis0208_table.h"

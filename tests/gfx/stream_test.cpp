@@ -5,7 +5,7 @@
 #include <atomic>
 #include <thread>
 
-#include "gfx_test_util.h"
+#include "gfx_harness.h"
 
 namespace {
 

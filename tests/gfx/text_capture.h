@@ -131,8 +131,8 @@ inline QvGfxContext* NewCaptureContext() {
   RecordSetFragmentConstants(c, &e, 4, 4);
   RecordSetVertexStream(c, 0, &e, 4);
   RecordSetVertexElement(c, 0, &e);
-  RecordSetIndexData(c, 1, &e, 4);
-  RecordSetTopology(c, 4);
+  RecordSetIndexData(c, IndexFormat::Index32, &e, 4);
+  RecordSetTopology(c, Topology::TriangleList);
   RecordDrawIndexed(c, 0);
   RecordFlush(c);
   GfxCommand* record = reinterpret_cast<GfxCommand*>(s->ringBase);

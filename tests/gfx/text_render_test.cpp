@@ -12,7 +12,7 @@
 #include "gfx/fonts/font_images.h"
 #include "gfx/text.h"
 #include "tests/gfx/fonts_png.h"
-#include "tests/gfx/gfx_test_util.h"
+#include "tests/gfx/gfx_harness.h"
 #include "tests/gfx/text_model.h"
 
 namespace {
@@ -83,7 +83,7 @@ void RenderAndCompare(const std::vector<Printed>& lines) {
   ASSERT_EQ(CreateMemoryPresenter(&presenter, 1), 0);
   Surface depth;
   ASSERT_EQ(CreateSurface(&depth, Fp32, 640, 480), 0);
-  static const AlphaTestConstants kAlways = {Always, 0.0f};
+  static const AlphaTestConstants kAlways = {CompareFunction::Always, 0.0f};
   const float zero = 0.0f;
   const uint8_t black[4] = {0, 0, 0, 0};
 
@@ -93,7 +93,7 @@ void RenderAndCompare(const std::vector<Printed>& lines) {
   RecordBindColorTarget(c, 0, &presenter.base);
   RecordClearDepth(c, &zero, 4);
   RecordClearColor(c, 0, black, 4);
-  RecordSetDepthCompare(c, GreaterEqual);
+  RecordSetDepthCompare(c, CompareFunction::GreaterEqual);
   RecordSetSortMode(c, 2);
   RecordBindBlendStage(c, &AlphaBlendBs);
   RecordBindBlendConstants(c, &kAlways);

@@ -129,7 +129,7 @@ std::vector<Draw> Draws(const std::vector<Captured>& log) {
     EXPECT_EQ(log[i + 1].word, 0u);
     d.vertices.resize(log[i + 1].data.size() / 32);
     memcpy(d.vertices.data(), log[i + 1].data.data(), d.vertices.size() * 32);
-    const VertexElement e0 = {0, 0, 32, AttrFloat32, 4}, e1 = {0, 16, 32, AttrFloat32, 4};
+    const VertexElement e0 = {0, 0, 32, AttributeType::AttrFloat32, 4}, e1 = {0, 16, 32, AttributeType::AttrFloat32, 4};
     EXPECT_EQ(log[i + 2].word, 0u);
     EXPECT_EQ(memcmp(&log[i + 2].element, &e0, sizeof(e0)), 0);
     EXPECT_EQ(log[i + 3].word, 1u);

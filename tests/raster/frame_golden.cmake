@@ -1,3 +1,3 @@
 qv_add_test(raster_frame_golden_test LABELS unit
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/frame_golden_test.cpp
-  LIBS qv_gfx qv_present qv_raster qv_format qv_runtime TIMEOUT 120)
+  LIBS qv_gfx qv_present qv_raster qv_format qv_runtime TIMEOUT 120 WINDOWS_TIMEOUT 60)

@@ -57,7 +57,7 @@ struct Fixture {
   Surface depth;
   Texture textures[2];
   Sampler sampler;
-  AlphaTestConstants blend = {Always, 0.0f};
+  AlphaTestConstants blend = {CompareFunction::Always, 0.0f};
   std::vector<FontFsConstants> fragment; // one per draw, alive until the frame ends
   std::vector<std::vector<float>> vertices;
   std::vector<std::vector<uint32_t>> indices;
@@ -116,15 +116,15 @@ struct Fixture {
     RecordBindColorTarget(c, 0, &presenter.base);
     RecordClearDepth(c, &kDepthClear, 4);
     RecordClearColor(c, 0, kClearBgra, 4);
-    RecordSetDepthCompare(c, GreaterEqual);
+    RecordSetDepthCompare(c, CompareFunction::GreaterEqual);
     RecordSetSortMode(c, 2);
     RecordBindBlendStage(c, &AlphaBlendBs);
     RecordBindBlendConstants(c, &blend);
     RecordBindVertexStage(c, &FontVs);
     RecordBindFragmentStage(c, &FontFs);
     RecordSetVertexConstants(c, matrix, sizeof(matrix), 4);
-    const VertexElement position = {0, 0, 32, AttrFloat32, 4};
-    const VertexElement texcoord = {0, 16, 32, AttrFloat32, 4};
+    const VertexElement position = {0, 0, 32, AttributeType::AttrFloat32, 4};
+    const VertexElement texcoord = {0, 16, 32, AttributeType::AttrFloat32, 4};
     for (size_t d = 0; d < draws.size(); ++d) {
       const Draw& draw = draws[d];
       const Texture& t = textures[draw.texture];
@@ -150,8 +150,8 @@ struct Fixture {
       RecordSetVertexStream(c, 0, vertices[d].data(), vertices[d].size() * sizeof(float));
       RecordSetVertexElement(c, 0, &position);
       RecordSetVertexElement(c, 1, &texcoord);
-      RecordSetIndexData(c, 1, indices[d].data(), indices[d].size() * sizeof(uint32_t));
-      RecordSetTopology(c, 4);
+      RecordSetIndexData(c, IndexFormat::Index32, indices[d].data(), indices[d].size() * sizeof(uint32_t));
+      RecordSetTopology(c, Topology::TriangleList);
       RecordDrawIndexed(c, uint32_t(indices[d].size()));
     }
     EndFrame(c, &presenter.base, 0);

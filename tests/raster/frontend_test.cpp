@@ -9,7 +9,7 @@
 #include <random>
 #include <vector>
 
-#include "../gfx/gfx_test_util.h"
+#include "../gfx/gfx_harness.h"
 #include "raster/frontend_internal.h"
 
 namespace {
@@ -217,38 +217,38 @@ TEST(AttributeFetch, ConversionsPerType) {
   for (uint32_t h = 0; h < 65536; h++) {
     if (((h >> 10) & 31) == 31) continue;
     uint16_t v = uint16_t(h);
-    ASSERT_EQ(FetchAttribute(AttrFloat16, 1, reinterpret_cast<const uint8_t*>(&v), d), 0);
+    ASSERT_EQ(FetchAttribute(AttributeType::AttrFloat16, 1, reinterpret_cast<const uint8_t*>(&v), d), 0);
     ASSERT_EQ(d[0], HalfReference(v)) << std::hex << h;
   }
   uint16_t one = 0x3C00;
-  FetchAttribute(AttrFloat16, 1, reinterpret_cast<const uint8_t*>(&one), d);
+  FetchAttribute(AttributeType::AttrFloat16, 1, reinterpret_cast<const uint8_t*>(&one), d);
   EXPECT_EQ(d[0], 1.0f);
 
   int16_t s16[4] = {32767, -32768, 0, -1};
-  ASSERT_EQ(FetchAttribute(AttrSnorm16, 4, reinterpret_cast<const uint8_t*>(s16), d), 0);
+  ASSERT_EQ(FetchAttribute(AttributeType::AttrSnorm16, 4, reinterpret_cast<const uint8_t*>(s16), d), 0);
   EXPECT_FLOAT_EQ(d[0], 1.0f);
   EXPECT_NEAR(d[1], -32768.0 / 32767.0, 1e-6);
   EXPECT_EQ(d[2], 0.0f);
   EXPECT_NEAR(d[3], -1.0 / 32767.0, 1e-10);
 
   int8_t s8[3] = {127, -128, 64};
-  ASSERT_EQ(FetchAttribute(AttrSnorm8, 3, reinterpret_cast<const uint8_t*>(s8), d), 0);
+  ASSERT_EQ(FetchAttribute(AttributeType::AttrSnorm8, 3, reinterpret_cast<const uint8_t*>(s8), d), 0);
   EXPECT_FLOAT_EQ(d[0], 1.0f);
   EXPECT_NEAR(d[1], -1.007874, 1e-6); // no clamping
   EXPECT_NEAR(d[2], 64.0 / 127.0, 1e-6);
 
   int32_t s32[2] = {INT32_MIN, 1 << 30};
-  ASSERT_EQ(FetchAttribute(AttrSnorm32, 2, reinterpret_cast<const uint8_t*>(s32), d), 0);
+  ASSERT_EQ(FetchAttribute(AttributeType::AttrSnorm32, 2, reinterpret_cast<const uint8_t*>(s32), d), 0);
   EXPECT_FLOAT_EQ(d[0], -1.0f);
   EXPECT_FLOAT_EQ(d[1], 0.5f);
 
   float f[4] = {1.5f, -2.25f, 1e30f, -0.0f};
-  ASSERT_EQ(FetchAttribute(AttrFloat32, 4, reinterpret_cast<const uint8_t*>(f), d), 0);
+  ASSERT_EQ(FetchAttribute(AttributeType::AttrFloat32, 4, reinterpret_cast<const uint8_t*>(f), d), 0);
   EXPECT_EQ(memcmp(d, f, 16), 0);
 
   EXPECT_EQ(FetchAttribute(0, 4, reinterpret_cast<const uint8_t*>(f), d), 1);
   EXPECT_EQ(FetchAttribute(6, 4, reinterpret_cast<const uint8_t*>(f), d), 1);
-  EXPECT_EQ(FetchAttribute(AttrFloat32, 5, reinterpret_cast<const uint8_t*>(f), d), 1);
+  EXPECT_EQ(FetchAttribute(AttributeType::AttrFloat32, 5, reinterpret_cast<const uint8_t*>(f), d), 1);
 }
 
 // Two-entry input layout: (0, 4) and (16, 2), outputs echo six floats.
@@ -278,8 +278,8 @@ TEST_F(FrontEndTest, VertexJobsFetchThroughElementsAndStreams) {
   }
   c->input.streams[0] = Binding{s0.data(), int64_t(s0.size()), 4};
   c->input.streams[3] = Binding{s3.data(), int64_t(s3.size()), 4};
-  c->input.elements[0] = VertexElement{0, 4, 12, AttrSnorm16, 4};
-  c->input.elements[1] = VertexElement{3, 0, 3, AttrSnorm8, 2};
+  c->input.elements[0] = VertexElement{0, 4, 12, AttributeType::AttrSnorm16, 4};
+  c->input.elements[1] = VertexElement{3, 0, 3, AttributeType::AttrSnorm8, 2};
   c->pipeline.vertexStage = &PairVs;
   // Indices walk the vertices backwards, plus one past the end of the streams.
   std::vector<uint32_t> idx;

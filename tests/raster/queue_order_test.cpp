@@ -7,7 +7,7 @@
 #include <random>
 #include <vector>
 
-#include "raster/raster.h"
+#include "raster/raster_internal.h"
 
 namespace {
 
@@ -96,7 +96,7 @@ TEST(QueueOrder, DepthSortIsDeterministicAfterRestoring) {
     Fixture f(n);
     f.Link(InterleavedJobs(rng, n, 4));
     RestoreQueueOrder(&f.sentinel);
-    ListSort(&f.sentinel, 1);
+    ListSort(&f.sentinel, SortOrder::Ascending);
     std::vector<uint32_t> got = f.Read();
     if (round == 0) first = got;
     ASSERT_EQ(got, first);

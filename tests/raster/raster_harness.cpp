@@ -85,8 +85,8 @@ PipelineState DefaultPipeline() {
   PipelineState p;
   memset(&p, 0, sizeof(p));
   p.frontFace = 2;
-  p.cullMode = CullNone;
-  p.depthCompare = Always;
+  p.cullMode = CullMode::CullNone;
+  p.depthCompare = CompareFunction::Always;
   p.depthTestEnable = 1;
   p.vertexStage = &TestVs;
   return p;

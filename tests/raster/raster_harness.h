@@ -6,7 +6,8 @@
 #include <random>
 #include <vector>
 
-#include "raster/raster.h"
+#include "raster/raster_internal.h"
+#include "raster/raster_testing.h"
 
 // Vertex slot as the tests lay it out: header + 8 output floats.
 constexpr uint32_t kTestOutputFloats = 8;

@@ -1,5 +1,5 @@
 // The coverage comparison at full size, on several seeds and thread counts.
-#include "tests/raster/coverage_run.h"
+#include "tests/raster/coverage_run_harness.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-// Viewport block, tile table, list sort, set-up coverage and bad input.
+// Set-up coverage against exact geometry, culling and facing, and bad input.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -6,183 +6,9 @@
 #include <cmath>
 #include <limits>
 
-#include "tests/raster/coverage_run.h"
+#include "tests/raster/coverage_run_harness.h"
 
 namespace {
-
-uint32_t Interleave(uint32_t x, uint32_t y) { return MortonCode(x, y); }
-
-// ---- Viewport block and tile table ------------------------------------------
-
-TEST(ViewportBlock, FullFrameAndHalfFrame) {
-  RenderState s;
-  memset(&s, 0, sizeof(s));
-  DeriveViewport(&s, 0, 0, 640, 480);
-  EXPECT_EQ(s.tileFirst, 0u);
-  EXPECT_EQ(s.tileEnd, 0x80000u);
-  EXPECT_EQ(s.blockLevel, 10u);
-  EXPECT_EQ(s.blockX, 0u);
-  EXPECT_EQ(s.blockY, 0u);
-  EXPECT_FLOAT_EQ(s.halfWidth, 320.0f);
-  EXPECT_FLOAT_EQ(s.centreY, 240.0f);
-  EXPECT_FLOAT_EQ(s.rcpHalfHeight, 1.0f / 240.0f);
-  DeriveViewport(&s, 0, 0, 320, 240);
-  EXPECT_EQ(s.tileEnd - s.tileFirst, 1u << 17);
-  EXPECT_EQ(s.blockLevel, 9u);
-
-  DeriveDepthRange(&s, 1.0f, 0.0f);
-  EXPECT_EQ(s.depthMin, 0.0f);
-  EXPECT_EQ(s.depthMax, 1.0f);
-  EXPECT_EQ(s.depthScale, -0.5f);
-  EXPECT_EQ(s.depthOffset, 0.5f);
-}
-
-TEST(ViewportBlock, SmallestAlignedRangeAndEdgesMatchBruteForce) {
-  std::mt19937 rng(7);
-  for (int iter = 0; iter < 400; iter++) {
-    int32_t x = (int32_t)(rng() % 600), y = (int32_t)(rng() % 600);
-    int32_t w = 1 + (int32_t)(rng() % 200), h = 1 + (int32_t)(rng() % 200);
-    RenderState s;
-    memset(&s, 0, sizeof(s));
-    DeriveViewport(&s, x, y, w, h);
-    // Smallest aligned 2^k range (k >= 8) holding every code of every tile
-    // the viewport touches.
-    uint32_t lo = UINT32_MAX, hi = 0;
-    for (int32_t py = y; py < y + h; py++)
-      for (int32_t px = x; px < x + w; px++) {
-        uint32_t c = Interleave((uint32_t)px, (uint32_t)py);
-        lo = std::min(lo, c & ~0xFFu);
-        hi = std::max(hi, c | 0xFFu);
-      }
-    uint32_t k = 8;
-    while ((lo >> k) != (hi >> k)) k++;
-    ASSERT_EQ(s.tileFirst, lo & ~((1u << k) - 1)) << x << "," << y << "," << w << "," << h;
-    ASSERT_EQ(s.tileEnd, s.tileFirst + (1u << k));
-    ASSERT_EQ(s.blockLevel, (k + 1) / 2);
-    ASSERT_EQ(Interleave(s.blockX, s.blockY), s.tileFirst);
-    // The four viewport edges select exactly the viewport's pixels.
-    for (int32_t py = y - 3; py < y + h + 3; py += 1)
-      for (int32_t px = x - 3; px < x + w + 3; px += (py < y || py >= y + h) ? 1 : std::max(1, w + 5)) {
-        bool inside = true;
-        for (int e = 0; e < 4; e++) {
-          const EdgeEquation& q = s.viewportEdges[e];
-          int64_t E = (int64_t)q.a * 2 * h * px + (int64_t)q.b * 2 * w * py + q.c;
-          inside = inside && E >= 0;
-        }
-        bool want = px >= x && px < x + w && py >= y && py < y + h;
-        ASSERT_EQ(inside, want) << "pixel " << px << "," << py;
-      }
-  }
-}
-
-TEST(ViewportBlock, InvalidViewportsHaveNoTiles) {
-  const int32_t cases[][4] = {{0, 0, 0, 10}, {0, 0, 10, 0}, {0, 0, -5, 10}, {-1, 0, 10, 10},
-                              {0, 0, 2049, 10}, {2000, 0, 100, 10}, {0, 0, INT32_MAX, INT32_MAX}};
-  for (const auto& c : cases) {
-    RenderState s;
-    memset(&s, 0, sizeof(s));
-    DeriveViewport(&s, c[0], c[1], c[2], c[3]);
-    EXPECT_EQ(s.tileFirst, s.tileEnd);
-  }
-}
-
-TEST(MortonTileTable, CornersMatchTheInterleavedCodes) {
-  FillMortonTileTable();
-  for (uint32_t t = 0; t < kTileCount; t++) {
-    const float* e = MortonTileTable[t];
-    uint32_t x = (uint32_t)e[0], y = (uint32_t)e[1];
-    ASSERT_EQ(x % 16, 0u);
-    ASSERT_EQ(y % 16, 0u);
-    ASSERT_EQ(Interleave(x, y), t << 8);
-    ASSERT_EQ(Interleave(x + 15, y + 15), (t << 8) | 0xFF);
-    ASSERT_EQ(e[2], e[0] + 15);
-    ASSERT_EQ(e[3], e[1]);
-    ASSERT_EQ(e[4], e[0]);
-    ASSERT_EQ(e[5], e[1] + 15);
-    ASSERT_EQ(e[6], e[0] + 15);
-    ASSERT_EQ(e[7], e[1] + 15);
-  }
-}
-
-TEST(TilePass, OneJobPerTileTheViewportTouches) {
-  const int32_t cases[][4] = {{0, 0, 320, 240}, {0, 0, 640, 480}, {5, 9, 17, 33}, {300, 200, 1, 1}, {16, 16, 16, 16}};
-  const int32_t expected[] = {300, 1200, 2 * 3, 1, 1};
-  for (int i = 0; i < 5; i++) {
-    TestScene scene;
-    SceneInit(&scene, 1, 8ull << 20);
-    SceneViewport(&scene, cases[i][0], cases[i][1], cases[i][2], cases[i][3]);
-    SceneFlushClears(&scene);
-    EXPECT_EQ(scene.binner.tileJobCount, (uint32_t)expected[i]);
-    // In Morton order, each touching the viewport.
-    for (uint32_t j = 0; j < scene.binner.tileJobCount; j++) {
-      const TileJob& job = scene.binner.tileJobs[j];
-      if (j > 0) {
-        EXPECT_LT(scene.binner.tileJobs[j - 1].tile, job.tile);
-      }
-      int32_t tx = (int32_t)MortonTileTable[job.tile][0], ty = (int32_t)MortonTileTable[job.tile][1];
-      EXPECT_TRUE(tx < cases[i][0] + cases[i][2] && tx + 16 > cases[i][0] && ty < cases[i][1] + cases[i][3] &&
-                  ty + 16 > cases[i][1]);
-    }
-    SceneDestroy(&scene);
-  }
-}
-
-// ---- ListSort ------------------------------------------------------------------
-
-void CheckListSort(const std::vector<uint32_t>& keys, int32_t mode) {
-  std::vector<TileNode> nodes(keys.size() + 1);
-  TileNode* sentinel = &nodes[0];
-  sentinel->key = 0;
-  sentinel->entry = nullptr;
-  TileNode* prev = sentinel;
-  for (size_t i = 0; i < keys.size(); i++) {
-    TileNode* n = &nodes[i + 1];
-    n->key = keys[i];
-    n->entry = reinterpret_cast<TileEntry*>(i + 1); // identity for stability
-    prev->next = n;
-    prev = n;
-  }
-  prev->next = nullptr;
-  std::vector<std::pair<uint32_t, uintptr_t>> want;
-  for (size_t i = 0; i < keys.size(); i++) want.push_back({keys[i], i + 1});
-  if (mode == 1) std::stable_sort(want.begin(), want.end(), [](auto& a, auto& b) { return a.first < b.first; });
-  else std::stable_sort(want.begin(), want.end(), [](auto& a, auto& b) { return a.first > b.first; });
-  ListSort(sentinel, mode);
-  size_t i = 0;
-  for (TileNode* p = sentinel->next; p; p = p->next, i++) {
-    ASSERT_LT(i, want.size());
-    ASSERT_EQ(p->key, want[i].first) << "size " << keys.size() << " at " << i;
-    ASSERT_EQ((uintptr_t)p->entry, want[i].second) << "size " << keys.size() << " at " << i;
-  }
-  ASSERT_EQ(i, want.size());
-}
-
-TEST(ListSort, MatchesStableSortForEverySmallSizeAndLargeLists) {
-  std::mt19937 rng(11);
-  for (int32_t mode : {1, 2, 0}) {
-    for (size_t n = 0; n <= 40; n++) {
-      for (int rep = 0; rep < 30; rep++) {
-        std::vector<uint32_t> keys(n);
-        uint32_t spread = rep % 3 == 0 ? 4 : (rep % 3 == 1 ? 0xFFFFFFFFu : 300);
-        for (auto& k : keys) k = (spread == 0xFFFFFFFFu) ? (uint32_t)rng() : (uint32_t)(rng() % spread) << (rep % 24);
-        CheckListSort(keys, mode);
-      }
-    }
-    for (size_t n : {100, 1000, 5000}) {
-      std::vector<uint32_t> keys(n);
-      for (auto& k : keys) k = (uint32_t)rng() & 0xF0F000FFu; // ties in every byte
-      CheckListSort(keys, mode);
-    }
-    // Already sorted, reversed, all equal.
-    std::vector<uint32_t> keys(37);
-    for (size_t i = 0; i < keys.size(); i++) keys[i] = (uint32_t)i * 77;
-    CheckListSort(keys, mode);
-    std::reverse(keys.begin(), keys.end());
-    CheckListSort(keys, mode);
-    std::fill(keys.begin(), keys.end(), 5u);
-    CheckListSort(keys, mode);
-  }
-}
 
 // ---- Coverage ----------------------------------------------------------------------
 
@@ -209,13 +35,13 @@ struct SingleDraw {
     grid = HitGrid{counts.data(), 0, 0, w, h, &outside};
   }
   ~SingleDraw() { SceneDestroy(&scene); }
-  uint32_t Draw(const TestVertex v[3], int32_t cull = CullNone, int32_t frontFace = 2) {
+  uint32_t Draw(const TestVertex v[3], int32_t cull = CullMode::CullNone, int32_t frontFace = 2) {
     std::fill(counts.begin(), counts.end(), 0);
     std::vector<TestVertex> vertices(v, v + 3);
     std::vector<TestTriangle> tris = {TestTriangle{{0, 1, 2}, 0}};
     std::vector<PipelineState> ps(1, DefaultPipeline());
     ps[0].depthTestEnable = 0;
-    ps[0].cullMode = cull;
+    ps[0].cullMode = CullMode::Value(cull);
     ps[0].frontFace = frontFace;
     ps[0].blendStage = HitBs();
     ps[0].blendConstants.data = &grid;
@@ -303,18 +129,18 @@ TEST(Coverage, CullingAndFacing) {
   uint32_t full = d.Draw(t);
   ASSERT_GT(full, 0u);
   EXPECT_EQ(d.Draw(mirror), full);
-  EXPECT_EQ(d.Draw(t, CullAll), 0u);
-  EXPECT_EQ(d.Draw(mirror, CullAll), 0u);
+  EXPECT_EQ(d.Draw(t, CullMode::CullAll), 0u);
+  EXPECT_EQ(d.Draw(mirror, CullMode::CullAll), 0u);
   // Back-face culling keeps exactly one of the two, front culling the other,
   // and swapping the front-face word swaps them.
   for (int32_t frontFace : {1, 2}) {
-    uint32_t a = d.Draw(t, CullBack, frontFace), b = d.Draw(mirror, CullBack, frontFace);
+    uint32_t a = d.Draw(t, CullMode::CullBack, frontFace), b = d.Draw(mirror, CullMode::CullBack, frontFace);
     EXPECT_EQ(a + b, full);
     EXPECT_TRUE(a == 0 || b == 0);
     uint32_t c = d.Draw(t, 7, frontFace), e = d.Draw(mirror, 7, frontFace);
     EXPECT_EQ(c, b);
     EXPECT_EQ(e, a);
-    uint32_t f = d.Draw(t, CullBack, 3 - frontFace);
+    uint32_t f = d.Draw(t, CullMode::CullBack, 3 - frontFace);
     EXPECT_EQ(f, b);
   }
 }

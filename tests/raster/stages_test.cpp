@@ -142,20 +142,20 @@ TEST(Stages, FontFsMultipliesTheSampleByTheColour) {
 bool AlphaRule(int32_t f, float a, float ref) {
   bool un = std::isnan(a) || std::isnan(ref);
   switch (f) {
-    case Never: return false;
-    case Always: return true;
-    case Less: return un || a < ref;
-    case LessEqual: return un || a <= ref;
-    case Equal: return un || a == ref;
-    case Greater: return !un && a > ref;
-    case GreaterEqual: return !un && a >= ref;
-    case NotEqual: return !un && a != ref;
+    case CompareFunction::Never: return false;
+    case CompareFunction::Always: return true;
+    case CompareFunction::Less: return un || a < ref;
+    case CompareFunction::LessEqual: return un || a <= ref;
+    case CompareFunction::Equal: return un || a == ref;
+    case CompareFunction::Greater: return !un && a > ref;
+    case CompareFunction::GreaterEqual: return !un && a >= ref;
+    case CompareFunction::NotEqual: return !un && a != ref;
   }
   return true;
 }
 
 TEST(Stages, AlphaBlendBsSpecialAlphas) {
-  AlphaTestConstants always = {Always, 0.0f};
+  AlphaTestConstants always = {CompareFunction::Always, 0.0f};
   Pixels px(2);
   const float dst[4] = {0.2f, 0.4f, 0.6f, 0.8f};
   const float src[4] = {0.9f, 0.1f, 0.5f, 0.0f};
@@ -194,7 +194,7 @@ TEST(Stages, AlphaBlendBsTestKeepsPassingPixelsInOrder) {
   const float refs[] = {0.5f, 0.0f, 1.0f, nan};
   const uint32_t n = sizeof(alphas) / sizeof(alphas[0]);
   for (float ref : refs) {
-    for (int32_t f = Never; f <= NotEqual; f++) {
+    for (int32_t f = CompareFunction::Never; f <= CompareFunction::NotEqual; f++) {
       Pixels px(n);
       for (uint32_t i = 0; i < n; i++) {
         float* s = px.records[i].outputs;
@@ -207,7 +207,7 @@ TEST(Stages, AlphaBlendBsTestKeepsPassingPixelsInOrder) {
         d[3] = 0.5f;
         px.records[i].storedDepth = float(i);
       }
-      AlphaTestConstants k = {f, ref};
+      AlphaTestConstants k = {CompareFunction::Value(f), ref};
       PixelRecord** kept = StageBlendFn(&AlphaBlendBs)(&k, px.first(), px.end());
       std::vector<PixelRecord*> expected;
       for (uint32_t i = 0; i < n; i++)
@@ -228,12 +228,12 @@ TEST(Stages, AlphaBlendBsTestKeepsPassingPixelsInOrder) {
     }
   }
   // NaN alpha: the first three comparisons pass, the last three fail.
-  for (int32_t f : {Less, LessEqual, Equal}) EXPECT_TRUE(AlphaRule(f, nan, 0.5f));
-  for (int32_t f : {Greater, GreaterEqual, NotEqual}) EXPECT_FALSE(AlphaRule(f, nan, 0.5f));
+  for (int32_t f : {CompareFunction::Less, CompareFunction::LessEqual, CompareFunction::Equal}) EXPECT_TRUE(AlphaRule(f, nan, 0.5f));
+  for (int32_t f : {CompareFunction::Greater, CompareFunction::GreaterEqual, CompareFunction::NotEqual}) EXPECT_FALSE(AlphaRule(f, nan, 0.5f));
 }
 
 TEST(Stages, GreaterDropsAlphaEqualToTheReference) {
-  AlphaTestConstants k = {Greater, 0.5f};
+  AlphaTestConstants k = {CompareFunction::Greater, 0.5f};
   Pixels px(3);
   const float a[3] = {0.5f, 0.75f, 0.5f};
   for (int i = 0; i < 3; i++) {
@@ -245,7 +245,7 @@ TEST(Stages, GreaterDropsAlphaEqualToTheReference) {
   EXPECT_EQ(px.pointers[0], &px.records[1]);
   EXPECT_EQ(px.records[0].target[0], 0.3f);
   EXPECT_EQ(px.records[2].target[0], 0.3f);
-  AlphaTestConstants never = {Never, 0.0f};
+  AlphaTestConstants never = {CompareFunction::Never, 0.0f};
   EXPECT_EQ(StageBlendFn(&AlphaBlendBs)(&never, px.first(), px.end()), px.first());
 }
 

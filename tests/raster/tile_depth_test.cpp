@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "tests/raster/tile_common.h"
+#include "tests/raster/tile_harness.h"
 
 namespace {
 
@@ -42,7 +42,7 @@ void MakeFlatScene(TriangleGen& g, uint32_t count, const RenderState* s, int32_t
     d->ids[i] = (float)(i + 1);
     PipelineState& p = d->pipelines[i];
     p = DefaultPipeline();
-    p.depthCompare = func;
+    p.depthCompare = CompareFunction::Value(func);
     p.depthTestEnable = g.Int(0, 9) != 0;
     p.fragmentStage = IdFs();
     p.fragmentConstants.data = &d->ids[i];
@@ -71,7 +71,7 @@ void MakeSlopedScene(TriangleGen& g, uint32_t count, int32_t func, DepthScene* d
     d->ids[i] = (float)(i + 1);
     PipelineState& p = d->pipelines[i];
     p = DefaultPipeline();
-    p.depthCompare = func;
+    p.depthCompare = CompareFunction::Value(func);
     p.depthTestEnable = g.Int(0, 9) != 0;
     p.fragmentStage = IdFs();
     p.fragmentConstants.data = &d->ids[i];
@@ -80,14 +80,14 @@ void MakeSlopedScene(TriangleGen& g, uint32_t count, int32_t func, DepthScene* d
 
 bool ReferencePasses(int32_t func, float z, float stored) {
   switch (func) {
-  case Never: return false;
-  case Always: return true;
-  case Less: return z < stored;
-  case LessEqual: return z <= stored;
-  case Equal: return z == stored;
-  case Greater: return z > stored;
-  case GreaterEqual: return z >= stored;
-  case NotEqual: return z != stored;
+  case CompareFunction::Never: return false;
+  case CompareFunction::Always: return true;
+  case CompareFunction::Less: return z < stored;
+  case CompareFunction::LessEqual: return z <= stored;
+  case CompareFunction::Equal: return z == stored;
+  case CompareFunction::Greater: return z > stored;
+  case CompareFunction::GreaterEqual: return z >= stored;
+  case CompareFunction::NotEqual: return z != stored;
   }
   return false;
 }
@@ -128,7 +128,7 @@ void DrawInTwoPasses(TargetScene* t, const DepthScene& d) {
   SceneDraw(&t->scene, d.vertices, second, d.pipelines);
 }
 
-const int32_t kFunctions[] = {Never, Less, Equal, LessEqual, Greater, NotEqual, GreaterEqual, Always};
+const int32_t kFunctions[] = {CompareFunction::Never, CompareFunction::Less, CompareFunction::Equal, CompareFunction::LessEqual, CompareFunction::Greater, CompareFunction::NotEqual, CompareFunction::GreaterEqual, CompareFunction::Always};
 
 TEST(TileDepth, EveryCompareFunctionMatchesThePerPixelReference) {
   const int32_t W = 100, H = 75; // partial tiles on the right and bottom
@@ -183,7 +183,7 @@ TEST(TileDepth, EveryCompareFunctionMatchesThePerPixelReference) {
 TEST(TileDepth, ShortcutsGiveTheSameImagesAsThePerPixelPathOnSlopedTriangles) {
   const int32_t W = 120, H = 90;
   TriangleGen g(77);
-  for (int32_t func : std::initializer_list<int32_t>{Never, Less, Equal, LessEqual, Greater, NotEqual, GreaterEqual, Always, 0, 42}) {
+  for (int32_t func : std::initializer_list<int32_t>{CompareFunction::Never, CompareFunction::Less, CompareFunction::Equal, CompareFunction::LessEqual, CompareFunction::Greater, CompareFunction::NotEqual, CompareFunction::GreaterEqual, CompareFunction::Always, 0, 42}) {
     for (int32_t variant = 0; variant < 2; variant++) {
       uint64_t seed = g.rng();
       std::vector<uint8_t> depth[2], color[2];
@@ -223,12 +223,12 @@ TEST(TileDepth, SortModesOrderTrianglesByDepthWithinEachTile) {
   for (const Case& c : cases) {
     TargetScene t(1, W, H, Fp32);
     SceneViewport(&t.scene, 0, 0, W, H, c.depthNear, c.depthFar);
-    t.scene.state.sortMode = c.mode;
+    t.scene.state.sortMode = SortMode::Value(c.mode);
     t.ClearDepth(0.5f);
     float clear = -1;
     t.ClearColor(&clear, 4);
     DepthScene d;
-    MakeFlatScene(g, 120, &t.scene.state, Always, &d);
+    MakeFlatScene(g, 120, &t.scene.state, CompareFunction::Always, &d);
     for (PipelineState& p : d.pipelines) p.depthTestEnable = 1;
     SceneDraw(&t.scene, d.vertices, d.triangles, d.pipelines);
     // The last triangle in the expected order wins every pixel it covers.

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "tests/raster/tile_common.h"
+#include "tests/raster/tile_harness.h"
 
 namespace {
 
@@ -45,7 +45,7 @@ void MakeScene(uint64_t seed, uint32_t count, SceneKind kind, StressScene* s) {
       p.blendStage = CountBs();
     } else {
       p.depthTestEnable = kind == kDepthDecides;
-      p.depthCompare = Less;
+      p.depthCompare = CompareFunction::Less;
       p.fragmentStage = IdFs();
       p.fragmentConstants.data = &s->ids[i];
     }
@@ -55,7 +55,7 @@ void MakeScene(uint64_t seed, uint32_t count, SceneKind kind, StressScene* s) {
 std::vector<uint8_t> Render(const StressScene& s, uint32_t threads, uint64_t regionBytes, int32_t sortMode,
                             std::vector<uint8_t>* depthOut, int32_t W = 256, int32_t H = 192) {
   TargetScene t(threads, W, H, Fp32, regionBytes);
-  t.scene.state.sortMode = sortMode;
+  t.scene.state.sortMode = SortMode::Value(sortMode);
   t.ClearDepth(1.0f);
   float zero = 0;
   t.ClearColor(&zero, 4);

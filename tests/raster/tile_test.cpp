@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "tests/raster/tile_common.h"
+#include "tests/raster/tile_harness.h"
 
 namespace {
 
@@ -65,7 +65,7 @@ TEST(TileInterpolation, PerspectiveCorrectValuesMatchADoubleReference) {
     }
     std::vector<TestTriangle> tris = {TestTriangle{{0, 1, 2}, 0}};
     std::vector<PipelineState> ps(1, DefaultPipeline());
-    ps[0].depthCompare = Always;
+    ps[0].depthCompare = CompareFunction::Always;
     ps[0].fragmentStage = CaptureFs();
     ps[0].fragmentConstants.data = &grid;
     ps[0].frontFace = 1;
@@ -210,7 +210,7 @@ TEST(TileTargets, DrawnTilesClearLoadAndStoreOnlyInsideTheViewport) {
       v[i].out[3] = 1;
     }
     std::vector<PipelineState> ps(1, DefaultPipeline());
-    ps[0].depthCompare = Less;
+    ps[0].depthCompare = CompareFunction::Less;
     SceneDraw(&t.scene, v, {TestTriangle{{0, 1, 2}, 0}, TestTriangle{{1, 3, 2}, 0}}, ps);
     for (int32_t y = 0; y < H; y++)
       for (int32_t x = 0; x < W; x++) {
@@ -268,7 +268,7 @@ TEST(TileTargets, ClearsOfEmptyTilesStopAtDrawnTilesAndEachTargetsEdge) {
     v[i].out[3] = 1;
   }
   std::vector<PipelineState> ps(1, DefaultPipeline());
-  ps[0].depthCompare = Less;
+  ps[0].depthCompare = CompareFunction::Less;
   SceneDraw(&t.scene, v, {TestTriangle{{0, 1, 2}, 0}, TestTriangle{{1, 3, 2}, 0}}, ps);
   for (int32_t y = 0; y < 60; y++)
     for (int32_t x = 0; x < 70; x++) {
@@ -304,7 +304,7 @@ TEST(TileStages, AFragmentStageThatKeepsNothingChangesNothing) {
   v[1].x = 3; v[1].y = -1; v[1].w = 1;
   v[2].x = -1; v[2].y = 3; v[2].w = 1;
   std::vector<PipelineState> ps(1, DefaultPipeline());
-  ps[0].depthCompare = Always;
+  ps[0].depthCompare = CompareFunction::Always;
   ps[0].fragmentStage = &dropAll;
   SceneDraw(&t.scene, v, {TestTriangle{{0, 1, 2}, 0}}, ps);
   for (int32_t y = 0; y < 32; y++)
@@ -337,7 +337,7 @@ TEST(TileTargets, MortonAndLinearTargetsAgree) {
     tris.push_back(TestTriangle{{3 * i, 3 * i + 1, 3 * i + 2}, 0});
   }
   std::vector<PipelineState> ps(1, DefaultPipeline());
-  ps[0].depthCompare = Less;
+  ps[0].depthCompare = CompareFunction::Less;
   std::vector<float> result[2];
   std::vector<float> depth[2];
   for (int32_t layout = 0; layout < 2; layout++) {

@@ -12,7 +12,7 @@
 #include <limits>
 
 #include "gfx/gfx.h"
-#include "tests/raster/tile_common.h"
+#include "tests/raster/tile_harness.h"
 
 namespace {
 
@@ -139,12 +139,12 @@ void MakeTextScene(TriangleGen& g, const TextTextures& tex, uint32_t count, int3
     f.texture = g.Int(0, 15) == 0 ? nullptr : textures[g.Int(0, 2)];
     f.sampler = &sm;
     for (int c = 0; c < 4; c++) f.colour[c] = OddFloat(g, 0.0, 1.0);
-    const int32_t compares[10] = {0, Never, Always, Less, LessEqual, Equal, Greater, GreaterEqual, NotEqual, 42};
-    d->blend[p] = AlphaTestConstants{compares[g.Int(0, 9)], (float)g.Uniform(0, 1)};
-    if (g.Int(0, 5) == 0) d->blend[p].compare = Always;
+    const int32_t compares[10] = {0, CompareFunction::Never, CompareFunction::Always, CompareFunction::Less, CompareFunction::LessEqual, CompareFunction::Equal, CompareFunction::Greater, CompareFunction::GreaterEqual, CompareFunction::NotEqual, 42};
+    d->blend[p] = AlphaTestConstants{CompareFunction::Value(compares[g.Int(0, 9)]), (float)g.Uniform(0, 1)};
+    if (g.Int(0, 5) == 0) d->blend[p].compare = CompareFunction::Always;
 
     PipelineState ps = DefaultPipeline();
-    ps.depthCompare = func;
+    ps.depthCompare = CompareFunction::Value(func);
     ps.depthTestEnable = g.Int(0, 7) != 0;
     ps.fragmentStage = &FontFs;
     ps.fragmentConstants.data = g.Int(0, 15) == 0 ? nullptr : &d->fragment[p];
@@ -286,7 +286,7 @@ TEST(TileText, FusedTextPathLeavesTheSameBytesAsTheStageFunctions) {
       {Unorm8BGRA, Fp32, -9, -3, 130, 90}, // viewport larger than the targets
       {Fp32Vec4, Undefined, 3, 0, 90, 70}, // no depth target
   };
-  const int32_t funcs[] = {Never, Less, Equal, LessEqual, Greater, NotEqual, GreaterEqual, Always, 0, 42};
+  const int32_t funcs[] = {CompareFunction::Never, CompareFunction::Less, CompareFunction::Equal, CompareFunction::LessEqual, CompareFunction::Greater, CompareFunction::NotEqual, CompareFunction::GreaterEqual, CompareFunction::Always, 0, 42};
   TriangleGen seeds(31);
   uint32_t scenes = 0;
   for (const Config& cfg : configs) {
@@ -329,9 +329,9 @@ TEST(TileText, TrianglesSharingATileKeepBothDepthRanges) {
   sampler.addressU = sampler.addressV = 1;
   sampler.maxLod = 4000;
   FontFsConstants fragment = {&tex.pow2, &sampler, {1.0f, 1.0f, 1.0f, 1.0f}};
-  AlphaTestConstants blend = {Always, 0.0f};
+  AlphaTestConstants blend = {CompareFunction::Always, 0.0f};
   PipelineState ps = DefaultPipeline();
-  ps.depthCompare = GreaterEqual;
+  ps.depthCompare = CompareFunction::GreaterEqual;
   ps.depthTestEnable = 1;
   ps.fragmentStage = &FontFs;
   ps.fragmentConstants.data = &fragment;

@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-#include "tests/raster/coverage_common.h"
+#include "tests/raster/coverage_harness.h"
 
 namespace {
 

@@ -1,3 +1,6 @@
+// Clock and stopwatch: the counter and millisecond clocks move forward and
+// together, the stopwatch follows them, and the counter-to-microsecond
+// conversion matches exact arithmetic, also above 2^63.
 #include <gtest/gtest.h>
 
 #include <cstdint>

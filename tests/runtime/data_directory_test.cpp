@@ -1,3 +1,5 @@
+// Where the data files go: the program's folder when writable, else
+// XDG_STATE_HOME, else the home folder; failure when none is usable.
 #include "runtime/data_directory.h"
 
 #include <gtest/gtest.h>

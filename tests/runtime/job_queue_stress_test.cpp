@@ -1,3 +1,5 @@
+// Job queue under load: millions of jobs each run once, concurrent
+// submitters lose none, and linked queues share work and stop cleanly.
 #include <gtest/gtest.h>
 
 #include <atomic>

@@ -1,3 +1,6 @@
+// Job queue: inline running on one processor, ring capacity and worker
+// names, submissions larger than the ring, the waiting thread working too,
+// shut-down of sleeping workers and the stack a job may use.
 #include <gtest/gtest.h>
 
 #include <atomic>

@@ -1,3 +1,6 @@
+// Log: console before the file sink is installed, a new file per start,
+// message and path length limits, a deleted file made again, whole lines
+// from two threads; FormatBounded's cut and conversions.
 #include <gtest/gtest.h>
 
 #include <cstdio>

@@ -1,3 +1,5 @@
+// Global allocation under load: blocks made on one thread and freed on
+// another keep their contents.
 #include <gtest/gtest.h>
 
 #include <atomic>

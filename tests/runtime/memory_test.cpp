@@ -1,3 +1,6 @@
+// Global allocation: the lazily made lock, the block layout (raw pointer
+// before the 4-aligned address), sizes that would wrap, repeated
+// initialisation.
 #include <gtest/gtest.h>
 
 #include <atomic>

@@ -1,3 +1,5 @@
+// Semaphores and wait cells under load: ping-pong between two threads and
+// many waiters against many releasers.
 #include <gtest/gtest.h>
 
 #include <atomic>

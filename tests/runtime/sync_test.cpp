@@ -1,3 +1,5 @@
+// Semaphores and wait cells: lock-free fast paths, sleepers woken by exactly
+// enough, 64-bit counts, each wait predicate, and the pumping wait.
 #include <gtest/gtest.h>
 
 #include <atomic>

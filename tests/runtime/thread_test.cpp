@@ -1,3 +1,5 @@
+// Threads: start and join with the entry's result, names, the stack size
+// every thread gets, the processor count and the executable's folder.
 #include <gtest/gtest.h>
 
 #include <atomic>

@@ -1,7 +1,11 @@
 // Drawing of one text batch, written once over a lane type L (four SSE2
-// lanes, or eight AVX2 lanes) and included by the file that defines L; all
-// of it has internal linkage, so the eight-lane copy, compiled for AVX2,
-// can never be picked for the other.
+// lanes, or eight AVX2 lanes). Not a header: a template body that exactly
+// two files include, once each, after defining their lane type in an
+// anonymous namespace and closing it: tile_text.cpp (Lanes4) and
+// tile_text_avx2.cpp (Lanes8, between QV_AVX2_BEGIN and QV_AVX2_END, so
+// every function here is compiled for AVX2 there). Each then instantiates
+// DrawTextBatchLanes<L>. Everything here has internal linkage, so the
+// eight-lane copy can never be picked for the other.
 //
 // L provides: F (the vector), kLanes, Src (a group's sources), Zero, Ones,
 // Set1, Load, Store (aligned), Add, Sub, Mul, Div, Select(mask, a, b), the
@@ -13,8 +17,6 @@
 //
 // Every value is computed with the same operations in the same order as the
 // general path, lane by lane, so the pictures are identical.
-#pragma once
-
 #include <cmath>
 #include <cstring>
 
@@ -32,13 +34,13 @@ struct GroupValues {
 template <class L>
 inline typename L::F DepthPassMask(int32_t func, typename L::F z, typename L::F stored) {
   switch (func) {
-  case Never: return L::Zero();
-  case Always: return L::Ones();
-  case Less: return L::Nge(z, stored);
-  case LessEqual: return L::Ngt(z, stored);
-  case Equal: return L::And(L::Nlt(z, stored), L::Ngt(z, stored));
-  case GreaterEqual: return L::Ge(z, stored);
-  case NotEqual: return L::Or(L::Lt(z, stored), L::Gt(z, stored));
+  case CompareFunction::Never: return L::Zero();
+  case CompareFunction::Always: return L::Ones();
+  case CompareFunction::Less: return L::Nge(z, stored);
+  case CompareFunction::LessEqual: return L::Ngt(z, stored);
+  case CompareFunction::Equal: return L::And(L::Nlt(z, stored), L::Ngt(z, stored));
+  case CompareFunction::GreaterEqual: return L::Ge(z, stored);
+  case CompareFunction::NotEqual: return L::Or(L::Lt(z, stored), L::Gt(z, stored));
   default: return L::Gt(z, stored);
   }
 }
@@ -48,13 +50,13 @@ inline typename L::F DepthPassMask(int32_t func, typename L::F z, typename L::F 
 template <class L>
 inline typename L::F AlphaPassMask(int32_t compare, typename L::F a, typename L::F reference) {
   switch (compare) {
-  case Never: return L::Zero();
-  case Less: return L::Nge(a, reference);
-  case LessEqual: return L::Ngt(a, reference);
-  case Equal: return L::Or(L::Unord(a, reference), L::Eq(a, reference));
-  case Greater: return L::Gt(a, reference);
-  case GreaterEqual: return L::Ge(a, reference);
-  case NotEqual: return L::And(L::Ord(a, reference), L::Neq(a, reference));
+  case CompareFunction::Never: return L::Zero();
+  case CompareFunction::Less: return L::Nge(a, reference);
+  case CompareFunction::LessEqual: return L::Ngt(a, reference);
+  case CompareFunction::Equal: return L::Or(L::Unord(a, reference), L::Eq(a, reference));
+  case CompareFunction::Greater: return L::Gt(a, reference);
+  case CompareFunction::GreaterEqual: return L::Ge(a, reference);
+  case CompareFunction::NotEqual: return L::And(L::Ord(a, reference), L::Neq(a, reference));
   default: return L::Ones();
   }
 }
@@ -117,33 +119,37 @@ void DrawTextBatchLanes(TileContext* t, TextTile* tt, Groups* gs, const Batch* b
       fk && fk->texture && fk->sampler ? SelectSampleBatch(fk->texture, fk->sampler) : nullptr;
   const int32_t readsRho = sample && SampleBatchReadsRho(fk->texture, fk->sampler);
   const AlphaTestConstants* ak = static_cast<const AlphaTestConstants*>(ps->blendConstants.data);
-  const int32_t compare = ak ? ak->compare : Always;
+  const int32_t compare = ak ? ak->compare : CompareFunction::Always;
   const float reference = ak ? ak->reference : 0.0f;
-  bool plain = !readsRho && (compare < Never || compare > NotEqual || compare == Always);
+  bool plain = !readsRho && (compare < CompareFunction::Never || compare > CompareFunction::NotEqual || compare == CompareFunction::Always);
   for (uint32_t k = 0; k < b->count && plain; k++) plain = !b->entry[k].test && b->entry[k].planes.unitW;
-  if (plain) DrawTextBatchBody<L, true>(t, tt, gs, b, depthOn, func, fk, sample, 0, Always, reference);
+  if (plain) DrawTextBatchBody<L, true>(t, tt, gs, b, depthOn, func, fk, sample, 0, CompareFunction::Always, reference);
   else DrawTextBatchBody<L, false>(t, tt, gs, b, depthOn, func, fk, sample, readsRho, compare, reference);
 }
 
-// Pixels a group at a time; lanes outside the coverage are computed too
-// (their values may be anything, they are never used) and masked out before
-// anything is written.
+// Kept inline in the batch drawing whatever its size: its phases pass
+// vectors between them, which must stay in registers.
+#define QV_TEXT_PHASE inline __attribute__((always_inline))
+
+// Phase 1, depth test and interpolation: the groups of the batch's covered
+// pixels, each with the values of the triangle that owns its lanes. Lanes
+// outside the coverage are computed too (their values may be anything,
+// they are never used) and masked out before anything is written. Returns
+// the number of groups.
 template <class L, bool Plain>
-void DrawTextBatchBody(TileContext* t, TextTile* tt, Groups* gs, const Batch* b, int32_t depthOn, int32_t func,
-                       const FontFsConstants* fk, SampleBatchFn sample, int32_t readsRho, int32_t compare,
-                       float referenceValue) {
+QV_TEXT_PHASE uint32_t GatherGroups(TileContext* t, TextTile* tt, Groups* gs, const Batch* b, int32_t depthOn,
+                                    int32_t func, int32_t readsRho) {
   typedef typename L::F F;
   constexpr int32_t W = L::kLanes;
   constexpr uint32_t kAll = (1u << W) - 1;
-  if (Plain) readsRho = 0;
   uint32_t n = 0;
-  for (int32_t y = 0; y < 16; y++) {
+  for (int32_t y = 0; y < kTileSide; y++) {
     const uint32_t bits = b->covered[y];
     if (!bits) continue;
     const float py = (float)(t->tileY + y);
-    for (int32_t g = 0; g < 16 / W; g++) {
+    for (int32_t g = 0; g < kTileSide / W; g++) {
       if (!((bits >> (W * g)) & kAll)) continue;
-      const int32_t i0 = 16 * y + W * g;
+      const int32_t i0 = kTileSide * y + W * g;
       const F px = L::PixelX(t->tileX + W * g);
       GroupValues<L> all = {L::Zero(), L::Zero(), L::Zero(), L::Zero()}, one = all;
       uint32_t live = 0;
@@ -175,16 +181,22 @@ void DrawTextBatchBody(TileContext* t, TextTile* tt, Groups* gs, const Batch* b,
       n++;
     }
   }
-  if (n == 0) return;
+  return n;
+}
 
-  // FontFs: texel times colour (zeros without constants: no texels, colour 0).
-  if (sample) sample(fk->texture, fk->sampler, gs->u, gs->v, gs->rho, W * n, gs->texel);
-  else memset(gs->texel, 0, sizeof(float) * 4 * W * n);
-  const float noColour[4] = {0.0f, 0.0f, 0.0f, 0.0f};
-  const F colour = L::Colour(fk ? fk->colour : noColour);
+// What the blend phase kept, for the tile's depth bounds.
+template <class L>
+struct KeptDepths {
+  uint32_t kept, written;    // pixels kept; of them, first depth writes this pass
+  typename L::F lo, hi, nan; // lane-wise bounds of the written depths, NaN seen
+};
 
-  // AlphaBlendBs, then the depth write of the fragments it kept.
-  const F reference = L::Set1(referenceValue);
+// Phase 3, AlphaBlendBs and the depth write of the fragments it kept.
+template <class L, bool Plain>
+QV_TEXT_PHASE void BlendGroups(TileContext* t, TextTile* tt, const Groups* gs, uint32_t n, int32_t depthOn,
+                               int32_t compare, typename L::F colour, typename L::F reference, KeptDepths<L>* out) {
+  typedef typename L::F F;
+  constexpr int32_t W = L::kLanes;
   uint32_t kept = 0, written = 0;
   F lo = L::Set1(t->tmin), hi = L::Set1(t->tmax), nan = L::Zero();
   for (uint32_t k = 0; k < n; k++) {
@@ -203,21 +215,27 @@ void DrawTextBatchBody(TileContext* t, TextTile* tt, Groups* gs, const Batch* b,
       lo = L::Select(L::And(keep, L::Lt(z, lo)), z, lo);
       hi = L::Select(L::And(keep, L::Gt(z, hi)), z, hi);
       nan = L::Or(nan, L::And(keep, L::Unord(z, z)));
-      uint32_t& unwritten = tt->unwritten[i0 >> 4];
-      const uint32_t shift = i0 & 15;
+      uint32_t& unwritten = tt->unwritten[i0 >> kTileSideBits];
+      const uint32_t shift = i0 & (kTileSide - 1);
       written += L::Count((unwritten >> shift) & mask);
       unwritten &= ~(mask << shift);
     }
   }
-  if (!depthOn || kept == 0) return;
+  *out = KeptDepths<L>{kept, written, lo, hi, nan};
+}
+
+// Phase 4, the tile's depth bounds after the batch's depth writes.
+template <class L>
+QV_TEXT_PHASE void UpdateDepthBounds(TileContext* t, const Batch* b, const KeptDepths<L>& d) {
+  constexpr int32_t W = L::kLanes;
   // A triangle that kept every pixel of the tile (the others of its batch
   // then cover none) leaves exactly its own depths.
   const TileEntry* whole = nullptr;
-  if (kept == 256)
+  if (d.kept == kTilePixels)
     for (uint32_t k = 0; k < b->count && !whole; k++) {
-      uint32_t every = 0xFFFF;
-      for (uint32_t y = 0; y < 16; y++) every &= b->entry[k].rows[y];
-      if (every == 0xFFFF) whole = b->entry[k].te;
+      uint32_t every = kRowBits;
+      for (uint32_t y = 0; y < kTileSide; y++) every &= b->entry[k].rows[y];
+      if (every == kRowBits) whole = b->entry[k].te;
     }
   if (whole) {
     t->unwritten = 0;
@@ -227,22 +245,46 @@ void DrawTextBatchBody(TileContext* t, TextTile* tt, Groups* gs, const Batch* b,
     // Lane by lane, like one pixel after the other (only the sign of a zero
     // can depend on the order, and the tile decisions do not see it).
     alignas(32) float l8[W], h8[W];
-    L::Store(l8, lo);
-    L::Store(h8, hi);
+    L::Store(l8, d.lo);
+    L::Store(h8, d.hi);
     float tmin = l8[0], tmax = h8[0];
     for (int32_t j = 1; j < W; j++) {
       if (l8[j] < tmin) tmin = l8[j];
       if (h8[j] > tmax) tmax = h8[j];
     }
-    t->unwritten -= (int32_t)written;
+    t->unwritten -= (int32_t)d.written;
     t->tmin = tmin;
     t->tmax = tmax;
   }
   // A NaN in the buffer defeats every bound: no more tile-level decisions.
-  if (L::MoveMask(nan)) {
+  if (L::MoveMask(d.nan)) {
     t->tmin = -INFINITY;
     t->tmax = INFINITY;
   }
+}
+
+#undef QV_TEXT_PHASE
+
+// Pixels a group at a time, in the four phases of the two built-in stages.
+template <class L, bool Plain>
+void DrawTextBatchBody(TileContext* t, TextTile* tt, Groups* gs, const Batch* b, int32_t depthOn, int32_t func,
+                       const FontFsConstants* fk, SampleBatchFn sample, int32_t readsRho, int32_t compare,
+                       float referenceValue) {
+  constexpr int32_t W = L::kLanes;
+  if (Plain) readsRho = 0;
+  const uint32_t n = GatherGroups<L, Plain>(t, tt, gs, b, depthOn, func, readsRho);
+  if (n == 0) return;
+
+  // Phase 2, FontFs: texel times colour (zeros without constants: no
+  // texels, colour 0).
+  if (sample) sample(fk->texture, fk->sampler, gs->u, gs->v, gs->rho, W * n, gs->texel);
+  else memset(gs->texel, 0, sizeof(float) * 4 * W * n);
+  const float noColour[4] = {0.0f, 0.0f, 0.0f, 0.0f};
+  KeptDepths<L> kept;
+  BlendGroups<L, Plain>(t, tt, gs, n, depthOn, compare, L::Colour(fk ? fk->colour : noColour), L::Set1(referenceValue),
+                        &kept);
+  if (!depthOn || kept.kept == 0) return;
+  UpdateDepthBounds<L>(t, b, kept);
 }
 
 } // namespace

@@ -5,7 +5,7 @@
 
 #include <cstdio>
 
-#include "tests/raster/coverage_common.h"
+#include "tests/raster/coverage_harness.h"
 
 struct CoverageStats {
   uint64_t triangles = 0;

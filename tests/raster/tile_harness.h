@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "tests/raster/coverage_common.h"
+#include "tests/raster/coverage_harness.h"
 
 // Fragment stage writing the float its constants point at.
 inline PixelRecord** IdFsRun(const void* constants, PixelRecord** first, PixelRecord** end) {

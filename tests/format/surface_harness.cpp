@@ -1,4 +1,4 @@
-#include "tests/format/surface_test_util.h"
+#include "tests/format/surface_harness.h"
 
 #include <cstring>
 
