@@ -11,7 +11,7 @@ namespace {
 
 const float kWhite[4] = {1.0f, 1.0f, 1.0f, 1.0f};
 const float kPink[4] = {1.0f, 0.8f, 0.9f, 1.0f};
-const AlphaTestConstants kBlendConstants = {Always, 0.0f};
+const AlphaTestConstants kBlendConstants = {CompareFunction::Always, 0.0f};
 
 void SetState(int32_t state) {
   g_app.state = state;
@@ -57,8 +57,8 @@ void RecordPreamble() {
   RecordBindColorTarget(c, 0, r.presenter);
   RecordClearDepth(c, &depthClear, 4);
   RecordClearColor(c, 0, colourClear, 4);
-  RecordSetDepthCompare(c, GreaterEqual);
-  RecordSetSortMode(c, 2);
+  RecordSetDepthCompare(c, CompareFunction::GreaterEqual);
+  RecordSetSortMode(c, SortMode::SortNearestFirst);
   RecordBindBlendStage(c, &AlphaBlendBs);
   RecordBindBlendConstants(c, &kBlendConstants);
 }
@@ -336,7 +336,7 @@ int32_t AppUpdate() {
     Print(60, 140, 0, kPink, "ERROR : cannot keep %d fps...orz", RoundedRate());
   }
 
-  EndFrame(&r.context, r.presenter, 5);
+  EndFrame(&r.context, r.presenter, PresentMode::PresentThenLimit);
   ResultsFrameEnded(AppElapsedMicroseconds());
 
   if (r.keyboardEnabled && r.keyboardPresent) {

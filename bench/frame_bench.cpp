@@ -106,7 +106,7 @@ int32_t CreateScene(Scene* s, uint32_t processors) {
   memcpy(s->matrix, m, sizeof(m));
   s->fragment[0] = FontFsConstants{&s->large, &s->sampler, {1.0f, 0.9f, 0.8f, 0.85f}};
   s->fragment[1] = FontFsConstants{&s->small, &s->sampler, {0.7f, 1.0f, 0.6f, 0.9f}};
-  s->blend = AlphaTestConstants{Always, 0.0f};
+  s->blend = AlphaTestConstants{CompareFunction::Always, 0.0f};
   return 0;
 }
 
@@ -136,15 +136,15 @@ void RecordFrame(Scene* s) {
   RecordBindColorTarget(c, 0, &s->presenter.base);
   RecordClearDepth(c, &zero, 4);
   RecordClearColor(c, 0, black, 4);
-  RecordSetDepthCompare(c, GreaterEqual);
-  RecordSetSortMode(c, 2);
+  RecordSetDepthCompare(c, CompareFunction::GreaterEqual);
+  RecordSetSortMode(c, SortMode::SortNearestFirst);
   RecordBindBlendStage(c, &AlphaBlendBs);
   RecordBindBlendConstants(c, &s->blend);
   RecordBindVertexStage(c, &FontVs);
   RecordBindFragmentStage(c, &FontFs);
   RecordSetVertexConstants(c, s->matrix, sizeof(s->matrix), 4);
-  const VertexElement position = {0, 0, 32, AttrFloat32, 4};
-  const VertexElement texture = {0, 16, 32, AttrFloat32, 4};
+  const VertexElement position = {0, 0, 32, AttributeType::AttrFloat32, 4};
+  const VertexElement texture = {0, 16, 32, AttributeType::AttrFloat32, 4};
   uint32_t firstQuad = 0;
   for (size_t d = 0; d < s->drawQuads.size(); ++d) {
     uint32_t n = s->drawQuads[d];
@@ -152,12 +152,12 @@ void RecordFrame(Scene* s) {
     RecordSetVertexStream(c, 0, &s->vertices[size_t(firstQuad) * 4], size_t(n) * 4 * sizeof(Vertex));
     RecordSetVertexElement(c, 0, &position);
     RecordSetVertexElement(c, 1, &texture);
-    RecordSetIndexData(c, 1, &s->indices[size_t(firstQuad) * 6], size_t(n) * 6 * sizeof(uint32_t));
-    RecordSetTopology(c, 4);
+    RecordSetIndexData(c, IndexFormat::Index32, &s->indices[size_t(firstQuad) * 6], size_t(n) * 6 * sizeof(uint32_t));
+    RecordSetTopology(c, Topology::TriangleList);
     RecordDrawIndexed(c, n * 6);
     firstQuad += n;
   }
-  EndFrame(c, &s->presenter.base, 0);
+  EndFrame(c, &s->presenter.base, PresentMode::Immediate);
 }
 
 double Percentile(std::vector<double>* v, double p) {

@@ -83,8 +83,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   RecordSetFragmentConstants(&s_context, &e, 4, 4);
   RecordSetVertexStream(&s_context, 0, &e, 4);
   RecordSetVertexElement(&s_context, 0, &e);
-  RecordSetIndexData(&s_context, 1, &e, 4);
-  RecordSetTopology(&s_context, 4);
+  RecordSetIndexData(&s_context, IndexFormat::Index32, &e, 4);
+  RecordSetTopology(&s_context, Topology::TriangleList);
   RecordDrawIndexed(&s_context, 0);
   RecordFlush(&s_context);
   GfxCommand* record = reinterpret_cast<GfxCommand*>(s->ringBase);

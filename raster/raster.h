@@ -352,11 +352,3 @@ struct DrawSource {
 void DrawIndexedStep(const DrawSource* source, uint32_t indexCount);
 void FlushGeometry(GeometryQueue* queue, const InputState* input, const PipelineState* pipeline);
 
-// ---- Old spellings, until their users switch ------------------------------------
-// app/delay_session.cpp, tests/app/app_harness.cpp and bench/frame_bench.cpp
-// still name these three enumerators without their scope; nothing else may.
-// Remove the block once they say CompareFunction::Always,
-// CompareFunction::GreaterEqual and AttributeType::AttrFloat32.
-constexpr CompareFunction::Value Always = CompareFunction::Always;
-constexpr CompareFunction::Value GreaterEqual = CompareFunction::GreaterEqual;
-constexpr AttributeType::Value AttrFloat32 = AttributeType::AttrFloat32;

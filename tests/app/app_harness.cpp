@@ -147,7 +147,7 @@ std::string AppHarness::LogFile() const {
 Frame AppHarness::Render(const std::vector<RefText>& texts) {
   static const float white[4] = {1, 1, 1, 1};
   static const float pink[4] = {1.0f, 0.8f, 0.9f, 1.0f};
-  static const AlphaTestConstants blend = {Always, 0.0f};
+  static const AlphaTestConstants blend = {CompareFunction::Always, 0.0f};
   AppRuntime& r = g_appRuntime;
   QvGfxContext* c = &r.context;
   const float depthClear = 0.0f;
@@ -158,15 +158,15 @@ Frame AppHarness::Render(const std::vector<RefText>& texts) {
   RecordBindColorTarget(c, 0, r.presenter);
   RecordClearDepth(c, &depthClear, 4);
   RecordClearColor(c, 0, colourClear, 4);
-  RecordSetDepthCompare(c, GreaterEqual);
-  RecordSetSortMode(c, 2);
+  RecordSetDepthCompare(c, CompareFunction::GreaterEqual);
+  RecordSetSortMode(c, SortMode::SortNearestFirst);
   RecordBindBlendStage(c, &AlphaBlendBs);
   RecordBindBlendConstants(c, &blend);
   for (const RefText& t : texts) {
     const float position[4] = {t.x, t.y, t.depth, 1.0f};
     PrintText(c, position, t.pink ? pink : white, "%s", t.text.c_str());
   }
-  EndFrame(c, r.presenter, 0);
+  EndFrame(c, r.presenter, PresentMode::Immediate);
   return Copy(HeadlessLastFrame());
 }
 

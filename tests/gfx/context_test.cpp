@@ -84,7 +84,7 @@ class ContextTest : public ::testing::Test {
     RecordClearDepth(context, &zero, 4);
     RecordClearColor(context, 0, black, 4);
     RecordSetDepthCompare(context, CompareFunction::GreaterEqual);
-    RecordSetSortMode(context, 2);
+    RecordSetSortMode(context, SortMode::SortNearestFirst);
     RecordBindBlendStage(context, &AlphaBlendBs);
     RecordBindBlendConstants(context, BlendConstantsOfPreamble());
   }
@@ -205,7 +205,7 @@ TEST_F(ContextTest, ZeroSizedViewportDrawsNothing) {
   EXPECT_EQ(p.render.viewportWidth, 0);
   EXPECT_EQ(p.render.tileFirst, p.render.tileEnd);
   EXPECT_EQ(p.binsPhase, kBinsClosed);
-  EndFrame(context, &presenter.base, 5);
+  EndFrame(context, &presenter.base, PresentMode::PresentThenLimit);
 }
 
 TEST_F(ContextTest, DepthRangeNumbers) {
@@ -246,7 +246,7 @@ TEST_F(ContextTest, RedundantStateCommandsNeitherFlushNorSnapshot) {
   RecordBindDepthTarget(context, &depth);
   RecordBindColorTarget(context, 0, &presenter.base);
   RecordSetDepthCompare(context, CompareFunction::GreaterEqual);
-  RecordSetSortMode(context, 2);
+  RecordSetSortMode(context, SortMode::SortNearestFirst);
   RecordBindBlendStage(context, &AlphaBlendBs);
   RecordBindBlendConstants(context, BlendConstantsOfPreamble());
   RecordSetVertexElement(context, 0, &e);
@@ -323,7 +323,7 @@ TEST_F(ContextTest, RebindingTheSameColourTargetKeepsThePendingClear) {
   RecordBindColorTarget(context, 0, &presenter.base);
   Probe b;
   RecordProbe(context, &b);
-  EndFrame(context, &presenter.base, 5);
+  EndFrame(context, &presenter.base, PresentMode::PresentThenLimit);
   EXPECT_EQ(a.render.colorClearState[0], kClearPending);
   EXPECT_EQ(b.render.colorClearState[0], kClearPending);
   EXPECT_EQ(b.uploadCurrent, a.uploadCurrent);
@@ -344,7 +344,7 @@ TEST_F(ContextTest, ClearOfAHalfSizedViewportRunsItsTiles) {
   Probe p = TakeProbe();
   EXPECT_EQ(p.tileJobCount, 300u); // 20 x 15 tiles of the 512 walked
   EXPECT_EQ(p.render.colorClearState[0], kClearNone);
-  EndFrame(context, &presenter.base, 5);
+  EndFrame(context, &presenter.base, PresentMode::PresentThenLimit);
   const uint8_t* f = MemoryPresenterFrame(&presenter, 0);
   ASSERT_NE(f, nullptr);
   for (uint32_t y = 0; y < 480; y += 1) {
@@ -451,7 +451,7 @@ TEST(Context, FramesReachThePresenterInOrder) {
     RecordSetViewport(c, 0, 0, 640, 480);
     RecordBindColorTarget(c, 0, &presenter.base);
     RecordClearColor(c, 0, colour, 4);
-    EndFrame(c, &presenter.base, 5);
+    EndFrame(c, &presenter.base, PresentMode::PresentThenLimit);
     // EndFrame returns only once the frame has been presented.
     ASSERT_EQ(MemoryPresenterPresentedCount(&presenter), frame + 1);
     EXPECT_EQ(c->stream.frameDone.value.load(), int32_t(frame + 1));

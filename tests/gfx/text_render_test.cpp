@@ -94,14 +94,14 @@ void RenderAndCompare(const std::vector<Printed>& lines) {
   RecordClearDepth(c, &zero, 4);
   RecordClearColor(c, 0, black, 4);
   RecordSetDepthCompare(c, CompareFunction::GreaterEqual);
-  RecordSetSortMode(c, 2);
+  RecordSetSortMode(c, SortMode::SortNearestFirst);
   RecordBindBlendStage(c, &AlphaBlendBs);
   RecordBindBlendConstants(c, &kAlways);
   for (const Printed& p : lines) {
     const float position[4] = {p.x, p.y, p.depth, 1.0f};
     EXPECT_EQ(PrintText(c, position, p.colour, "%s", p.text), 0);
   }
-  EndFrame(c, &presenter.base, 5);
+  EndFrame(c, &presenter.base, PresentMode::PresentThenLimit);
   const uint8_t* frame = MemoryPresenterFrame(&presenter, 0);
   ASSERT_NE(frame, nullptr);
 

@@ -117,7 +117,7 @@ struct Fixture {
     RecordClearDepth(c, &kDepthClear, 4);
     RecordClearColor(c, 0, kClearBgra, 4);
     RecordSetDepthCompare(c, CompareFunction::GreaterEqual);
-    RecordSetSortMode(c, 2);
+    RecordSetSortMode(c, SortMode::SortNearestFirst);
     RecordBindBlendStage(c, &AlphaBlendBs);
     RecordBindBlendConstants(c, &blend);
     RecordBindVertexStage(c, &FontVs);
@@ -154,7 +154,7 @@ struct Fixture {
       RecordSetTopology(c, Topology::TriangleList);
       RecordDrawIndexed(c, uint32_t(indices[d].size()));
     }
-    EndFrame(c, &presenter.base, 0);
+    EndFrame(c, &presenter.base, PresentMode::Immediate);
   }
 };
 
