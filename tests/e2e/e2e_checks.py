@@ -7,7 +7,8 @@
       share of right steps;
   e2e_checks.py record <log> <results csv> <platform>
       the results record holds the header and one row per step line of the
-      log, of one run at delay 2 on this platform, judged as the log says;
+      log, of one run at delay 2 and 60 Hz on this platform without a
+      participant, judged as the log says;
   e2e_checks.py followup <log> <n> <current> <was> <width> <height>
       the log holds n window-state follow-ups, the n-th found the swap
       chain fullscreen or not (current), the presenter's last state (was)
@@ -61,7 +62,9 @@ def steps(log):
 
 
 HEADER = ("run_started,platform,delay_frames,step,delayed,submitted,correct,flips,step_frames,"
-          "late_frames,max_interval_ms")
+          "late_frames,max_interval_ms,frame_us,input,procedure,participant")
+INPUTS = {"none", "keys", "joystick", "keys+joystick", "mouse", "keys+mouse", "joystick+mouse",
+          "keys+joystick+mouse"}
 
 
 def record(log, csv, platform):
@@ -78,9 +81,10 @@ def record(log, csv, platform):
     names = set(r[0] for r in rows)
     bad = []
     for i, r in enumerate(rows):
-        if len(r) != 11 or r[1] != platform or r[2] != "2" or r[3] != str(i) or r[4] not in "AB" \
+        if len(r) != 15 or r[1] != platform or r[2] != "2" or r[3] != str(i) or r[4] not in "AB" \
                 or r[5] not in "AB" or r[6] != ("1" if r[4] == r[5] else "0") \
-                or not all(f.isdigit() for f in r[7:10]) or not re.match(r"^\d+\.\d{3}$", r[10]):
+                or not all(f.isdigit() for f in r[7:10]) or not re.match(r"^\d+\.\d{3}$", r[10]) \
+                or r[11] != "16666" or r[12] not in INPUTS or r[13] != "fixed" or r[14] != "":
             bad.append(r)
     if len(rows) != 20 or [r[6] for r in rows] != judged or bad or len(names) != 1 \
             or not re.match(r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d$", rows[0][0]):
