@@ -1,10 +1,11 @@
-// Program entry on Windows: console, DPI awareness, working directory, the
+// Program entry on Windows: options, console, DPI awareness, working directory, the
 // main window, the platform devices, and the application's frame loop.
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
 
 #include "app/app.h"
+#include "app/options.h"
 #include "app/platform_win32.h"
 #include "present/d3d12_win32.h"
 #include "runtime/runtime.h"
@@ -67,54 +68,87 @@ void DrainUntilQuit() {
   }
 }
 
-char* CopyCommandLine(const char* commandLine) {
-  uint64_t length = commandLine ? strlen(commandLine) : 0;
-  char* copy = static_cast<char*>(MemAlloc(length + 1));
-  if (copy) {
-    if (length) memcpy(copy, commandLine, length);
-    copy[length] = 0;
-  }
-  return copy;
-}
-
-// "--version" alone on the command line (blanks around it allowed).
-bool AsksForVersion(const char* commandLine) {
-  if (!commandLine) return false;
-  while (*commandLine == ' ' || *commandLine == '\t') ++commandLine;
-  const char kOption[] = "--version";
-  if (strncmp(commandLine, kOption, sizeof(kOption) - 1) != 0) return false;
-  for (const char* c = commandLine + sizeof(kOption) - 1; *c; ++c)
-    if (*c != ' ' && *c != '\t') return false;
-  return true;
-}
-
 // A GUI program has no console of its own: the text goes to the standard
-// output it was given (a pipe, a file, Wine's terminal) or else to the
-// console of the shell that started it.
-void PrintVersion() {
-  HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
-  if (out == nullptr || out == INVALID_HANDLE_VALUE) {
-    if (AttachConsole(ATTACH_PARENT_PROCESS)) {
-      FILE* stream = freopen("conout$", "w", stdout);
-      (void)stream;
-    }
+// stream it was given (a pipe, a file, Wine's terminal), else to the console
+// of the shell that started it, else (started from Explorer) to a console
+// opened for it. 1 when one was opened.
+int32_t ReachConsole(DWORD which, FILE* stream) {
+  HANDLE handle = GetStdHandle(which);
+  if (handle != nullptr && handle != INVALID_HANDLE_VALUE) return 0;
+  int32_t opened = 0;
+  if (!AttachConsole(ATTACH_PARENT_PROCESS)) {
+    if (!AllocConsole()) return 0;
+    opened = 1;
   }
-  printf("qvdelay %s\n", QV_VERSION_STRING);
-  fflush(stdout);
+  FILE* reopened = freopen("conout$", "w", stream);
+  (void)reopened;
+  return opened;
+}
+
+// A console opened for the text closes with the process: it stays until a
+// key is pressed, at most kHoldMillis, so the text can be read.
+constexpr DWORD kHoldMillis = 30000;
+
+void HoldOpenedConsole(FILE* stream) {
+  fprintf(stream, "\n(press a key to close this window)\n");
+  fflush(stream);
+  HANDLE input = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                             OPEN_EXISTING, 0, nullptr);
+  if (input == INVALID_HANDLE_VALUE) return;
+  FlushConsoleInputBuffer(input);
+  DWORD start = GetTickCount();
+  for (;;) {
+    DWORD spent = GetTickCount() - start;
+    if (spent >= kHoldMillis || WaitForSingleObject(input, kHoldMillis - spent) != WAIT_OBJECT_0) break;
+    INPUT_RECORD record;
+    DWORD read = 0;
+    if (!ReadConsoleInputA(input, &record, 1, &read)) break;
+    if (read == 1 && record.EventType == KEY_EVENT && record.Event.KeyEvent.bKeyDown) break;
+  }
+  CloseHandle(input);
+}
+
+// --help, --version and a bad command line end here, before the window, the
+// console for the log or any log line. 0 when the program goes on.
+int32_t HandleCommandLine(int argc, char** argv, AppOptions* options, int32_t* exitCode) {
+  AppOptionsDefault(options);
+  char error[256];
+  int next = argc;
+  int32_t bad = argv == nullptr ? 0 : ParseAppOptions(argc, argv, 1, options, &next, error, sizeof(error)) != kOptionsOk;
+  if (!bad && argv != nullptr && next < argc) {
+    FormatBounded(error, sizeof(error), "%s: unexpected argument (see --help)", argv[next]);
+    bad = 1;
+  }
+  if (!bad && !options->help && !options->version) return 0;
+  FILE* stream = bad ? stderr : stdout;
+  int32_t opened = ReachConsole(bad ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE, stream);
+  if (bad) {
+    fprintf(stream, "qvdelay: %s\n", error);
+    *exitCode = kOptionsBad;
+  } else if (options->help) {
+    PrintAppOptionsHelp(stream, "usage: qvdelay [options]");
+    *exitCode = 0;
+  } else {
+    fprintf(stream, "qvdelay %s\n", QV_VERSION_STRING);
+    *exitCode = 0;
+  }
+  fflush(stream);
+  if (opened) HoldOpenedConsole(stream);
+  return 1;
 }
 
 } // namespace
 
 int32_t AppMain(HINSTANCE instance, HINSTANCE previous, const char* commandLine, int showCommand) {
-  if (AsksForVersion(commandLine)) {
-    PrintVersion();
-    return 0;
-  }
+  // The options come from the C runtime's argv (quoting rules of Windows).
+  AppOptions options;
+  int32_t exitCode = 0;
+  if (HandleCommandLine(__argc, __argv, &options, &exitCode)) return exitCode;
+  AppSetOptions(&options);
   g_win32App.instance = instance;
   SetDpiAwareness();
   OpenConsole();
   MemInitialize();
-  char* commandLineCopy = CopyCommandLine(commandLine); // kept only; there are no options
   EnterExecutableDirectory();
 
   WNDCLASSEXA wc;
@@ -160,7 +194,6 @@ int32_t AppMain(HINSTANCE instance, HINSTANCE previous, const char* commandLine,
   DrainUntilQuit();
   g_win32Platform.DevicesRelease();
 
-  MemFree(commandLineCopy);
   MemFinalize();
   return result;
 }

@@ -116,6 +116,7 @@ void ReleaseAllDevices() {
     }
     g_devices.deviceCounts[c] = 0;
   }
+  MouseReleaseWin32();
   // The configured keyboard and joystick were entries of the table.
   g_devices.pDirectInputKeyboard = nullptr;
   g_devices.pDirectInputJoystick = nullptr;

@@ -34,13 +34,15 @@ struct DeviceState {
   // Configured by the keyboard and joystick set-up.
   IDirectInputDevice8A* pDirectInputKeyboard;
   IDirectInputDevice8A* pDirectInputJoystick;
+  // Made from GUID_SysMouse by the mouse set-up; not an entry of the table.
+  IDirectInputDevice8A* pDirectInputMouse;
 };
 
 extern DeviceState g_devices;
 
 // Desktop composition, sound objects, DirectInput object and enumeration.
 void DevicesSetupWin32(HINSTANCE instance, HWND window);
-// Every device object of every class; counts back to 0.
+// Every device object of every class and the mouse; counts back to 0.
 void ReleaseAllDevices();
 // ReleaseAllDevices, then the DirectInput and DirectSound objects.
 void DevicesReleaseWin32();
@@ -61,3 +63,11 @@ int32_t KeyboardSetupWin32();
 int32_t KeyboardReadWin32(uint8_t* state256);
 int32_t JoystickSetupWin32();
 int32_t JoystickReadWin32(JoystickState* state);
+
+// The system mouse, when the enumeration found a pointer: 0 usable, 7 none
+// (nothing logged) or a failed step. Reads give the counts since the last
+// read; a failed read re-acquires, returns 1 and motion 0.
+int32_t MouseSetupWin32();
+int32_t MouseReadWin32(int32_t* dx, int32_t* dy);
+// Unacquires and releases the mouse (also done by ReleaseAllDevices).
+void MouseReleaseWin32();

@@ -485,6 +485,60 @@ void PrimeFrame() {
   MapCurrentUploadBuffer();
 }
 
+// The refresh rate a display device runs at now; 0 unknown (0 and 1 mean
+// the hardware's default).
+double DeviceCurrentRate(const wchar_t* device) {
+  DEVMODEW mode;
+  memset(&mode, 0, sizeof(mode));
+  mode.dmSize = sizeof(mode);
+  if (!EnumDisplaySettingsW(device, ENUM_CURRENT_SETTINGS, &mode) || mode.dmDisplayFrequency <= 1) return 0.0;
+  return static_cast<double>(mode.dmDisplayFrequency);
+}
+
+double OutputCurrentRate() {
+  DXGI_OUTPUT_DESC desc;
+  if (!pDxgiOutput || FAILED(pDxgiOutput->GetDesc(&desc))) return 0.0;
+  return DeviceCurrentRate(desc.DeviceName);
+}
+
+// The output's mode closest to the desktop size at hz: a rate the display
+// lacks would make the follow-up's ResizeTarget fail on every frame. The
+// mode's own rate (143.98 for 144, say) when one is found, else hz.
+double ClosestModeRate(double hz) {
+  DXGI_OUTPUT_DESC output;
+  if (!pDxgiOutput || FAILED(pDxgiOutput->GetDesc(&output))) return hz;
+  DXGI_MODE_DESC want;
+  memset(&want, 0, sizeof(want));
+  want.Width = static_cast<UINT>(output.DesktopCoordinates.right - output.DesktopCoordinates.left);
+  want.Height = static_cast<UINT>(output.DesktopCoordinates.bottom - output.DesktopCoordinates.top);
+  want.RefreshRate.Numerator = static_cast<UINT>(hz * 1000.0 + 0.5);
+  want.RefreshRate.Denominator = 1000;
+  want.Format = DXGI_FORMAT_B8G8R8A8_UNORM;
+  DXGI_MODE_DESC found;
+  memset(&found, 0, sizeof(found));
+  if (FAILED(pDxgiOutput->FindClosestMatchingMode(&want, &found, nullptr)) || found.RefreshRate.Denominator == 0 ||
+      found.RefreshRate.Numerator == 0)
+    return hz;
+  return static_cast<double>(found.RefreshRate.Numerator) / static_cast<double>(found.RefreshRate.Denominator);
+}
+
+// The rate the display really runs at once fullscreen is set up: the
+// output's current mode, or in a window the monitor the window is on.
+double RealDisplayRate(double asked) {
+  double hz = 0.0;
+  if (m.bFullScreen) {
+    hz = OutputCurrentRate();
+  } else {
+    MONITORINFOEXW monitor;
+    memset(&monitor, 0, sizeof(monitor));
+    monitor.cbSize = sizeof(monitor);
+    if (GetMonitorInfoW(MonitorFromWindow(m.window, MONITOR_DEFAULTTONEAREST), &monitor))
+      hz = DeviceCurrentRate(monitor.szDevice);
+  }
+  // Unknown in fullscreen: the mode the switch asked for.
+  return hz > 0.0 || !m.bFullScreen ? hz : asked;
+}
+
 } // namespace
 
 void d3d12::ReadPresenterFaults(PresenterFaults* faults) {
@@ -551,12 +605,25 @@ int32_t d3d12::PresenterInitializeWin32(Presenter** presenter, HWND window) {
 
   m.refreshRate = kDefaultRefreshRate;
   m.bDirty = 1;
+  // With a rate asked for, the first follow-up's ResizeTarget (in the
+  // priming frames) asks the fullscreen mode for it; without, 60 Hz as always.
+  int32_t rateRequested = DisplayRateRequested();
+  if (rateRequested) m.refreshRate = ClosestModeRate(DisplayRateToAsk(OutputCurrentRate()));
   if (!m.bFullScreen && SUCCEEDED(s_pDxgiSwapChain->SetFullscreenState(TRUE, pDxgiOutput))) m.bFullScreen = 1;
 
   memset(m.slots, 0, sizeof(m.slots));
   m.currentSlot = 0;
   MapCurrentUploadBuffer();
   for (uint32_t i = 0; i < 2; i++) PrimeFrame();
+  if (rateRequested) {
+    double real = RealDisplayRate(m.refreshRate);
+    double hz = DisplayRateChoose(real, m.bFullScreen);
+    LogPrintf("Display rate: mode asked %.2f Hz, display %.2f Hz, fullscreen %d, running at %.2f Hz\n", m.refreshRate,
+              real, m.bFullScreen, hz);
+    m.refreshRate = hz;
+    SetRunningRate(hz);
+    FrameLimiterInit(&m.limiter, hz, nullptr, nullptr, nullptr);
+  }
   m.initialized = 1;
   *presenter = &m.base;
   return 0;

@@ -13,7 +13,13 @@
 #   7. with tearing taken as unsupported, Alt+Enter switches fullscreen ->
 #      window -> fullscreen, the focus goes to another window and back, and a
 #      last Alt+Enter: every switch followed up on the render thread without a
-#      hang, and the picture right after each one.
+#      hang, and the picture right after each one;
+#   8. the mouse: relative X motion during a step moves the marker, and the
+#      step's record row names the mouse;
+#   9. --help prints the options and exits 0; bad command lines exit 2 with
+#      a message and write no log;
+#  10. --rate 144: the log says what the display runs at, the presents and
+#      the record's frame_us follow the rate run at.
 # Wine 8's vkd3d 1.6 registers shader-visible descriptor heaps only when the
 # Vulkan driver has VK_EXT_descriptor_indexing (lavapipe from Mesa 22.3 has
 # not) and then refuses every descriptor table, so the picture stays black.
@@ -217,14 +223,16 @@ DEFEOF
 fi
 
 # ---- Helpers -----------------------------------------------------------------------
-# start_app <name> [VAR=value...]: runs the copy; Wine's traces of the
-# swap chain's presents (with timestamps) go to <name>.trace.
+# start_app <name> [VAR=value...]: runs the copy with the arguments in
+# app_args; Wine's traces of the swap chain's presents (with timestamps) go
+# to <name>.trace.
+app_args=()
 start_app() {
   local name=$1
   shift
   rm -f "$log"
   (cd "$work/app" && env "$@" WINEDEBUG=err+all,trace+dxgi,+timestamp \
-     "$wine" ./qvdelay.exe >"$work/$name.console" 2>"$work/$name.trace") &
+     "$wine" ./qvdelay.exe ${app_args[@]+"${app_args[@]}"} >"$work/$name.console" 2>"$work/$name.trace") &
   app_pid=$!
 }
 # wait_ready: AppInitialize has finished (keyboard set up), the window exists
@@ -378,6 +386,10 @@ want = [
     "m.pDirectInputKeyboard->SetCooperativeLevel ... OK.\n",
     "m.pDirectInputKeyboard->SetProperty ... OK.\n",
     "m.pDirectInputKeyboard->Acquire ... ",
+    "pDirectInputObject->CreateDevice (GUID_SysMouse) ... OK.\n",
+    "m.pDirectInputMouse->SetDataFormat ... OK.\n",
+    "m.pDirectInputMouse->SetCooperativeLevel ... OK.\n",
+    "m.pDirectInputMouse->Acquire ... ",
 ]
 sys.exit(e2e_checks.order(sys.argv[1], "start-up log in order, fullscreen 1280x1024 followed up before the first frame", want))
 PYEOF
@@ -723,7 +735,144 @@ PYEOF
 else
   fail "notearing: the run did not start"; cat "$log"
 fi
+
+# ---- 8: the mouse -------------------------------------------------------------------------
+# Ten relative moves of (20, 10) pixels over a few frames while a step runs.
+# Wine's DirectInput mouse turns X motion into counts its own way (not one
+# count a pixel), so the marker must have moved right and down in that
+# proportion, by some units; 0.1 unit a count, 4 screen pixels a unit.
+# submit_step <n>: Enter until the log has n step lines.
+submit_step() {
+  local attempt
+  for attempt in 1 2 3 4 5; do
+    press Return 0.3
+    for _ in $(seq 20); do
+      [ "$(grep -c -E '^[0-9]{2}/20 : ' "$log")" -ge "$1" ] && return 0
+      sleep 0.1
+    done
+  done
+  return 1
+}
+# marker <png>: "x y pixels" of the marker's pink text, or nothing.
+marker() {
+  convert "$1" -depth 8 rgb:- | python3 -c '
+import sys
+raw = sys.stdin.buffer.read()
+xs = ys = n = 0
+for i in range(0, len(raw), 3):
+    if raw[i] == 255 and raw[i + 1] == 204 and raw[i + 2] == 229:
+        p = i // 3
+        xs += p % 1280; ys += p // 1280; n += 1
+if n:
+    print("%d %d %d" % (round(xs / n), round(ys / n), n))'
+}
+rm -f "$work/app/qvdelay_results.csv"
+start_app mouse "${shim_env[@]}"
+if wait_ready; then
+  press 2
+  sleep 0.5
+  import -window root "$work/mouse0.png"
+  for _ in $(seq 10); do
+    xdotool mousemove_relative -- 20 10
+    sleep 0.05
+  done
+  sleep 0.5
+  import -window root "$work/mouse1.png"
+  submit_step 1
+  press Escape
+  wait_app 30
+  rc=$?
+  if texture_bound "$work/mouse.trace"; then
+    read -r x0 y0 n0 <<<"$(marker "$work/mouse0.png")"
+    read -r x1 y1 n1 <<<"$(marker "$work/mouse1.png")"
+    dx=$((${x1:-0} - ${x0:-0}))
+    dy=$((${y1:-0} - ${y0:-0}))
+    # Right and down as 2 : 1, at least 40 counts across.
+    if [ -n "${n0:-}" ] && [ "${n0:-}" = "${n1:-}" ] && [ "$dx" -ge 16 ] && [ "$dy" -ge 8 ] &&
+      [ $((dx - 2 * dy)) -ge -4 ] && [ $((dx - 2 * dy)) -le 4 ]; then
+      pass "the marker followed the mouse: ($x0,$y0) -> ($x1,$y1) screen pixels, $((dx * 10 / 4)),$((dy * 10 / 4)) counts for 200,100 pixels of X motion"
+    else
+      fail "the marker did not follow the mouse: (${x0:-},${y0:-}) -> (${x1:-},${y1:-}), ${n0:-0}/${n1:-0} marker pixels"
+    fi
+  else
+    echo "NOTE: no frame texture: the marker's motion is read from the record only"
+  fi
+  python3 - "$work/app/qvdelay_results.csv" "$rc" <<'PYEOF' || failures=$((failures + 1))
+import sys
+rows = [l.split(",") for l in open(sys.argv[1]).read().splitlines()[1:]]
+if int(sys.argv[2]) != 0 or len(rows) != 1 or len(rows[0]) != 15 or "mouse" not in rows[0][12].split("+"):
+    print("FAIL: mouse step: exit code %s, record rows %s" % (sys.argv[2], rows)); sys.exit(1)
+print("ok: the mouse step's record row has input %s, exit code 0" % rows[0][12])
+PYEOF
+else
+  fail "mouse run did not start"; cat "$log"
+fi
 rm -f "$work/app/d3d12.dll"
+
+# ---- 9: the command line --------------------------------------------------------------------
+# --help and bad command lines answer before any window or log.
+rm -f "$log"
+# The C runtime writes text with "\r\n" line ends.
+(cd "$work/app" && "$wine" ./qvdelay.exe --help 2>"$work/help.err" | tr -d '\r' >"$work/help.out"; exit "${PIPESTATUS[0]}")
+rc=$?
+if [ "$rc" -eq 0 ] && [ ! -e "$log" ] && head -n 1 "$work/help.out" | grep -q -x "usage: qvdelay \[options\]" &&
+  [ "$(grep -c -E '^  --(rate HZ|rate native|mouse-scale F|participant NAME|version|help) ' "$work/help.out")" -eq 6 ]; then
+  pass "--help: the six options on standard output, exit code 0, no log"
+else
+  fail "--help: exit code $rc, log $([ -e "$log" ] && echo written || echo none), output: $(cat "$work/help.out")"
+fi
+for bad in "--rate 5|--rate 5: out of range" "--rate|--rate: needs a value" "--participant a,b|--participant a,b: a name" \
+  "--mouse-scale x|--mouse-scale x: not a number" "--fast|--fast: unknown option" "extra|extra: unexpected argument"; do
+  words=${bad%%|*}
+  want=${bad#*|}
+  # shellcheck disable=SC2086 # the words are the arguments
+  (cd "$work/app" && "$wine" ./qvdelay.exe $words >"$work/bad.out" 2>"$work/bad.raw")
+  rc=$?
+  tr -d '\r' <"$work/bad.raw" >"$work/bad.err"
+  if [ "$rc" -eq 2 ] && [ ! -e "$log" ] && [ ! -s "$work/bad.out" ] && grep -q -F "qvdelay: $want" "$work/bad.err" &&
+    [ "$(wc -l <"$work/bad.err")" -eq 1 ]; then
+    pass "qvdelay.exe $words: exit code 2, \"$(cat "$work/bad.err")\", no log"
+  else
+    fail "qvdelay.exe $words: exit code $rc, log $([ -e "$log" ] && echo written || echo none), stderr: $(cat "$work/bad.err")"
+  fi
+done
+
+# ---- 10: --rate 144 ----------------------------------------------------------------------------
+# The fullscreen mode is asked for at the display's rate closest to 144 Hz;
+# the program runs at what the display then runs at, never faster.
+rm -f "$work/app/qvdelay_results.csv"
+app_args=(--rate 144 --participant wine-e2e)
+start_app rate144
+app_args=()
+if wait_ready; then
+  press 2
+  before=$(presents "$work/rate144.trace" | wc -l)
+  sleep 2
+  after=$(presents "$work/rate144.trace" | wc -l)
+  submit_step 1
+  press Escape
+  wait_app 30
+  rc=$?
+  python3 - "$log" "$work/app/qvdelay_results.csv" "$rc" "$((after - before))" <<'PYEOF' || failures=$((failures + 1))
+import re, sys
+log, rc, frames = open(sys.argv[1]).read(), int(sys.argv[3]), int(sys.argv[4])
+rows = [l.split(",") for l in open(sys.argv[2]).read().splitlines()[1:]]
+m = re.findall(r"^Display rate: mode asked ([0-9.]+) Hz, display ([0-9.]+) Hz, fullscreen (\d), running at ([0-9.]+) Hz$",
+               log, re.M)
+if rc != 0 or len(m) != 1 or len(rows) != 1:
+    print("FAIL: --rate 144: exit code %d, rate lines %s, rows %s" % (rc, m, rows)); sys.exit(1)
+asked, display, full, running = float(m[0][0]), float(m[0][1]), m[0][2], float(m[0][3])
+said = "not at the 144.00 Hz asked for: running at %.2f Hz" % running in log
+ok = running <= 144.5 and (display == 0 or abs(running - display) <= 0.5) and (abs(running - 144) <= 0.5 or said) \
+    and rows[0][11] == str(int(1e6 / running)) and rows[0][14] == "wine-e2e" and abs(frames - 2 * running) <= 0.15 * 2 * running
+if not ok:
+    print("FAIL: --rate 144: %s; %d presents in 2 s; row %s" % (m[0], frames, rows[0])); sys.exit(1)
+print("ok: --rate 144: mode asked at %.2f Hz, the display runs at %.2f Hz, running at %.2f Hz (%d presents in 2 s, "
+      "frame_us %s, participant %s)" % (asked, display, running, frames, rows[0][11], rows[0][14]))
+PYEOF
+else
+  fail "--rate 144 run did not start"; cat "$log"
+fi
 
 # ---- 5: a folder whose name has no form in the system code page -------------------------
 # The log (and the results record) go beside the program, not into the

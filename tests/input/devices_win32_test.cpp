@@ -169,6 +169,8 @@ struct FakeInput {
   std::vector<DWORD> enumFlags;
   int creations;
   int callbacksAfterStop;
+  std::vector<GUID> created;      // the GUID of each creation
+  HRESULT madeResults[kDeviceSlots]; // scripted results of every device made
   FakeDevice devices[64];
 };
 
@@ -176,6 +178,7 @@ int ClassIndex(DWORD deviceClass) { return deviceClass == DI8DEVCLASS_GAMECTRL ?
 
 HRESULT WINAPI FakeCreateDevice(FakeInput* self, const GUID* guid, IDirectInputDevice8A** out, IUnknown*) {
   int n = self->creations++;
+  self->created.push_back(*guid);
   for (int f : self->failingCreations) {
     if (f == n) {
       *out = nullptr;
@@ -183,6 +186,7 @@ HRESULT WINAPI FakeCreateDevice(FakeInput* self, const GUID* guid, IDirectInputD
     }
   }
   InitDevice(&self->devices[n]);
+  memcpy(self->devices[n].results, self->madeResults, sizeof(self->madeResults));
   *out = AsDevice(&self->devices[n]);
   return DI_OK;
 }
@@ -219,6 +223,7 @@ protected:
     input.vtable = InputVtable();
     input.creations = 0;
     input.callbacksAfterStop = 0;
+    memset(input.madeResults, 0, sizeof(input.madeResults));
     g_devices.pDirectInputObject = reinterpret_cast<IDirectInput8A*>(&input);
     g_devices.window = reinterpret_cast<HWND>(0x1234);
   }
@@ -429,6 +434,74 @@ TEST_F(DeviceSetupTest, JoystickFailingStepMeansNoJoystick) {
   EXPECT_EQ(g_devices.pDirectInputJoystick, nullptr);
   JoystickState state;
   EXPECT_EQ(JoystickReadWin32(&state), 1); // never read
+}
+
+// ---- Mouse -----------------------------------------------------------------------------------
+TEST_F(DeviceSetupTest, MouseIsTheSystemMouseReadAsRelativeCounts) {
+  LogCapture capture;
+  int32_t dx = 9, dy = 9;
+  EXPECT_EQ(MouseSetupWin32(), 7); // no pointer enumerated: nothing made or logged
+  EXPECT_EQ(g_log, "");
+  EXPECT_EQ(input.creations, 0);
+  EXPECT_EQ(MouseReadWin32(&dx, &dy), 1);
+  EXPECT_EQ(dx, 0);
+  EXPECT_EQ(dy, 0);
+
+  Attach(kClassPointer);
+  input.madeResults[kAcquire] = DIERR_OTHERAPPHASPRIO; // in the background: still usable
+  EXPECT_EQ(MouseSetupWin32(), 0);
+  EXPECT_EQ(g_log, "pDirectInputObject->CreateDevice (GUID_SysMouse) ... OK.\n"
+                   "m.pDirectInputMouse->SetDataFormat ... OK.\n"
+                   "m.pDirectInputMouse->SetCooperativeLevel ... OK.\n"
+                   "m.pDirectInputMouse->Acquire ... failed. result=0x80070005 []\n");
+  ASSERT_EQ(input.created.size(), 1u);
+  EXPECT_TRUE(IsEqualGUID(input.created[0], GUID_SysMouse));
+  FakeDevice& mouse = input.devices[0];
+  EXPECT_EQ(mouse.dataFormat, &c_dfDIMouse2);
+  EXPECT_EQ(mouse.cooperativeFlags, static_cast<DWORD>(DISCL_NONEXCLUSIVE | DISCL_FOREGROUND));
+  EXPECT_EQ(mouse.cooperativeWindow, g_devices.window);
+
+  mouse.order.clear();
+  mouse.state.lX = 12;
+  mouse.state.lY = -7;
+  EXPECT_EQ(MouseReadWin32(&dx, &dy), 0);
+  EXPECT_EQ(dx, 12);
+  EXPECT_EQ(dy, -7);
+  EXPECT_EQ(mouse.order, (std::vector<int>{kPoll, kGetDeviceState}));
+  mouse.results[kGetDeviceState] = DIERR_NOTACQUIRED;
+  mouse.order.clear();
+  EXPECT_EQ(MouseReadWin32(&dx, &dy), 1);
+  EXPECT_EQ(dx, 0);
+  EXPECT_EQ(dy, 0);
+  EXPECT_EQ(mouse.order, (std::vector<int>{kPoll, kGetDeviceState, kAcquire}));
+
+  // Released with the table, exactly once; the enumerated pointer too.
+  ReleaseAllDevices();
+  EXPECT_EQ(mouse.calls[kUnacquire], 1);
+  EXPECT_EQ(mouse.calls[kRelease], 1);
+  EXPECT_EQ(device.calls[kRelease], 1);
+  EXPECT_EQ(g_devices.pDirectInputMouse, nullptr);
+  EXPECT_EQ(MouseReadWin32(&dx, &dy), 1);
+}
+
+TEST_F(DeviceSetupTest, MouseFailingStepMeansNoMouse) {
+  Attach(kClassPointer);
+  input.madeResults[kSetCooperativeLevel] = E_HANDLE;
+  LogCapture capture;
+  EXPECT_EQ(MouseSetupWin32(), 7);
+  EXPECT_EQ(g_log, "pDirectInputObject->CreateDevice (GUID_SysMouse) ... OK.\n"
+                   "m.pDirectInputMouse->SetDataFormat ... OK.\n"
+                   "m.pDirectInputMouse->SetCooperativeLevel ... failed. result=0x80070006 []\n");
+  EXPECT_EQ(input.devices[0].order, (std::vector<int>{kSetDataFormat, kSetCooperativeLevel}));
+  EXPECT_EQ(input.devices[0].calls[kRelease], 1); // not kept for a later release
+  EXPECT_EQ(g_devices.pDirectInputMouse, nullptr);
+
+  input.failingCreations = {1};
+  g_log.clear();
+  EXPECT_EQ(MouseSetupWin32(), 7);
+  EXPECT_EQ(g_log, "pDirectInputObject->CreateDevice (GUID_SysMouse) ... failed. result=0x80004005 []\n");
+  int32_t dx = 0, dy = 0;
+  EXPECT_EQ(MouseReadWin32(&dx, &dy), 1);
 }
 
 } // namespace
