@@ -79,6 +79,7 @@ int main(int argc, char** argv) {
       if (i + 1 >= argc) {
         std::fprintf(stderr, "qvdelay_report: --svg needs a file name\n");
         Usage(stderr);
+        std::free(files);
         return 2;
       }
       svgPath = argv[++i];
@@ -86,17 +87,20 @@ int main(int argc, char** argv) {
       if (i + 1 >= argc) {
         std::fprintf(stderr, "qvdelay_report: --participant needs a name\n");
         Usage(stderr);
+        std::free(files);
         return 2;
       }
       only = argv[++i];
       if (!ParticipantNameValid(only, int64_t(std::strlen(only)))) {
         std::fprintf(stderr, "qvdelay_report: --participant %s: a name is up to 32 letters, digits, '-', '_' or '.'\n",
                      only);
+        std::free(files);
         return 2;
       }
     } else if (a[0] == '-' && a[1] != 0) {
       std::fprintf(stderr, "qvdelay_report: unknown option %s\n", a);
       Usage(stderr);
+      std::free(files);
       return 2;
     } else {
       files[fileCount++] = a;
