@@ -19,7 +19,10 @@
 #   9. --help prints the options and exits 0; bad command lines exit 2 with
 #      a message and write no log;
 #  10. --rate 144: the log says what the display runs at, the presents and
-#      the record's frame_us follow the rate run at.
+#      the record's frame_us follow the rate run at;
+#  11. a threshold run: T, then Q on its first step shows the headless
+#      program's result screen; T, three steps and Q: the answer lines, the
+#      step lines and the record rows of the threshold procedure.
 # Wine 8's vkd3d 1.6 registers shader-visible descriptor heaps only when the
 # Vulkan driver has VK_EXT_descriptor_indexing (lavapipe from Mesa 22.3 has
 # not) and then refuses every descriptor table, so the picture stays black.
@@ -741,17 +744,22 @@ fi
 # Wine's DirectInput mouse turns X motion into counts its own way (not one
 # count a pixel), so the marker must have moved right and down in that
 # proportion, by some units; 0.1 unit a count, 4 screen pixels a unit.
-# submit_step <n>: Enter until the log has n step lines.
-submit_step() {
+# press_until <key> <n> <pattern>: the key pressed again until the log has n
+# lines matching the pattern (a press during a stalled frame is never seen).
+press_until() {
   local attempt
   for attempt in 1 2 3 4 5; do
-    press Return 0.3
+    press "$1" 0.3
     for _ in $(seq 20); do
-      [ "$(grep -c -E '^[0-9]{2}/20 : ' "$log")" -ge "$1" ] && return 0
+      [ "$(grep -c -E "$3" "$log")" -ge "$2" ] && return 0
       sleep 0.1
     done
   done
   return 1
+}
+# submit_step <n>: Enter until the log has n step lines.
+submit_step() {
+  press_until Return "$1" '^[0-9]{2}/20 : '
 }
 # marker <png>: "x y pixels" of the marker's pink text, or nothing.
 marker() {
@@ -806,6 +814,57 @@ print("ok: the mouse step's record row has input %s, exit code 0" % rows[0][12])
 PYEOF
 else
   fail "mouse run did not start"; cat "$log"
+fi
+
+# ---- 11: a threshold run -------------------------------------------------------------------
+# T, then Q on its first step: the result screen equals the headless program's
+# for the same keys. Enter, T again, three steps submitted, Q: one answer line
+# a run, one step line and one record row (procedure threshold) a step.
+answer_line='^threshold (=|below|above) .*, [0-9]+ steps$'
+step_line='^threshold step [0-9]{2} : N = [0-9]+ : '
+rm -f "$work/app/qvdelay_results.csv"
+start_app threshold "${shim_env[@]}"
+if wait_ready; then
+  press t 0.3
+  press_until q 1 "$answer_line"
+  sleep 0.5
+  import -window root "$work/threshold_result.png"
+  sleep 1
+  press Return 0.3
+  press t 0.3
+  for step in 1 2 3; do
+    sleep 0.6 # the step's N + 1 hidden frames, at most 17 at 60 Hz
+    press_until Return "$step" "$step_line" || break
+  done
+  press_until q 2 "$answer_line"
+  press Escape
+  wait_app 30
+  rc=$?
+  if texture_bound "$work/threshold.trace" && [ -n "$headless" ]; then
+    mkdir -p "$work/tref"
+    printf '10\n1 key=0x14\n10\n1 q\n3 dump\n' >"$work/threshold_ref.script"
+    (cd "$work/tref" && "$wine" "$headless" ../threshold_ref.script . >"$work/tref.console" 2>&1) ||
+      fail "headless threshold reference run failed"
+    # Above the frame-rate lines, which depend on the machine.
+    same_picture threshold_result "$work/threshold_result.png" "$work/tref/frame_00023.ppm" 270
+  else
+    echo "NOTE: no frame texture or no headless program: the threshold result screen is not compared"
+  fi
+  python3 - "$log" "$work/app/qvdelay_results.csv" "$rc" <<'PYEOF' || failures=$((failures + 1))
+import re, sys
+log, rc = open(sys.argv[1]).read(), int(sys.argv[3])
+answers = re.findall(r"^threshold (?:=|below|above) .*, (\d+) steps$", log, re.M)
+judged = re.findall(r"^threshold step (\d\d) : N = (\d+) : (?:\(\^-\^\)|orz)$", log, re.M)
+rows = [l.split(",") for l in open(sys.argv[2]).read().splitlines()[1:]]
+ok = rc == 0 and answers == ["0", "3"] and [int(s) for s, _ in judged] == [0, 1, 2] and len(rows) == 3 and \
+    all(r[1] == "windows" and r[13] == "threshold" and r[2] == n for r, (_, n) in zip(rows, judged))
+if not ok:
+    print("FAIL: threshold runs: exit code %d, answers %s, steps %s, rows %s" % (rc, answers, judged, rows)); sys.exit(1)
+print("ok: threshold runs: answers after %s steps, steps at N %s, %d record rows" %
+      (" and ".join(answers), [n for _, n in judged], len(rows)))
+PYEOF
+else
+  fail "threshold run did not start"; cat "$log"
 fi
 rm -f "$work/app/d3d12.dll"
 
