@@ -14,13 +14,15 @@
 // 0 on success, 1 when the presenter (or the graphics context) cannot be
 // started; nothing after the failed step exists then.
 int32_t AppInitialize();
-// One frame: 0 to go on, 10 when Escape is down at the end of the frame.
+// One frame: 0 to go on, kQuitResult (10) when Escape is down at the end of
+// the frame.
 int32_t AppUpdate();
 // Always 0.
 int32_t AppFinalize();
 // The frame loop of the entry routine: AppUpdate, then the platform's message
 // pump, until Escape or the quit message; runs AppFinalize in both cases.
-// 0 after a normal end, 1 when AppUpdate returned something else than 0/10.
+// 0 after a normal end, 1 when AppUpdate returned something else than 0 or
+// kQuitResult.
 int32_t AppRunFrameLoop();
 
 // ---- The test's states -----------------------------------------------------------
@@ -47,7 +49,7 @@ enum AppProcedure : int32_t {
   kProcedureThreshold = 1, // the adaptive run: each step's N is chosen for it
 };
 constexpr uint32_t kInputHistoryLength = 256;
-constexpr int32_t kQuitResult = 10;
+constexpr int32_t kQuitResult = 10; // AppUpdate: Escape ends the program
 
 // Which devices gave a frame's movement (the record's input column).
 constexpr uint8_t kSourceKeys = 1u << 0;

@@ -43,11 +43,13 @@ struct Platform {
   void (*PresenterShutdown)(void);
 
   // AppInitialize step 6. 0 when a joystick is usable (it is then read every
-  // frame); 7 when there is none (nothing logged) or configuration failed.
+  // frame); kDeviceAbsent when there is none (nothing logged) or configuration
+  // failed.
   int32_t (*JoystickSetup)(void);
   // AppInitialize step 7. Configures the first keyboard, logging each step.
   // 0 when a keyboard device exists (even if a configuration step failed: its
-  // reads then fail), 7 when there is none (the keyboard is never read).
+  // reads then fail), kDeviceAbsent when there is none (the keyboard is never
+  // read).
   int32_t (*KeyboardSetup)(void);
 
   // Poll and read the 256-byte state, indexed by DirectInput scan code
@@ -76,7 +78,7 @@ struct Platform {
 
   // The mouse; null members (and tables that leave them out) mean no mouse.
   // AppInitialize, after KeyboardSetup: 0 when a mouse is usable (it is then
-  // read every frame), 7 when there is none.
+  // read every frame), kDeviceAbsent when there is none.
   int32_t (*MouseSetup)(void);
   // Motion since the last read, in the device's counts (x right, y down).
   // 0 on success. On failure (lost, window in the background) the device is

@@ -83,8 +83,8 @@ int32_t HeadlessPresenterInitialize(Presenter** presenter) {
 // The kept frames stay readable after shut-down, until HeadlessReleaseFrames.
 void HeadlessPresenterShutdown() { s_headless.presenterShutDown = 1; }
 
-int32_t HeadlessJoystickSetup() { return s_headless.config.hasJoystick ? 0 : 7; }
-int32_t HeadlessKeyboardSetup() { return s_headless.config.hasKeyboard ? 0 : 7; }
+int32_t HeadlessJoystickSetup() { return s_headless.config.hasJoystick ? 0 : kDeviceAbsent; }
+int32_t HeadlessKeyboardSetup() { return s_headless.config.hasKeyboard ? 0 : kDeviceAbsent; }
 
 // The last device read before a present is the frame's input sample (the
 // Escape read comes after the present).
@@ -104,7 +104,7 @@ int32_t HeadlessJoystickRead(JoystickState* state) {
   return 0;
 }
 
-int32_t HeadlessMouseSetup() { return s_headless.config.hasMouse ? 0 : 7; }
+int32_t HeadlessMouseSetup() { return s_headless.config.hasMouse ? 0 : kDeviceAbsent; }
 
 int32_t HeadlessMouseRead(int32_t* dx, int32_t* dy) {
   NoteRead();

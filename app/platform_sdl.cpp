@@ -36,19 +36,19 @@ int32_t SdlPlatformPresenterInitialize(Presenter** presenter) { return SdlPresen
 void SdlPlatformPresenterShutdown() { SdlPresenterShutdown(); }
 
 int32_t SdlPlatformJoystickSetup() {
-  if (!s_sdl.joystickStarted) return 7;
+  if (!s_sdl.joystickStarted) return kDeviceAbsent;
   return SdlJoystickSetup();
 }
 
 // SDL configures nothing for the keyboard: it exists with the window.
-int32_t SdlPlatformKeyboardSetup() { return SdlPresenterWindow() ? 0 : 7; }
+int32_t SdlPlatformKeyboardSetup() { return SdlPresenterWindow() ? 0 : kDeviceAbsent; }
 
 int32_t SdlPlatformKeyboardRead(uint8_t* state256) { return SdlKeyboardRead(SdlPresenterWindow(), state256); }
 
 int32_t SdlPlatformJoystickRead(JoystickState* state) { return SdlJoystickRead(state); }
 
 // SDL always has a pointer once the window exists; nothing to configure or log.
-int32_t SdlPlatformMouseSetup() { return SdlPresenterWindow() ? 0 : 7; }
+int32_t SdlPlatformMouseSetup() { return SdlPresenterWindow() ? 0 : kDeviceAbsent; }
 
 int32_t SdlPlatformMouseRead(int32_t* dx, int32_t* dy) { return SdlMouseRead(SdlPresenterWindow(), dx, dy); }
 

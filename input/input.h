@@ -6,6 +6,11 @@
 
 #include <cstdint>
 
+// A device set-up's result when there is no usable device of its kind (none
+// attached, or its configuration failed): the device is then never read.
+// 0 is a usable device, as for every other call.
+constexpr int32_t kDeviceAbsent = 7;
+
 // ---- Input word ---------------------------------------------------------------
 // Bit 0 up, 1 down, 2 left, 3 right, bits 4..15 joystick buttons (as the
 // joystick map orders them); higher bits always 0.

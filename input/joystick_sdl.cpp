@@ -35,12 +35,12 @@ uint32_t DirectInputHatFromSdl(uint8_t hat) {
 
 int32_t SdlJoystickSetup() {
   m.pJoystick = nullptr;
-  if (SDL_NumJoysticks() <= 0) return 7;
+  if (SDL_NumJoysticks() <= 0) return kDeviceAbsent;
   LogPrintf("SDL_JoystickOpen (0) ... ");
   SDL_Joystick* joystick = SDL_JoystickOpen(0);
   if (!joystick) {
     LogPrintf("failed. result=0x%08X [%s]\n", 0xFFFFFFFFu, SDL_GetError());
-    return 7;
+    return kDeviceAbsent;
   }
   LogPrintf("OK.\n");
   m.pJoystick = joystick;

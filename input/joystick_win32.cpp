@@ -14,7 +14,7 @@ constexpr LONG kAxisRange = 1000;
 int32_t StepResult(HRESULT hr) {
   if (FAILED(hr)) {
     LogPrintf("failed. result=0x%08X [%s]\n", static_cast<uint32_t>(hr), "");
-    return 7;
+    return kDeviceAbsent;
   }
   LogPrintf("OK.\n");
   return 0;
@@ -51,19 +51,19 @@ int32_t JoystickSetupWin32() {
                                        ? g_devices.devices[kClassGameController][0]
                                        : nullptr;
   g_devices.pDirectInputJoystick = nullptr;
-  if (!joystick) return 7;
+  if (!joystick) return kDeviceAbsent;
 
   LogPrintf("m.pDirectInputJoystick->SetDataFormat ... ");
-  if (StepResult(joystick->SetDataFormat(&c_dfDIJoystick2))) return 7;
+  if (StepResult(joystick->SetDataFormat(&c_dfDIJoystick2))) return kDeviceAbsent;
   LogPrintf("m.pDirectInputJoystick->SetCooperativeLevel ... ");
   if (StepResult(joystick->SetCooperativeLevel(g_devices.window, DISCL_EXCLUSIVE | DISCL_FOREGROUND)))
-    return 7;
+    return kDeviceAbsent;
   LogPrintf("m.pDirectInputJoystick->EnumObjects\n");
   joystick->EnumObjects(SetAxisRange, joystick, DIDFT_AXIS);
   LogPrintf("m.pDirectInputJoystick->SetProperty ... ");
-  if (StepResult(SetDeviceDword(joystick, DIPROP_AXISMODE, DIPROPAXISMODE_ABS))) return 7;
+  if (StepResult(SetDeviceDword(joystick, DIPROP_AXISMODE, DIPROPAXISMODE_ABS))) return kDeviceAbsent;
   LogPrintf("m.pDirectInputJoystick->SetProperty ... ");
-  if (StepResult(SetDeviceDword(joystick, DIPROP_BUFFERSIZE, 100))) return 7;
+  if (StepResult(SetDeviceDword(joystick, DIPROP_BUFFERSIZE, 100))) return kDeviceAbsent;
   LogPrintf("m.pDirectInputJoystick->Acquire ... ");
   StepResult(joystick->Acquire()); // re-acquired on every failing poll
   g_devices.pDirectInputJoystick = joystick;

@@ -19,7 +19,7 @@ int32_t KeyboardSetupWin32() {
   IDirectInputDevice8A* keyboard =
       g_devices.deviceCounts[kClassKeyboard] ? g_devices.devices[kClassKeyboard][0] : nullptr;
   g_devices.pDirectInputKeyboard = keyboard;
-  if (!keyboard) return 7;
+  if (!keyboard) return kDeviceAbsent;
 
   LogPrintf("m.pDirectInputKeyboard->SetDataFormat ... ");
   HRESULT hr = keyboard->SetDataFormat(&c_dfDIKeyboard);

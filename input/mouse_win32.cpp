@@ -27,24 +27,24 @@ int32_t MouseSetupWin32() {
   DropMouse();
   // The enumeration says whether a mouse is attached; GUID_SysMouse then
   // stands for all of them, whatever order the pointer class lists them in.
-  if (!g_devices.pDirectInputObject || g_devices.deviceCounts[kClassPointer] == 0) return 7;
+  if (!g_devices.pDirectInputObject || g_devices.deviceCounts[kClassPointer] == 0) return kDeviceAbsent;
 
   LogPrintf("pDirectInputObject->CreateDevice (GUID_SysMouse) ... ");
   IDirectInputDevice8A* mouse = nullptr;
   HRESULT hr = g_devices.pDirectInputObject->CreateDevice(GUID_SysMouse, &mouse, nullptr);
-  if (StepFailed((FAILED(hr) || mouse) ? hr : E_POINTER)) return 7;
+  if (StepFailed((FAILED(hr) || mouse) ? hr : E_POINTER)) return kDeviceAbsent;
   g_devices.pDirectInputMouse = mouse;
 
   LogPrintf("m.pDirectInputMouse->SetDataFormat ... ");
   if (StepFailed(mouse->SetDataFormat(&c_dfDIMouse2))) {
     DropMouse();
-    return 7;
+    return kDeviceAbsent;
   }
   // Non-exclusive: the pointer stays the system's; the application hides it.
   LogPrintf("m.pDirectInputMouse->SetCooperativeLevel ... ");
   if (StepFailed(mouse->SetCooperativeLevel(g_devices.window, DISCL_NONEXCLUSIVE | DISCL_FOREGROUND))) {
     DropMouse();
-    return 7;
+    return kDeviceAbsent;
   }
   LogPrintf("m.pDirectInputMouse->Acquire ... ");
   StepFailed(mouse->Acquire()); // a window in the background is acquired on a later read

@@ -335,7 +335,7 @@ protected:
 
 TEST_F(DeviceSetupTest, KeyboardSetupStepsAndFlags) {
   LogCapture capture;
-  EXPECT_EQ(KeyboardSetupWin32(), 7); // no keyboard: nothing logged
+  EXPECT_EQ(KeyboardSetupWin32(), kDeviceAbsent); // no keyboard: nothing logged
   EXPECT_EQ(g_log, "");
 
   Attach(kClassKeyboard);
@@ -381,7 +381,7 @@ TEST_F(DeviceSetupTest, KeyboardReadReacquiresOnFailure) {
 // ---- Joystick --------------------------------------------------------------------------------
 TEST_F(DeviceSetupTest, JoystickSetupRangesStopAtFirstRefusal) {
   LogCapture capture;
-  EXPECT_EQ(JoystickSetupWin32(), 7);
+  EXPECT_EQ(JoystickSetupWin32(), kDeviceAbsent);
   EXPECT_EQ(g_log, "");
 
   Attach(kClassGameController);
@@ -427,7 +427,7 @@ TEST_F(DeviceSetupTest, JoystickFailingStepMeansNoJoystick) {
   Attach(kClassGameController);
   device.results[kSetCooperativeLevel] = E_HANDLE;
   LogCapture capture;
-  EXPECT_EQ(JoystickSetupWin32(), 7);
+  EXPECT_EQ(JoystickSetupWin32(), kDeviceAbsent);
   EXPECT_EQ(g_log, "m.pDirectInputJoystick->SetDataFormat ... OK.\n"
                    "m.pDirectInputJoystick->SetCooperativeLevel ... failed. result=0x80070006 []\n");
   EXPECT_EQ(device.order, (std::vector<int>{kSetDataFormat, kSetCooperativeLevel}));
@@ -440,7 +440,7 @@ TEST_F(DeviceSetupTest, JoystickFailingStepMeansNoJoystick) {
 TEST_F(DeviceSetupTest, MouseIsTheSystemMouseReadAsRelativeCounts) {
   LogCapture capture;
   int32_t dx = 9, dy = 9;
-  EXPECT_EQ(MouseSetupWin32(), 7); // no pointer enumerated: nothing made or logged
+  EXPECT_EQ(MouseSetupWin32(), kDeviceAbsent); // no pointer enumerated: nothing made or logged
   EXPECT_EQ(g_log, "");
   EXPECT_EQ(input.creations, 0);
   EXPECT_EQ(MouseReadWin32(&dx, &dy), 1);
@@ -488,7 +488,7 @@ TEST_F(DeviceSetupTest, MouseFailingStepMeansNoMouse) {
   Attach(kClassPointer);
   input.madeResults[kSetCooperativeLevel] = E_HANDLE;
   LogCapture capture;
-  EXPECT_EQ(MouseSetupWin32(), 7);
+  EXPECT_EQ(MouseSetupWin32(), kDeviceAbsent);
   EXPECT_EQ(g_log, "pDirectInputObject->CreateDevice (GUID_SysMouse) ... OK.\n"
                    "m.pDirectInputMouse->SetDataFormat ... OK.\n"
                    "m.pDirectInputMouse->SetCooperativeLevel ... failed. result=0x80070006 []\n");
@@ -498,7 +498,7 @@ TEST_F(DeviceSetupTest, MouseFailingStepMeansNoMouse) {
 
   input.failingCreations = {1};
   g_log.clear();
-  EXPECT_EQ(MouseSetupWin32(), 7);
+  EXPECT_EQ(MouseSetupWin32(), kDeviceAbsent);
   EXPECT_EQ(g_log, "pDirectInputObject->CreateDevice (GUID_SysMouse) ... failed. result=0x80004005 []\n");
   int32_t dx = 0, dy = 0;
   EXPECT_EQ(MouseReadWin32(&dx, &dy), 1);

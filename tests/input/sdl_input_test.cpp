@@ -235,7 +235,7 @@ protected:
 
 TEST_F(SdlJoystickPath, NoneAttachedIsSevenAndSilent) {
   ASSERT_EQ(SDL_NumJoysticks(), 0);
-  EXPECT_EQ(SdlJoystickSetup(), 7);
+  EXPECT_EQ(SdlJoystickSetup(), kDeviceAbsent);
   EXPECT_EQ(g_log, "");
   JoystickState state;
   EXPECT_EQ(SdlJoystickRead(&state), 1);
