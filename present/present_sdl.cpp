@@ -271,9 +271,8 @@ int32_t SdlPresentFrame(Presenter*, uint32_t mode) {
 
 } // namespace
 
-int32_t SdlPresenterInitialize(Presenter** presenter) {
-  *presenter = nullptr;
-  RaiseTimerResolution();
+// The presenter record as it is before anything is made.
+static void ResetPresenterState() {
   FrameLimiterInit(&m.limiter, kDefaultRefreshRate, nullptr, nullptr, nullptr);
   m.base.AcquireFrameSurface = SdlAcquireFrameSurface;
   m.base.PresentFrame = SdlPresentFrame;
@@ -289,7 +288,11 @@ int32_t SdlPresenterInitialize(Presenter** presenter) {
   m.cursorApplied = -1;
   m.cursorVisible.store(1);
   m.requestWindowedSize.store(0);
+}
 
+// Video, the window, the renderer, the streaming texture and the staging
+// copy, each step logged.
+static int32_t CreateWindowAndTexture() {
   LogPrintf("SDL_InitSubSystem (SDL_INIT_VIDEO) ... ");
   if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
     LogFailed();
@@ -350,8 +353,12 @@ int32_t SdlPresenterInitialize(Presenter** presenter) {
     return 1;
   }
 
-  // Fullscreen at the desktop's size, at 60 Hz (or the rate asked for) when
-  // the display has it.
+  return 0;
+}
+
+// Fullscreen at the desktop's size, at 60 Hz (or the rate asked for) when
+// the display has it; a failure leaves the program in its window.
+static void EnterFullscreen() {
   int display = SDL_GetWindowDisplayIndex(m.window);
   SDL_DisplayMode desktop;
   int desktopHz = 0;
@@ -385,9 +392,11 @@ int32_t SdlPresenterInitialize(Presenter** presenter) {
     }
   }
   if (DisplayRateRequested()) StartAtRequestedRate(display, desktopHz);
-  m.bDirty = 1;
-  SdlPresenterPumpWindowState();
+}
 
+// Maps the first frame and shows two black frames before the first frame of
+// the test.
+static int32_t ShowBlackFrames() {
   LogPrintf("SDL_LockTexture ... ");
   m.lockFailing = 1; // this line is the step's own
   if (MapFrame() != 0) {
@@ -395,7 +404,6 @@ int32_t SdlPresenterInitialize(Presenter** presenter) {
     return 1;
   }
   LogPrintf("OK.\n");
-  // Two black frames before the first frame of the test.
   for (uint32_t i = 0; i < 2; i++) {
     FrameSlot* slot = &m.slots[m.currentSlot];
     if (MakeSlotSurface(slot, m.frameMemory, m.framePitch) == 0) {
@@ -409,6 +417,18 @@ int32_t SdlPresenterInitialize(Presenter** presenter) {
     PresentToWindow();
     if (MapFrame() != 0) return 1;
   }
+  return 0;
+}
+
+int32_t SdlPresenterInitialize(Presenter** presenter) {
+  *presenter = nullptr;
+  RaiseTimerResolution();
+  ResetPresenterState();
+  if (CreateWindowAndTexture() != 0) return 1;
+  EnterFullscreen();
+  m.bDirty = 1;
+  SdlPresenterPumpWindowState();
+  if (ShowBlackFrames() != 0) return 1;
   SdlPresenterPumpWindowState();
   ReleaseRendererContext();
   *presenter = &m.base;
