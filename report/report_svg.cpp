@@ -11,27 +11,11 @@ static double g_maxMs = kPlotMaxMs; // right end of the x axis of the picture be
 static double X(double ms) { return kPlotX0 + kPlotWidth * ms / g_maxMs; }
 static double Y(double p) { return kPlotY0 - kPlotHeight * p; }
 
-int32_t WriteReportSvg(const char* path, const Analysis* a) {
-  double maxMs = kPlotMaxMs; // grows so that every point stays on the picture
-  for (int32_t i = 0; i < a->rowCount; ++i)
-    while (a->rows[i].delayMs > maxMs) maxMs += 25;
-  g_maxMs = maxMs;
-  const int32_t us = a->frameUs;
-  FILE* f = std::fopen(path, "wb");
-  if (!f) return 1;
-  std::fprintf(f,
-               "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-               "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%.0f\" height=\"%.0f\" viewBox=\"0 0 %.0f %.0f\" "
-               "font-family=\"sans-serif\" font-size=\"12\" data-x0=\"%.0f\" data-y0=\"%.0f\" data-width=\"%.0f\" "
-               "data-height=\"%.0f\" data-max-ms=\"%.0f\">\n",
-               kSvgWidth, kSvgHeight, kSvgWidth, kSvgHeight, kPlotX0, kPlotY0, kPlotWidth, kPlotHeight, maxMs);
-  std::fprintf(f, "<title>qvdelay: proportion correct per delay</title>\n");
-  std::fprintf(f, "<rect x=\"0\" y=\"0\" width=\"%.0f\" height=\"%.0f\" fill=\"white\"/>\n", kSvgWidth, kSvgHeight);
-  // Axes, grid and labels.
+// Axes, grid, ticks (at each N of the one rate, else every 25 ms) and labels.
+static void WriteSvgAxes(FILE* f, double maxMs, int32_t us) {
   std::fprintf(f, "<g stroke=\"#888\" stroke-width=\"1\">\n");
   std::fprintf(f, "<line x1=\"%.2f\" y1=\"%.2f\" x2=\"%.2f\" y2=\"%.2f\"/>\n", X(0), Y(0), X(maxMs), Y(0));
   std::fprintf(f, "<line x1=\"%.2f\" y1=\"%.2f\" x2=\"%.2f\" y2=\"%.2f\"/>\n", X(0), Y(0), X(0), Y(1));
-  // Ticks at each N of the one rate, else every 25 ms.
   int32_t ticks = us ? kMaxDelayFrames - kMinDelayFrames + 1 : int32_t(maxMs / 25);
   for (int32_t i = 0; i < ticks; ++i) {
     double ms = us ? DelayMsOfFrames(kMinDelayFrames + i, us) : 25.0 * (i + 1);
@@ -59,6 +43,10 @@ int32_t WriteReportSvg(const char* path, const Analysis* a) {
   std::fprintf(f, "<text x=\"%.2f\" y=\"%.2f\" text-anchor=\"middle\">proportion correct per %s (dot area: steps; bars: 95%% interval)</text>\n",
                X(maxMs / 2), Y(1) - 14, us ? "N" : "delay");
   std::fprintf(f, "</g>\n");
+}
+
+// The chance and 75 % lines, and the fit with its threshold and interval.
+static void WriteSvgFit(FILE* f, double maxMs, const Analysis* a) {
   std::fprintf(f, "<line class=\"chance\" x1=\"%.2f\" y1=\"%.2f\" x2=\"%.2f\" y2=\"%.2f\" stroke=\"#bbb\" stroke-dasharray=\"2 3\"/>\n",
                X(0), Y(0.5), X(maxMs), Y(0.5));
   std::fprintf(f, "<line class=\"line75\" x1=\"%.2f\" y1=\"%.2f\" x2=\"%.2f\" y2=\"%.2f\" stroke=\"#c60\" stroke-dasharray=\"6 4\"/>\n",
@@ -84,6 +72,11 @@ int32_t WriteReportSvg(const char* path, const Analysis* a) {
                    Y(1) + 14, a->fit.thresholdMs);
     }
   }
+}
+
+// One point a delay: its 95 % interval and a dot whose area grows with the
+// steps.
+static void WriteSvgPoints(FILE* f, const Analysis* a, int32_t us) {
   for (int32_t i = 0; i < a->rowCount; ++i) {
     const DelayRow* r = &a->rows[i];
     double x = X(r->delayMs);
@@ -99,6 +92,27 @@ int32_t WriteReportSvg(const char* path, const Analysis* a) {
     std::fprintf(f, "<circle class=\"point\" %s data-steps=\"%lld\" cx=\"%.2f\" cy=\"%.2f\" r=\"%.2f\" fill=\"#222\" fill-opacity=\"0.7\"/>\n",
                  key, (long long)r->steps, x, Y(double(r->right) / double(r->steps)), radius);
   }
+}
+
+int32_t WriteReportSvg(const char* path, const Analysis* a) {
+  double maxMs = kPlotMaxMs; // grows so that every point stays on the picture
+  for (int32_t i = 0; i < a->rowCount; ++i)
+    while (a->rows[i].delayMs > maxMs) maxMs += 25;
+  g_maxMs = maxMs;
+  const int32_t us = a->frameUs;
+  FILE* f = std::fopen(path, "wb");
+  if (!f) return 1;
+  std::fprintf(f,
+               "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+               "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%.0f\" height=\"%.0f\" viewBox=\"0 0 %.0f %.0f\" "
+               "font-family=\"sans-serif\" font-size=\"12\" data-x0=\"%.0f\" data-y0=\"%.0f\" data-width=\"%.0f\" "
+               "data-height=\"%.0f\" data-max-ms=\"%.0f\">\n",
+               kSvgWidth, kSvgHeight, kSvgWidth, kSvgHeight, kPlotX0, kPlotY0, kPlotWidth, kPlotHeight, maxMs);
+  std::fprintf(f, "<title>qvdelay: proportion correct per delay</title>\n");
+  std::fprintf(f, "<rect x=\"0\" y=\"0\" width=\"%.0f\" height=\"%.0f\" fill=\"white\"/>\n", kSvgWidth, kSvgHeight);
+  WriteSvgAxes(f, maxMs, us);
+  WriteSvgFit(f, maxMs, a);
+  WriteSvgPoints(f, a, us);
   std::fprintf(f, "</svg>\n");
   int32_t bad = std::ferror(f) ? 1 : 0;
   if (std::fclose(f) != 0) bad = 1;

@@ -221,11 +221,16 @@ static int32_t FindLevel(ResultsTally* t, Field who, int32_t frames, int32_t fra
   return t->levelCount++;
 }
 
-// Returns 0 for a good line (and tallies it) or 1 with the reason in why.
-// columns is 11 for the old header, 15 for the new one.
-static int32_t TakeLine(ResultsTally* t, const char* s, int64_t n, int32_t columns, uint64_t* lastKey,
-                        int32_t* lastLevel, char* why, size_t whySize) {
+// A row's fields and the numbers read from them.
+struct Row {
   Field f[15];
+  int64_t delay, step, correct, flips, frames, late, frameUs;
+  const Procedure* proc;
+};
+
+// Cuts the line at its commas; 1 (with the reason) unless it has exactly
+// columns fields.
+static int32_t SplitRow(const char* s, int64_t n, int32_t columns, Row* r, char* why, size_t whySize) {
   int32_t count = 0;
   int64_t start = 0;
   for (int64_t i = 0; i <= n; ++i) {
@@ -234,98 +239,146 @@ static int32_t TakeLine(ResultsTally* t, const char* s, int64_t n, int32_t colum
         std::snprintf(why, whySize, "more than %d fields", columns);
         return 1;
       }
-      f[count++] = Field{s + start, i - start};
+      r->f[count++] = Field{s + start, i - start};
       start = i + 1;
     }
   }
-  const char* bad = nullptr;
-  int64_t delay, step, correct, flips, frames, late, frameUs = kOldFrameUs;
   if (count != columns) {
     std::snprintf(why, whySize, "fewer than %d fields", columns);
     return 1;
   }
-  if (CheckTimestamp(f[0])) bad = "run_started is not YYYY-MM-DDTHH:MM:SS[-k]";
-  else if (!FieldIs(f[1], "windows") && !FieldIs(f[1], "linux") && !FieldIs(f[1], "headless"))
-    bad = "platform is not windows, linux or headless";
-  else if (ParseCount(f[2], &delay)) bad = "delay_frames is not a whole number";
-  else if (ParseCount(f[3], &step)) bad = "step is not a whole number";
-  else if (!FieldIs(f[4], "A") && !FieldIs(f[4], "B")) bad = "delayed is not A or B";
-  else if (!FieldIs(f[5], "A") && !FieldIs(f[5], "B")) bad = "submitted is not A or B";
-  else if (ParseCount(f[6], &correct) || f[6].n != 1 || correct > 1) bad = "correct is not 0 or 1";
-  else if (correct != (f[4].s[0] == f[5].s[0] ? 1 : 0)) bad = "correct disagrees with delayed and submitted";
-  else if (ParseCount(f[7], &flips)) bad = "flips is not a whole number";
-  else if (ParseCount(f[8], &frames)) bad = "step_frames is not a whole number";
-  else if (ParseCount(f[9], &late)) bad = "late_frames is not a whole number";
-  else if (CheckDecimal(f[10])) bad = "max_interval_ms is not a decimal number";
-  else if (columns == 15 && (ParseCount(f[11], &frameUs) || frameUs < kMinFrameUs || frameUs > kMaxFrameUs))
-    bad = "frame_us is not a whole number from 1000 to 40000";
-  else if (columns == 15 && CheckInput(f[12]))
-    bad = "input is not none or keys, joystick, mouse joined by + in that order";
-  else if (columns == 15 && !ParticipantNameValid(f[14].s, f[14].n))
-    bad = "participant is not up to 32 letters, digits, '-', '_' or '.'";
-  if (bad) {
-    std::snprintf(why, whySize, "%s", bad);
-    return 1;
-  }
-  const Procedure* proc = &kProcedures[0]; // rows of the old record are all fixed-N runs
+  return 0;
+}
+
+// The first field that is not what its column holds, or null.
+static const char* CheckRowFields(int32_t columns, Row* r) {
+  const Field* f = r->f;
+  r->frameUs = kOldFrameUs;
+  if (CheckTimestamp(f[0])) return "run_started is not YYYY-MM-DDTHH:MM:SS[-k]";
+  if (!FieldIs(f[1], "windows") && !FieldIs(f[1], "linux") && !FieldIs(f[1], "headless"))
+    return "platform is not windows, linux or headless";
+  if (ParseCount(f[2], &r->delay)) return "delay_frames is not a whole number";
+  if (ParseCount(f[3], &r->step)) return "step is not a whole number";
+  if (!FieldIs(f[4], "A") && !FieldIs(f[4], "B")) return "delayed is not A or B";
+  if (!FieldIs(f[5], "A") && !FieldIs(f[5], "B")) return "submitted is not A or B";
+  if (ParseCount(f[6], &r->correct) || f[6].n != 1 || r->correct > 1) return "correct is not 0 or 1";
+  if (r->correct != (f[4].s[0] == f[5].s[0] ? 1 : 0)) return "correct disagrees with delayed and submitted";
+  if (ParseCount(f[7], &r->flips)) return "flips is not a whole number";
+  if (ParseCount(f[8], &r->frames)) return "step_frames is not a whole number";
+  if (ParseCount(f[9], &r->late)) return "late_frames is not a whole number";
+  if (CheckDecimal(f[10])) return "max_interval_ms is not a decimal number";
+  if (columns != 15) return nullptr;
+  if (ParseCount(f[11], &r->frameUs) || r->frameUs < kMinFrameUs || r->frameUs > kMaxFrameUs)
+    return "frame_us is not a whole number from 1000 to 40000";
+  if (CheckInput(f[12])) return "input is not none or keys, joystick, mouse joined by + in that order";
+  if (!ParticipantNameValid(f[14].s, f[14].n)) return "participant is not up to 32 letters, digits, '-', '_' or '.'";
+  return nullptr;
+}
+
+// The row's procedure, and its N and step within what the procedure allows.
+static int32_t CheckRowProcedure(int32_t columns, Row* r, char* why, size_t whySize) {
+  r->proc = &kProcedures[0]; // rows of the old record are all fixed-N runs
   if (columns == 15) {
-    proc = nullptr;
+    r->proc = nullptr;
     for (const Procedure& p : kProcedures)
-      if (FieldIs(f[13], p.name)) proc = &p;
-    if (!proc) {
-      std::snprintf(why, whySize, "procedure \"%.*s\" is not known", int(f[13].n < 40 ? f[13].n : 40), f[13].s);
+      if (FieldIs(r->f[13], p.name)) r->proc = &p;
+    if (!r->proc) {
+      std::snprintf(why, whySize, "procedure \"%.*s\" is not known", int(r->f[13].n < 40 ? r->f[13].n : 40), r->f[13].s);
       return 1;
     }
   }
-  if (delay < proc->minFrames || delay > proc->maxFrames) {
-    std::snprintf(why, whySize, "delay_frames is not a whole number from %d to %d", proc->minFrames, proc->maxFrames);
+  if (r->delay < r->proc->minFrames || r->delay > r->proc->maxFrames) {
+    std::snprintf(why, whySize, "delay_frames is not a whole number from %d to %d", r->proc->minFrames, r->proc->maxFrames);
     return 1;
   }
-  if (step > proc->maxStep) {
-    std::snprintf(why, whySize, "step is not a whole number from 0 to %d", proc->maxStep);
+  if (r->step > r->proc->maxStep) {
+    std::snprintf(why, whySize, "step is not a whole number from 0 to %d", r->proc->maxStep);
     return 1;
   }
-  Field who = columns == 15 ? f[14] : Field{"", 0};
-  int32_t level = FindLevel(t, who, int32_t(delay), int32_t(frameUs), *lastLevel);
+  return 0;
+}
+
+// Counts a good row at its level and notes the run it belongs to.
+static int32_t TallyRow(ResultsTally* t, int32_t columns, const Row* r, uint64_t* lastKey, int32_t* lastLevel, char* why,
+                        size_t whySize) {
+  Field who = columns == 15 ? r->f[14] : Field{"", 0};
+  int32_t level = FindLevel(t, who, int32_t(r->delay), int32_t(r->frameUs), *lastLevel);
   if (level < 0) {
     std::snprintf(why, whySize, "more than %d distinct delays (N, frame_us and participant)", kMaxLevels);
     return 1;
   }
   *lastLevel = level;
   LevelTally* d = &t->levels[level];
-  uint64_t runKey = Hash(Hash(0xCBF29CE484222325ull, f[0].s, f[0].n), f[1].s, f[1].n);
-  if (proc->adaptive &&
-      KeepThresholdStep(t, f[0], runKey, d->participant, int32_t(frameUs), int32_t(delay), int32_t(correct))) {
+  uint64_t runKey = Hash(Hash(0xCBF29CE484222325ull, r->f[0].s, r->f[0].n), r->f[1].s, r->f[1].n);
+  uint64_t key = (runKey & ~uint64_t(kMaxLevels - 1)) | uint64_t(level); // the level sits in the low bits
+  if ((r->proc->adaptive && KeepThresholdStep(t, r->f[0], runKey, d->participant, int32_t(r->frameUs),
+                                              int32_t(r->delay), int32_t(r->correct))) ||
+      (key != *lastKey &&
+       Reserve(reinterpret_cast<void**>(&t->runKeys), t->runKeyCount, &t->runKeyCapacity, sizeof(uint64_t)))) {
     std::snprintf(why, whySize, "out of memory");
     return 1;
   }
   d->steps += 1;
-  d->right += correct;
-  if (late == 0) {
+  d->right += r->correct;
+  if (r->late == 0) {
     d->cleanSteps += 1;
-    d->cleanRight += correct;
+    d->cleanRight += r->correct;
   } else {
     t->lateSteps += 1;
   }
   t->goodLines += 1;
-  t->participants[d->participant].lastFrameUs = int32_t(frameUs);
-  t->lastFrameUs = int32_t(frameUs);
-  uint64_t key = (runKey & ~uint64_t(kMaxLevels - 1)) | uint64_t(level); // the level sits in the low bits
+  t->participants[d->participant].lastFrameUs = int32_t(r->frameUs);
+  t->lastFrameUs = int32_t(r->frameUs);
   if (key != *lastKey) {
-    if (t->runKeyCount == t->runKeyCapacity) {
-      int64_t cap = t->runKeyCapacity * 2;
-      uint64_t* grown = static_cast<uint64_t*>(std::realloc(t->runKeys, sizeof(uint64_t) * size_t(cap)));
-      if (!grown) {
-        std::snprintf(why, whySize, "out of memory");
-        return 1;
-      }
-      t->runKeys = grown;
-      t->runKeyCapacity = cap;
-    }
     t->runKeys[t->runKeyCount++] = key;
     *lastKey = key;
   }
   return 0;
+}
+
+// Returns 0 for a good line (and tallies it) or 1 with the reason in why.
+// columns is 11 for the old header, 15 for the new one.
+static int32_t TakeLine(ResultsTally* t, const char* s, int64_t n, int32_t columns, uint64_t* lastKey,
+                        int32_t* lastLevel, char* why, size_t whySize) {
+  Row r;
+  if (SplitRow(s, n, columns, &r, why, whySize)) return 1;
+  const char* bad = CheckRowFields(columns, &r);
+  if (bad) {
+    std::snprintf(why, whySize, "%s", bad);
+    return 1;
+  }
+  if (CheckRowProcedure(columns, &r, why, whySize)) return 1;
+  return TallyRow(t, columns, &r, lastKey, lastLevel, why, whySize);
+}
+
+// The columns of a header line: 15 for the record of today, 11 for the one
+// before the rate and the devices; 0 when it is neither. A byte-order mark
+// is allowed.
+static int32_t HeaderColumns(const char* s, int64_t n) {
+  if (n >= 3 && std::memcmp(s, "\xEF\xBB\xBF", 3) == 0) s += 3, n -= 3;
+  if (n == int64_t(sizeof(kHeader) - 1) && std::memcmp(s, kHeader, size_t(n)) == 0) return 15;
+  if (n == int64_t(sizeof(kOldHeader) - 1) && std::memcmp(s, kOldHeader, size_t(n)) == 0) return 11;
+  return 0;
+}
+
+// Closes a file read to its end (or given up) and counts it; returns its
+// result.
+static int32_t FileRead(ResultsTally* t, const char* path, FILE* file, FILE* messages, int32_t result, int32_t headerSeen,
+                        int64_t bad) {
+  if (std::ferror(file) && !result) {
+    if (messages) std::fprintf(messages, "%s: read error\n", path);
+    result = 1;
+  }
+  std::fclose(file);
+  if (!result && !headerSeen) {
+    if (messages) std::fprintf(messages, "%s: empty file (no header)\n", path);
+    result = 1;
+  }
+  if (messages && bad > kMessagesPerFile)
+    std::fprintf(messages, "%s: %lld more malformed lines skipped (%lld in all)\n", path, (long long)(bad - kMessagesPerFile), (long long)bad);
+  t->badLines += bad;
+  if (result) t->filesFailed += 1; else t->filesRead += 1;
+  return result;
 }
 
 int32_t ResultsReadFile(ResultsTally* t, const char* path, FILE* messages) {
@@ -359,9 +412,7 @@ int32_t ResultsReadFile(ResultsTally* t, const char* path, FILE* messages) {
       ++lineNo;
       if (n > 0 && s[n - 1] == '\r') --n;
       if (!headerSeen) {
-        if (n >= 3 && std::memcmp(s, "\xEF\xBB\xBF", 3) == 0) s += 3, n -= 3;
-        if (n == int64_t(sizeof(kHeader) - 1) && std::memcmp(s, kHeader, size_t(n)) == 0) columns = 15;
-        else if (n == int64_t(sizeof(kOldHeader) - 1) && std::memcmp(s, kOldHeader, size_t(n)) == 0) columns = 11;
+        columns = HeaderColumns(s, n);
         if (!columns) {
           if (messages) std::fprintf(messages, "%s:%lld: not a qvdelay results file (unexpected header)\n", path, (long long)lineNo);
           result = 1;
@@ -396,20 +447,7 @@ int32_t ResultsReadFile(ResultsTally* t, const char* path, FILE* messages) {
       if (eof) break;
     }
   }
-  if (std::ferror(file) && !result) {
-    if (messages) std::fprintf(messages, "%s: read error\n", path);
-    result = 1;
-  }
-  std::fclose(file);
-  if (!result && !headerSeen) {
-    if (messages) std::fprintf(messages, "%s: empty file (no header)\n", path);
-    result = 1;
-  }
-  if (messages && bad > kMessagesPerFile)
-    std::fprintf(messages, "%s: %lld more malformed lines skipped (%lld in all)\n", path, (long long)(bad - kMessagesPerFile), (long long)bad);
-  t->badLines += bad;
-  if (result) t->filesFailed += 1; else t->filesRead += 1;
-  return result;
+  return FileRead(t, path, file, messages, result, headerSeen, bad);
 }
 
 static int CompareKey(const void* a, const void* b) {

@@ -95,51 +95,76 @@ protected:
   }
 };
 
+// What a step of RowsFollowTheLogTheMarkerAndThePresentTimes should leave in
+// its row.
+struct ExpectedRow {
+  std::string delayed, submitted;
+  int flips, frames, late;
+  std::string maxInterval;
+};
+
+// Plays step `step` of a run at N = n, flipping 0, 1 or 2 times; the delayed
+// candidate is found from the marker's latency on a held key. Step 5 has two
+// late frames. *candidate is the candidate shown, kept across steps.
+static ExpectedRow PlayObservedStep(AppHarness& h, int n, int step, int* candidate) {
+  int frames = 0;
+  auto frame = [&](std::initializer_list<uint8_t> keys) {
+    h.Frame(keys);
+    ++frames;
+  };
+  frame({}); // NewStep
+  frame({}); // ResetTrial
+  int flips = step % 4 == 1 ? 1 : step % 4 == 3 ? 2 : 0;
+  for (int f = 0; f < flips; ++f) {
+    frame({kSpace}); // Trial
+    frame({});       // ToggleCandidate
+    frame({});       // ResetTrial
+    *candidate ^= 1;
+  }
+  // The marker shows from the fifth trial frame; then the frame on which it
+  // answers a held key tells the shown candidate's delay.
+  for (int i = 0; i < n + 2; ++i) frame({});
+  Box before = PinkBox(h.Last(), 0, 270);
+  EXPECT_FALSE(before.Empty());
+  int latency = -1;
+  for (int i = 0; i < n + 2 && latency < 0; ++i) {
+    frame({kRight});
+    if (!(PinkBox(h.Last(), 0, 270) == before)) latency = i;
+  }
+  EXPECT_TRUE(latency == 0 || latency == n - 1) << "latency " << latency;
+  int delayed = latency == n - 1 ? *candidate : 1 - *candidate;
+  bool late = step == 5;
+  if (late) h.AdvanceClock(30000);
+  frame({});
+  if (late) h.AdvanceClock(20000);
+  frame({kEnter});
+  h.Frame(); // Judge
+  return {delayed ? "A" : "B", *candidate ? "A" : "B", flips, frames, late ? 2 : 0, late ? "45.625" : "15.625"};
+}
+
+// The log's step lines, "NN/20 : (^-^)" or "NN/20 : orz", as "1" or "0".
+static std::vector<std::string> LoggedJudgements(const std::string& text) {
+  std::vector<std::string> judged;
+  std::stringstream log(text);
+  std::string line;
+  while (std::getline(log, line)) {
+    if (line.size() < 8 || !isdigit((unsigned char)line[0]) || !isdigit((unsigned char)line[1]) ||
+        line.compare(2, 6, "/20 : ") != 0)
+      continue;
+    const std::string verdict = line.substr(8);
+    if (verdict == "(^-^)" || verdict == "orz") judged.push_back(verdict == "(^-^)" ? "1" : "0");
+  }
+  return judged;
+}
+
 TEST_F(ResultsRecordTest, RowsFollowTheLogTheMarkerAndThePresentTimes) {
   const int n = 3;
   h.Frame({Digit(n)});
   int candidate = 0;
-  struct Expected {
-    std::string delayed, submitted;
-    int flips, frames, late;
-    std::string maxInterval;
-  };
-  std::vector<Expected> expected;
+  std::vector<ExpectedRow> expected;
   for (int step = 0; step < 20; ++step) {
-    int frames = 0;
-    auto frame = [&](std::initializer_list<uint8_t> keys) {
-      h.Frame(keys);
-      ++frames;
-    };
-    frame({}); // NewStep
-    frame({}); // ResetTrial
-    int flips = step % 4 == 1 ? 1 : step % 4 == 3 ? 2 : 0;
-    for (int f = 0; f < flips; ++f) {
-      frame({kSpace}); // Trial
-      frame({});       // ToggleCandidate
-      frame({});       // ResetTrial
-      candidate ^= 1;
-    }
-    // The marker shows from the fifth trial frame; then the frame on which it
-    // answers a held key tells the shown candidate's delay.
-    for (int i = 0; i < n + 2; ++i) frame({});
-    Box before = PinkBox(h.Last(), 0, 270);
-    ASSERT_FALSE(before.Empty());
-    int latency = -1;
-    for (int i = 0; i < n + 2 && latency < 0; ++i) {
-      frame({kRight});
-      if (!(PinkBox(h.Last(), 0, 270) == before)) latency = i;
-    }
-    ASSERT_TRUE(latency == 0 || latency == n - 1) << "latency " << latency;
-    int delayed = latency == n - 1 ? candidate : 1 - candidate;
-    bool late = step == 5;
-    if (late) h.AdvanceClock(30000);
-    frame({});
-    if (late) h.AdvanceClock(20000);
-    frame({kEnter});
-    h.Frame(); // Judge
-    expected.push_back({delayed ? "A" : "B", candidate ? "A" : "B", flips, frames, late ? 2 : 0,
-                        late ? "45.625" : "15.625"});
+    expected.push_back(PlayObservedStep(h, n, step, &candidate));
+    ASSERT_FALSE(HasFailure()) << "step " << step;
   }
 
   // A second run ended by Q in the same second gets a name of its own.
@@ -155,17 +180,7 @@ TEST_F(ResultsRecordTest, RowsFollowTheLogTheMarkerAndThePresentTimes) {
   std::string header;
   for (const std::string& f : rows[0]) header += (header.empty() ? "" : ",") + f;
   EXPECT_EQ(header, kHeader);
-  // The log's step lines: "NN/20 : (^-^)" or "NN/20 : orz".
-  std::vector<std::string> judged;
-  std::stringstream log(h.Log());
-  std::string line;
-  while (std::getline(log, line)) {
-    if (line.size() < 8 || !isdigit((unsigned char)line[0]) || !isdigit((unsigned char)line[1]) ||
-        line.compare(2, 6, "/20 : ") != 0)
-      continue;
-    const std::string verdict = line.substr(8);
-    if (verdict == "(^-^)" || verdict == "orz") judged.push_back(verdict == "(^-^)" ? "1" : "0");
-  }
+  std::vector<std::string> judged = LoggedJudgements(h.Log());
   ASSERT_EQ(judged.size(), 22u);
   for (int i = 0; i < 22; ++i) {
     const auto& r = rows[1 + i];
@@ -182,7 +197,7 @@ TEST_F(ResultsRecordTest, RowsFollowTheLogTheMarkerAndThePresentTimes) {
     EXPECT_EQ(r[13], "fixed");
     EXPECT_EQ(r[14], "");
     if (second) continue;
-    const Expected& e = expected[i];
+    const ExpectedRow& e = expected[i];
     EXPECT_EQ(r[4], e.delayed) << "step " << i;
     EXPECT_EQ(r[5], e.submitted) << "step " << i;
     EXPECT_EQ(r[7], std::to_string(e.flips)) << "step " << i;
