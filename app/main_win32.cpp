@@ -9,7 +9,6 @@
 #include "app/platform_win32.h"
 #include "present/d3d12_win32.h"
 #include "runtime/runtime.h"
-#include "version.h"
 
 namespace {
 
@@ -111,27 +110,16 @@ void HoldOpenedConsole(FILE* stream) {
 // --help, --version and a bad command line end here, before the window, the
 // console for the log or any log line. 0 when the program goes on.
 int32_t HandleCommandLine(int argc, char** argv, AppOptions* options, int32_t* exitCode) {
-  AppOptionsDefault(options);
-  char error[256];
-  int next = argc;
-  int32_t bad = argv == nullptr ? 0 : ParseAppOptions(argc, argv, 1, options, &next, error, sizeof(error)) != kOptionsOk;
-  if (!bad && argv != nullptr && next < argc) {
-    FormatBounded(error, sizeof(error), "%s: unexpected argument (see --help)", argv[next]);
-    bad = 1;
-  }
-  if (!bad && !options->help && !options->version) return 0;
-  FILE* stream = bad ? stderr : stdout;
-  int32_t opened = ReachConsole(bad ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE, stream);
-  if (bad) {
-    fprintf(stream, "qvdelay: %s\n", error);
-    *exitCode = kOptionsBad;
-  } else if (options->help) {
-    PrintAppOptionsHelp(stream, "usage: qvdelay [options]");
-    *exitCode = 0;
-  } else {
-    fprintf(stream, "qvdelay %s\n", QV_VERSION_STRING);
-    *exitCode = 0;
-  }
+  const char* usage = "usage: qvdelay [options]";
+  char error[320];
+  int first = 1;
+  CommandLineVerdict verdict = kCommandLineRun;
+  if (argv == nullptr) AppOptionsDefault(options); // no narrow arguments: the defaults
+  else verdict = JudgeCommandLine(argc, argv, "qvdelay", usage, 0, 0, options, &first, error, sizeof(error));
+  if (verdict == kCommandLineRun) return 0;
+  FILE* stream = verdict == kCommandLineBad ? stderr : stdout;
+  int32_t opened = ReachConsole(verdict == kCommandLineBad ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE, stream);
+  *exitCode = AnswerCommandLine(verdict, usage, error, stream, stream);
   fflush(stream);
   if (opened) HoldOpenedConsole(stream);
   return 1;

@@ -136,32 +136,45 @@ void PrintAppOptionsHelp(FILE* out, const char* usage) {
           usage);
 }
 
-int32_t TakeCommandLine(int argc, char** argv, const char* program, const char* usage, int32_t minPositional,
-                        int32_t maxPositional, AppOptions* options, int* first, FILE* out, FILE* err) {
+CommandLineVerdict JudgeCommandLine(int argc, char** argv, const char* program, const char* usage,
+                                    int32_t minPositional, int32_t maxPositional, AppOptions* options, int* first,
+                                    char* error, uint32_t errorBytes) {
   AppOptionsDefault(options);
-  char error[256];
-  if (ParseAppOptions(argc, argv, 1, options, first, error, sizeof(error)) != kOptionsOk) {
-    fprintf(err, "%s: %s\n", program, error);
-    return kOptionsBad;
+  char reason[256];
+  if (ParseAppOptions(argc, argv, 1, options, first, reason, sizeof(reason)) != kOptionsOk) {
+    FormatBounded(error, errorBytes, "%s: %s", program, reason);
+    return kCommandLineBad;
   }
-  if (options->version) {
-    fprintf(out, "qvdelay %s\n", QV_VERSION_STRING);
-    return 0;
-  }
-  if (options->help) {
-    PrintAppOptionsHelp(out, usage);
-    return 0;
-  }
+  if (options->version) return kCommandLineVersion;
+  if (options->help) return kCommandLineHelp;
   int32_t positional = int32_t(argc - *first);
   if (positional > maxPositional) {
-    fprintf(err, "%s: %s: unexpected argument (see --help)\n", program, argv[*first + maxPositional]);
-    return kOptionsBad;
+    FormatBounded(error, errorBytes, "%s: %s: unexpected argument (see --help)", program, argv[*first + maxPositional]);
+    return kCommandLineBad;
   }
   if (positional < minPositional) {
-    fprintf(err, "%s\n", usage);
-    return kOptionsBad;
+    FormatBounded(error, errorBytes, "%s", usage);
+    return kCommandLineBad;
+  }
+  return kCommandLineRun;
+}
+
+int32_t AnswerCommandLine(CommandLineVerdict verdict, const char* usage, const char* error, FILE* out, FILE* err) {
+  switch (verdict) {
+  case kCommandLineBad: fprintf(err, "%s\n", error); return kOptionsBad;
+  case kCommandLineVersion: fprintf(out, "qvdelay %s\n", QV_VERSION_STRING); return 0;
+  case kCommandLineHelp: PrintAppOptionsHelp(out, usage); return 0;
+  case kCommandLineRun: break;
   }
   return kOptionsGoOn;
+}
+
+int32_t TakeCommandLine(int argc, char** argv, const char* program, const char* usage, int32_t minPositional,
+                        int32_t maxPositional, AppOptions* options, int* first, FILE* out, FILE* err) {
+  char error[320];
+  CommandLineVerdict verdict =
+      JudgeCommandLine(argc, argv, program, usage, minPositional, maxPositional, options, first, error, sizeof(error));
+  return AnswerCommandLine(verdict, usage, error, out, err);
 }
 
 void AppSetOptions(const AppOptions* options) { s_options = *options; }

@@ -37,10 +37,29 @@ int32_t ParticipantNameValid(const char* name);
 // The option list for --help; usage is the first line ("usage: ...").
 void PrintAppOptionsHelp(FILE* out, const char* usage);
 
+// What a command line asks for, judged before anything is printed (Windows
+// first finds a console for the answer).
+enum CommandLineVerdict : int32_t {
+  kCommandLineRun = 0,
+  kCommandLineBad,     // error holds the one line to print
+  kCommandLineHelp,
+  kCommandLineVersion,
+};
+// Options, then between minPositional and maxPositional other arguments
+// (*first: the first of them). A bad line gets "<program>: ..." (or the
+// usage line when arguments are missing) in error.
+CommandLineVerdict JudgeCommandLine(int argc, char** argv, const char* program, const char* usage,
+                                    int32_t minPositional, int32_t maxPositional, AppOptions* options, int* first,
+                                    char* error, uint32_t errorBytes);
+// Prints the answer to a verdict: --version or --help to out, a bad line's
+// error to err. Returns the exit code, or kOptionsGoOn for kCommandLineRun.
+int32_t AnswerCommandLine(CommandLineVerdict verdict, const char* usage, const char* error, FILE* out, FILE* err);
+
 // An entry routine's whole command line: options, then between
 // minPositional and maxPositional other arguments (*first: the first of
 // them). Returns kOptionsGoOn to run; otherwise the exit code, after
 // printing --version or --help to out, or one "<program>: ..." line to err.
+// JudgeCommandLine, then AnswerCommandLine.
 constexpr int32_t kOptionsGoOn = -1;
 int32_t TakeCommandLine(int argc, char** argv, const char* program, const char* usage, int32_t minPositional,
                         int32_t maxPositional, AppOptions* options, int* first, FILE* out, FILE* err);
