@@ -14,6 +14,11 @@
       chain fullscreen or not (current), the presenter's last state (was)
       and the output size; the back buffers and the frame texture were all
       made again after it;
+  e2e_checks.py threshold <log> <results csv> <exit code> <platform>
+      a run ended by Q on its first step and one of three steps: two
+      answer lines (0 and 3 steps), three step lines and three record rows
+      of the threshold procedure at the logged N on this platform, and the
+      program ended with 0;
   e2e_checks.py reference <run log> <script>
       writes the headless program's script that reaches the run's states:
       select and trial screens with any seed, the result screen with a seed
@@ -111,6 +116,21 @@ def followup(log, n, current, was, width, height):
     return 0
 
 
+def threshold(log, csv, rc, platform):
+    text = open(log).read()
+    answers = re.findall(r"^threshold (?:=|below|above) .*, (\d+) steps$", text, re.M)
+    judged = re.findall(r"^threshold step (\d\d) : N = (\d+) : (?:\(\^-\^\)|orz)$", text, re.M)
+    rows = [l.split(",") for l in open(csv).read().splitlines()[1:]]
+    ok = rc == 0 and answers == ["0", "3"] and [int(s) for s, _ in judged] == [0, 1, 2] and len(rows) == 3 and \
+        all(r[1] == platform and r[13] == "threshold" and r[2] == n for r, (_, n) in zip(rows, judged))
+    if not ok:
+        print("FAIL: threshold runs: exit code %d, answers %s, steps %s, rows %s" % (rc, answers, judged, rows))
+        return 1
+    print("ok: threshold runs: answers after %s steps, steps at N %s, %d record rows" %
+          (" and ".join(answers), [n for _, n in judged], len(rows)))
+    return 0
+
+
 def reference(log, script):
     outcomes = [s[1] == "(^-^)" for s in re.findall(STEP, open(log).read(), re.M)]
     seed = 12345
@@ -146,6 +166,8 @@ if __name__ == "__main__":
         sys.exit(record(args[0], args[1], args[2]))
     if what == "followup":
         sys.exit(followup(args[0], int(args[1]), *args[2:6]))
+    if what == "threshold":
+        sys.exit(threshold(args[0], args[1], int(args[2]), args[3]))
     if what == "reference":
         sys.exit(reference(args[0], args[1]))
     print("e2e_checks.py: unknown check %r" % what)

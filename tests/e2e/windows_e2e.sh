@@ -850,19 +850,7 @@ if wait_ready; then
   else
     echo "NOTE: no frame texture or no headless program: the threshold result screen is not compared"
   fi
-  python3 - "$log" "$work/app/qvdelay_results.csv" "$rc" <<'PYEOF' || failures=$((failures + 1))
-import re, sys
-log, rc = open(sys.argv[1]).read(), int(sys.argv[3])
-answers = re.findall(r"^threshold (?:=|below|above) .*, (\d+) steps$", log, re.M)
-judged = re.findall(r"^threshold step (\d\d) : N = (\d+) : (?:\(\^-\^\)|orz)$", log, re.M)
-rows = [l.split(",") for l in open(sys.argv[2]).read().splitlines()[1:]]
-ok = rc == 0 and answers == ["0", "3"] and [int(s) for s, _ in judged] == [0, 1, 2] and len(rows) == 3 and \
-    all(r[1] == "windows" and r[13] == "threshold" and r[2] == n for r, (_, n) in zip(rows, judged))
-if not ok:
-    print("FAIL: threshold runs: exit code %d, answers %s, steps %s, rows %s" % (rc, answers, judged, rows)); sys.exit(1)
-print("ok: threshold runs: answers after %s steps, steps at N %s, %d record rows" %
-      (" and ".join(answers), [n for _, n in judged], len(rows)))
-PYEOF
+  e2e_check threshold "$log" "$work/app/qvdelay_results.csv" "$rc" windows
 else
   fail "threshold run did not start"; cat "$log"
 fi
