@@ -54,16 +54,7 @@ HICON LoadModuleIcon(HINSTANCE instance, const char* name) {
 }
 
 void DrainUntilQuit() {
-  MSG message;
-  while (!g_win32App.bQuitSeen) {
-    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-      if (message.message == WM_QUIT) {
-        g_win32App.bQuitSeen = 1;
-        break;
-      }
-      TranslateMessage(&message);
-      DispatchMessageA(&message);
-    }
+  while (!PumpMessagesWin32()) {
   }
 }
 

@@ -3,4 +3,4 @@ target_link_libraries(threshold_bench PRIVATE qv_threshold benchmark::benchmark 
 # Not a benchmark: simulated observers through the procedure, the table the
 # stop rule was chosen from. Built here, run by hand.
 add_executable(threshold_simulate ${CMAKE_CURRENT_LIST_DIR}/threshold_simulate.cpp)
-target_link_libraries(threshold_simulate PRIVATE qv_threshold qv_options)
+target_link_libraries(threshold_simulate PRIVATE qv_threshold qv_report qv_options)

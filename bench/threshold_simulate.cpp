@@ -9,17 +9,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "report/psychometric.h"
 #include "threshold/psi.h"
 
 static PsiState g_state;
-
-static double Uniform(uint64_t* state) { // splitmix64
-  uint64_t z = (*state += 0x9E3779B97F4A7C15ull);
-  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-  z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-  z ^= z >> 31;
-  return double(z >> 11) * (1.0 / 9007199254740992.0);
-}
 
 static int CompareDouble(const void* a, const void* b) {
   double x = *static_cast<const double*>(a), y = *static_cast<const double*>(b);
@@ -70,7 +63,7 @@ int main(int argc, char** argv) {
       for (double beta : betas) {
         double alpha = t / std::pow(c, 1.0 / beta);
         for (int32_t r = 0; r < ruleCount; ++r) { cell.steps[r] = 0; cell.covered[r] = 0; }
-        uint64_t seed = 12345 + uint64_t(cellIndex) * 1000003ull;
+        Rng rng = {12345 + uint64_t(cellIndex) * 1000003ull};
         for (int32_t run = 0; run < runs; ++run) {
           PsiInit(&g_state, periods[pi]);
           int32_t done[kMaxRules] = {};
@@ -78,7 +71,7 @@ int main(int argc, char** argv) {
             int32_t k = PsiNextLevel(&g_state);
             double d = PsiLevelMs(&g_state, k);
             double p = 0.5 + (0.5 - kPsiLapse) * (1.0 - std::exp(-std::pow(d / alpha, beta)));
-            PsiUpdate(&g_state, k, Uniform(&seed) < p ? 1 : 0);
+            PsiUpdate(&g_state, k, RngUniform(&rng) < p ? 1 : 0);
             PsiEstimate e;
             PsiEstimateThreshold(&g_state, &e);
             int32_t open = 0;

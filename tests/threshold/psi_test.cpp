@@ -9,17 +9,10 @@
 #include <utility>
 #include <vector>
 
+#include "report/psychometric.h"
 #include "threshold/psi.h"
 
 static PsiState g_a, g_b;
-
-static double Uniform(uint64_t* state) { // splitmix64
-  uint64_t z = (*state += 0x9E3779B97F4A7C15ull);
-  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-  z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-  z ^= z >> 31;
-  return double(z >> 11) * (1.0 / 9007199254740992.0);
-}
 
 static double P(double d, double alpha, double beta) {
   return 0.5 + (0.5 - kPsiLapse) * (1.0 - std::exp(-std::pow(d / alpha, beta)));
@@ -30,13 +23,13 @@ static const double kC = -std::log(1.0 - 0.25 / (0.5 - kPsiLapse));
 // Runs to the stop rule, checking every chosen level and that the rule holds
 // off before kPsiMinSteps. pFixed: the chance of a right answer, -1 for the
 // curve (alpha, beta), -2 for right on even steps only.
-static void RunObserver(PsiState* s, int32_t period, double alpha, double beta, double pFixed, uint64_t* seed) {
+static void RunObserver(PsiState* s, int32_t period, double alpha, double beta, double pFixed, Rng* rng) {
   ASSERT_EQ(PsiInit(s, period), 0);
   while (!PsiShouldStop(s)) {
     int32_t k = PsiNextLevel(s);
     ASSERT_TRUE(k >= 1 && k <= s->levelCount) << k;
     int32_t correct = pFixed == -2 ? s->steps % 2 == 0
-                      : Uniform(seed) < (pFixed >= 0 ? pFixed : P(PsiLevelMs(s, k), alpha, beta));
+                      : RngUniform(rng) < (pFixed >= 0 ? pFixed : P(PsiLevelMs(s, k), alpha, beta));
     PsiUpdate(s, k, correct);
     ASSERT_LE(s->steps, kPsiMaxSteps);
   }
@@ -49,10 +42,10 @@ TEST(ThresholdPsi, SimulatedObserversAreRecovered) {
     for (double t : {25.0, 50.0, 100.0, 150.0}) {
       std::vector<double> errors;
       int32_t covered = 0;
-      uint64_t seed = uint64_t(period) * 1000 + uint64_t(t);
+      Rng rng = {uint64_t(period) * 1000 + uint64_t(t)};
       for (double beta : {1.5, 2.0, 3.0, 4.0})
         for (int32_t run = 0; run < runsPerBeta; ++run) {
-          RunObserver(&g_a, period, t / std::pow(kC, 1.0 / beta), beta, -1, &seed);
+          RunObserver(&g_a, period, t / std::pow(kC, 1.0 / beta), beta, -1, &rng);
           PsiEstimate e;
           PsiEstimateThreshold(&g_a, &e);
           errors.push_back(std::fabs(e.medianMs - t) / t);
@@ -66,14 +59,14 @@ TEST(ThresholdPsi, SimulatedObserversAreRecovered) {
 }
 
 TEST(ThresholdPsi, EdgeObserversAndLimits) {
-  uint64_t seed = 7;
+  Rng rng = {7};
   for (int32_t period : {16666, 6944}) {
-    RunObserver(&g_a, period, 0, 0, 1.0, &seed); // always right
+    RunObserver(&g_a, period, 0, 0, 1.0, &rng); // always right
     PsiEstimate e;
     PsiEstimateThreshold(&g_a, &e);
     EXPECT_EQ(e.side, -1) << e.medianMs;
     EXPECT_EQ(PsiClassify(&g_a, e.medianMs), -1);
-    RunObserver(&g_a, period, 0, 0, -2, &seed); // right every other step: chance
+    RunObserver(&g_a, period, 0, 0, -2, &rng); // right every other step: chance
     PsiEstimateThreshold(&g_a, &e);
     EXPECT_EQ(e.side, 1) << e.medianMs;
   }
@@ -100,12 +93,12 @@ TEST(ThresholdPsi, EdgeObserversAndLimits) {
 }
 
 TEST(ThresholdPsi, ReplayIsIdenticalOnAReusedState) {
-  uint64_t seed = 99;
-  RunObserver(&g_a, 2000, 30.0, 2.0, -1, &seed); // leaves g_a dirty at another rate
+  Rng rng = {99};
+  RunObserver(&g_a, 2000, 30.0, 2.0, -1, &rng); // leaves g_a dirty at another rate
   ASSERT_EQ(PsiInit(&g_a, 6944), 0);
   ASSERT_EQ(PsiInit(&g_b, 6944), 0);
   for (int32_t i = 0; i < 40; ++i) {
-    int32_t k = PsiNextLevel(&g_a), correct = Uniform(&seed) < P(PsiLevelMs(&g_a, k), 60.0, 2.5);
+    int32_t k = PsiNextLevel(&g_a), correct = RngUniform(&rng) < P(PsiLevelMs(&g_a, k), 60.0, 2.5);
     ASSERT_EQ(k, PsiNextLevel(&g_b));
     PsiUpdate(&g_a, k, correct);
     PsiUpdate(&g_b, k, correct);
