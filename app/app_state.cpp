@@ -1,6 +1,5 @@
-// The application's process-wide records, the platform table and test hooks.
-#include <cstring>
-
+// The application's process-wide records, the platform table and the clock
+// they go by (the hooks' setters are in app_testing.cpp).
 #include "app/app.h"
 #include "app/app_testing.h"
 #include "app/app_internal.h"
@@ -18,43 +17,3 @@ uint32_t AppLocalSeconds() { return g_appHooks.localTime != nullptr ? g_appHooks
 
 void AppSetPlatform(const Platform* platform) { g_appRuntime.platform = platform; }
 const Platform* AppGetPlatform() { return g_appRuntime.platform; }
-
-void AppSetSeedForTest(int32_t enabled, uint32_t seed) {
-  g_appHooks.seedOverride = enabled;
-  g_appHooks.seed = seed;
-}
-
-void AppSetProcessorCountForTest(uint32_t processorCount) { g_appHooks.processorCount = processorCount; }
-
-void AppSetClockForTest(uint64_t (*clock)(void* user), void* user) {
-  g_appHooks.clock = clock;
-  g_appHooks.clockUser = user;
-}
-
-void AppSetCreateContextForTest(int32_t (*createContext)(QvGfxContext*, uint32_t)) {
-  g_appHooks.createContext = createContext;
-}
-
-void AppSetResultsPath(const char* path) {
-  g_appHooks.resultsPathSet = path != nullptr;
-  g_appHooks.resultsPath[0] = 0;
-  if (path != nullptr) FormatBounded(g_appHooks.resultsPath, sizeof(g_appHooks.resultsPath), "%s", path);
-}
-
-void AppSetLocalTimeForTest(uint32_t (*localTime)()) { g_appHooks.localTime = localTime; }
-
-void AppSetFailStartupStepForTest(int32_t step) { g_appHooks.failStartupStep = step; }
-
-void AppSetUpgradeStopForTest(int32_t steps) { g_appHooks.upgradeStopAfter = steps; }
-
-void AppResetForTest() {
-  const Platform* platform = g_appRuntime.platform;
-  memset(static_cast<void*>(&g_app), 0, sizeof(g_app));
-  memset(static_cast<void*>(&g_appRuntime), 0, sizeof(g_appRuntime));
-  g_appRuntime.platform = platform;
-  AppOptions options;
-  AppOptionsDefault(&options);
-  AppSetOptions(&options);
-  ResetDisplayRateForTest();
-  ResultsResetForTest();
-}
