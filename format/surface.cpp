@@ -5,10 +5,6 @@
 #include "format/surface_internal.h"
 #include "runtime/runtime.h"
 
-uint32_t MortonCode(uint32_t x, uint32_t y) {
-  return SpreadBits16(x) | (SpreadBits16(y) << 1);
-}
-
 int32_t BindSurfaceFormat(Surface* surface, int32_t format) {
   const FormatInfo* info = formatInfo(format);
   const FormatOps& ops = info->ops;

@@ -8,6 +8,11 @@
 #include "format/format.h"
 #include "format/surface_internal.h"
 
+// Morton order: x bits at even positions, y bits at odd ones.
+uint32_t MortonCode(uint32_t x, uint32_t y) {
+  return SpreadBits16(x) | (SpreadBits16(y) << 1);
+}
+
 namespace {
 
 template <uint32_t ES>

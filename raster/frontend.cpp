@@ -140,10 +140,6 @@ void TakeSnapshots(const DrawSource* c) {
 
 } // namespace
 
-uint32_t VertexSlotStride(const StageDescriptor* vertexStage) {
-  return vertexStage->outputLayout->totalSize + kVertexSlotHeaderBytes;
-}
-
 void DrawIndexedStep(const DrawSource* c, uint32_t indexCount) {
   if (c->topology < Topology::TriangleList || c->topology > Topology::TriangleFan) return;
   // Indices past the bound data are not there to be read.

@@ -5,6 +5,10 @@
 #include "format/format.h"
 #include "raster/frontend_internal.h"
 
+uint32_t VertexSlotStride(const StageDescriptor* vertexStage) {
+  return vertexStage->outputLayout->totalSize + kVertexSlotHeaderBytes;
+}
+
 uint32_t AttributeComponentBytes(uint32_t type) {
   switch (type) {
     case AttributeType::AttrFloat32:

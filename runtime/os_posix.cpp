@@ -5,6 +5,7 @@
 #include <pthread.h>
 #include <sched.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <time.h>
 #include <unistd.h>
@@ -69,7 +70,9 @@ static void* PosixThreadMain(void* record) {
 }
 
 OsThreadHandle OsStartThread(uint32_t (*routine)(void*), void* argument, uint32_t stackBytes) {
-  PosixThread* t = static_cast<PosixThread*>(MemAlloc(sizeof(PosixThread)));
+  // The OS layer sits below the allocation routine (whose lock it provides):
+  // a thread's record comes from the C library.
+  PosixThread* t = static_cast<PosixThread*>(calloc(1, sizeof(PosixThread)));
   if (!t) return nullptr;
   t->routine = routine;
   t->argument = argument;
@@ -86,7 +89,7 @@ OsThreadHandle OsStartThread(uint32_t (*routine)(void*), void* argument, uint32_
   int error = pthread_create(&t->thread, &attributes, PosixThreadMain, t);
   pthread_attr_destroy(&attributes);
   if (error != 0) {
-    MemFree(t);
+    free(t);
     return nullptr;
   }
   return t;
@@ -96,7 +99,7 @@ void OsJoinThread(OsThreadHandle handle) {
   PosixThread* t = static_cast<PosixThread*>(handle);
   if (!t) return;
   pthread_join(t->thread, nullptr);
-  MemFree(t);
+  free(t);
 }
 
 void OsSetThreadPriorityNormal(OsThreadHandle handle) {}
