@@ -253,6 +253,7 @@ void d3d12::PresenterShutdownWin32() {
   }
   // Nothing is released while the GPU may still run the last frame.
   bool idle = WaitForGpuIdle() == 0;
+  // Left a second time on purpose when DXGI owns Alt+Enter: this is the logged step.
   if (idle && !stillFullScreen && !m.bTearingSupported) {
     LogPrintf("s_pDxgiSwapChain->SetFullscreenState ... ");
     if (SUCCEEDED(s_pDxgiSwapChain->SetFullscreenState(FALSE, nullptr))) LogPrintf("OK.\n");

@@ -586,6 +586,7 @@ int32_t d3d12::PresenterInitializeWin32(Presenter** presenter, HWND window) {
 
   if (CreateDeviceAndSwapChain()) return 1;
   if (CreateHeapsAndAllocators()) return 1;
+  // Once per back buffer on purpose: the log shows both, the second replaces the first.
   for (uint32_t i = 0; i < kBackBufferCount; i++)
     if (CreateRootSignature()) return 1;
   if (CompileShaders()) return 1;
@@ -600,6 +601,7 @@ int32_t d3d12::PresenterInitializeWin32(Presenter** presenter, HWND window) {
   m.sourceWidth = kFrameWidth;
   m.sourceHeight = kFrameHeight;
   if (WaitForGpuIdle()) return 1;
+  // Made again on purpose once the GPU is idle: the log shows both pairs.
   if (CreateUploadSurfaces()) return 1;
   m.bDirty = 1;
 
