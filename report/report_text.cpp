@@ -128,9 +128,9 @@ static void PrintFewStepsNote(FILE* out, const Analysis* a) {
   for (int32_t i = 0; i < a->rowCount; ++i) few += a->rows[i].steps < kFewSteps;
   if (few == 0) return;
   std::fprintf(out,
-               "  %d of these %d delays have fewer than %d steps (threshold runs spread their steps over many\n"
+               "  %d of these %d delays %s fewer than %d steps (threshold runs spread their steps over many\n"
                "  delays): on its own such a row says little, but the threshold fit below uses every step.\n",
-               few, a->rowCount, int32_t(kFewSteps));
+               few, a->rowCount, few == 1 ? "has" : "have", int32_t(kFewSteps));
 }
 
 // Each threshold run of the participant: the program's own answer beside
