@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "gfx/gfx.h"
+#include "gfx/gfx_testing.h"
 #include "gfx/text.h"
 
 namespace {
@@ -14,7 +15,7 @@ constexpr size_t kMaxInput = 2048; // keeps one call's records well inside the r
 
 QvGfxContext s_context;
 GfxExecuteFn s_drawExecute;
-GfxExecuteFn s_skipped[10];
+GfxExecuteFn s_skipped[kTextCommandKindCount];
 uint64_t s_indicesDrawn; // consumer thread; read after Finish
 
 int64_t ConsumeMain(void* argument) {
@@ -67,37 +68,9 @@ int64_t CountGlyphs(const uint8_t* p) {
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   InitializeText(nullptr);
   CommandStream* s = &s_context.stream;
-  s->ringAllocation = static_cast<uint8_t*>(MemAlloc(kCommandRingBytes + 8));
-  s->ringBase = s->ringAllocation + ((8 - (reinterpret_cast<uintptr_t>(s->ringAllocation) & 7)) & 7);
-  s->writePosition = s->ringBase;
-  s->capacity = kCommandRingBytes;
-  WaitCellInit(&s->frameDone, 0);
-  WaitCellInit(&s->idle, 0);
   // Learn the execute functions of the kinds the printer records.
-  Semaphore64Init(&s->readable, 0);
-  Semaphore64Init(&s->writable, kCommandRingBytes);
-  VertexElement e = {};
-  RecordBindVertexStage(&s_context, &FontVs);
-  RecordBindFragmentStage(&s_context, &FontFs);
-  RecordSetVertexConstants(&s_context, &e, 4, 4);
-  RecordSetFragmentConstants(&s_context, &e, 4, 4);
-  RecordSetVertexStream(&s_context, 0, &e, 4);
-  RecordSetVertexElement(&s_context, 0, &e);
-  RecordSetIndexData(&s_context, IndexFormat::Index32, &e, 4);
-  RecordSetTopology(&s_context, Topology::TriangleList);
-  RecordDrawIndexed(&s_context, 0);
-  RecordFlush(&s_context);
-  GfxCommand* record = reinterpret_cast<GfxCommand*>(s->ringBase);
-  for (GfxExecuteFn& f : s_skipped) {
-    f = record->execute;
-    record = NextCommand(record);
-  }
-  s_drawExecute = s_skipped[8];
-  s->writePosition = s->ringBase;
-  Semaphore64Destroy(&s->readable);
-  Semaphore64Destroy(&s->writable);
-  Semaphore64Init(&s->readable, 0);
-  Semaphore64Init(&s->writable, kCommandRingBytes);
+  if (LearnTextCommandKinds(&s_context, s_skipped) != 0) abort();
+  s_drawExecute = s_skipped[kTextDrawIndexed];
   if (StartThread(&s->renderThread, ConsumeMain, &s_context, "consumer") != 0) abort();
   return 0;
 }

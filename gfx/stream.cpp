@@ -25,15 +25,11 @@ GfxCommand* ExecuteWrap(QvGfxContext*, GfxCommand* command) {
 
 uint64_t CommandRecordSize(uint64_t n) { return (n + 7) & ~uint64_t(7); }
 
-int32_t CreateCommandStream(QvGfxContext* context) {
-  CommandStream* s = &context->stream;
+int32_t InitCommandRing(CommandStream* s) {
   // The global allocator aligns to 4 only; records hold pointers, so the
   // ring starts at the next multiple of 8.
   s->ringAllocation = static_cast<uint8_t*>(MemAlloc(kCommandRingBytes + 4));
-  if (!s->ringAllocation) {
-    LogPrintf("CreateCommandStream ... failed.\n");
-    return 1;
-  }
+  if (!s->ringAllocation) return 1;
   s->ringBase = s->ringAllocation + ((8 - (reinterpret_cast<uintptr_t>(s->ringAllocation) & 7)) & 7);
   // Touched once now: a first pass of the write position through fresh
   // pages would otherwise take page faults while frames are recorded.
@@ -45,6 +41,23 @@ int32_t CreateCommandStream(QvGfxContext* context) {
   Semaphore64Init(&s->writable, kCommandRingBytes);
   WaitCellInit(&s->idle, 0);
   s->framesSubmitted = 0;
+  return 0;
+}
+
+void ResetCommandRing(CommandStream* s) {
+  s->writePosition = s->ringBase;
+  Semaphore64Destroy(&s->readable);
+  Semaphore64Destroy(&s->writable);
+  Semaphore64Init(&s->readable, 0);
+  Semaphore64Init(&s->writable, kCommandRingBytes);
+}
+
+int32_t CreateCommandStream(QvGfxContext* context) {
+  CommandStream* s = &context->stream;
+  if (InitCommandRing(s) != 0) {
+    LogPrintf("CreateCommandStream ... failed.\n");
+    return 1;
+  }
   if (StartThread(&s->renderThread, RenderThreadMain, context, "QvGfxContext") != 0) {
     LogPrintf("StartThread (QvGfxContext) ... failed.\n");
     WaitCellDestroy(&s->idle);

@@ -11,20 +11,9 @@
 #include <gtest/gtest.h>
 
 #include "gfx/gfx.h"
+#include "gfx/gfx_testing.h"
 
-enum CaptureKind {
-  kCapBindVertexStage,
-  kCapBindFragmentStage,
-  kCapSetVertexConstants,
-  kCapSetFragmentConstants,
-  kCapSetVertexStream,
-  kCapSetVertexElement,
-  kCapSetIndexData,
-  kCapSetTopology,
-  kCapDrawIndexed,
-  kCapFlush,
-  kCapKindCount,
-};
+// Records are told apart by their execute function, in TextCommandKind order.
 
 struct Captured {
   int32_t kind;
@@ -37,7 +26,7 @@ struct Captured {
 };
 
 struct CaptureState {
-  GfxExecuteFn kinds[kCapKindCount];
+  GfxExecuteFn kinds[kTextCommandKindCount];
   std::vector<Captured> log;
 };
 inline CaptureState g_capture;
@@ -54,10 +43,10 @@ inline void CaptureOne(GfxCommand* c, int32_t kind) {
   k.kind = kind;
   const uint8_t* base = reinterpret_cast<const uint8_t*>(c);
   switch (kind) {
-    case kCapBindVertexStage:
-    case kCapBindFragmentStage: k.pointer = FieldAt<const void*>(c, 16); break;
-    case kCapSetVertexConstants:
-    case kCapSetFragmentConstants: {
+    case kTextBindVertexStage:
+    case kTextBindFragmentStage: k.pointer = FieldAt<const void*>(c, 16); break;
+    case kTextSetVertexConstants:
+    case kTextSetFragmentConstants: {
       const uint8_t* source = FieldAt<const uint8_t*>(c, 16);
       uint64_t size = FieldAt<uint64_t>(c, 24);
       k.alignment = FieldAt<uint64_t>(c, 32);
@@ -65,9 +54,9 @@ inline void CaptureOne(GfxCommand* c, int32_t kind) {
       k.data.assign(source, source + size);
       break;
     }
-    case kCapSetVertexStream:
-    case kCapSetIndexData: {
-      if (kind == kCapSetVertexStream) k.word = FieldAt<uint32_t>(c, 16);
+    case kTextSetVertexStream:
+    case kTextSetIndexData: {
+      if (kind == kTextSetVertexStream) k.word = FieldAt<uint32_t>(c, 16);
       else k.indexFormat = FieldAt<int32_t>(c, 16);
       const uint8_t* source = FieldAt<const uint8_t*>(c, 24);
       uint64_t size = FieldAt<uint64_t>(c, 32);
@@ -75,12 +64,12 @@ inline void CaptureOne(GfxCommand* c, int32_t kind) {
       k.data.assign(source, source + size);
       break;
     }
-    case kCapSetVertexElement:
+    case kTextSetVertexElement:
       k.word = FieldAt<uint32_t>(c, 16);
       k.element = FieldAt<VertexElement>(c, 20);
       break;
-    case kCapSetTopology:
-    case kCapDrawIndexed: k.word = FieldAt<uint32_t>(c, 16); break;
+    case kTextSetTopology:
+    case kTextDrawIndexed: k.word = FieldAt<uint32_t>(c, 16); break;
     default: break;
   }
   g_capture.log.push_back(k);
@@ -94,11 +83,11 @@ inline int64_t CaptureMain(void* argument) {
     Semaphore64Acquire(&s->readable, sizeof(GfxCommand));
     uint64_t size = record->size;
     Semaphore64Acquire(&s->readable, size - sizeof(GfxCommand));
-    int32_t kind = kCapKindCount;
-    for (int32_t i = 0; i < kCapKindCount; ++i)
+    int32_t kind = kTextCommandKindCount;
+    for (int32_t i = 0; i < kTextCommandKindCount; ++i)
       if (record->execute == g_capture.kinds[i]) kind = i;
     GfxCommand* next;
-    if (kind < kCapKindCount) {
+    if (kind < kTextCommandKindCount) {
       CaptureOne(record, kind);
       next = NextCommand(record);
     } else {
@@ -114,37 +103,7 @@ inline int64_t CaptureMain(void* argument) {
 inline QvGfxContext* NewCaptureContext() {
   QvGfxContext* c = static_cast<QvGfxContext*>(calloc(1, sizeof(QvGfxContext)));
   CommandStream* s = &c->stream;
-  s->ringAllocation = static_cast<uint8_t*>(MemAlloc(kCommandRingBytes + 8));
-  s->ringBase = s->ringAllocation + ((8 - (reinterpret_cast<uintptr_t>(s->ringAllocation) & 7)) & 7);
-  s->writePosition = s->ringBase;
-  s->capacity = kCommandRingBytes;
-  WaitCellInit(&s->frameDone, 0);
-  WaitCellInit(&s->idle, 0);
-  Semaphore64Init(&s->readable, 0);
-  Semaphore64Init(&s->writable, kCommandRingBytes);
-
-  // Learn each kind's execute function from one record of it.
-  VertexElement e = {};
-  RecordBindVertexStage(c, &FontVs);
-  RecordBindFragmentStage(c, &FontFs);
-  RecordSetVertexConstants(c, &e, 4, 4);
-  RecordSetFragmentConstants(c, &e, 4, 4);
-  RecordSetVertexStream(c, 0, &e, 4);
-  RecordSetVertexElement(c, 0, &e);
-  RecordSetIndexData(c, IndexFormat::Index32, &e, 4);
-  RecordSetTopology(c, Topology::TriangleList);
-  RecordDrawIndexed(c, 0);
-  RecordFlush(c);
-  GfxCommand* record = reinterpret_cast<GfxCommand*>(s->ringBase);
-  for (int32_t i = 0; i < kCapKindCount; ++i) {
-    g_capture.kinds[i] = record->execute;
-    record = NextCommand(record);
-  }
-  s->writePosition = s->ringBase;
-  Semaphore64Destroy(&s->readable);
-  Semaphore64Destroy(&s->writable);
-  Semaphore64Init(&s->readable, 0);
-  Semaphore64Init(&s->writable, kCommandRingBytes);
+  EXPECT_EQ(LearnTextCommandKinds(c, g_capture.kinds), 0);
   g_capture.log.clear();
   StartThread(&s->renderThread, CaptureMain, c, "capture");
   return c;
@@ -155,7 +114,7 @@ inline std::vector<Captured> TakeCaptured(QvGfxContext* c) {
   Finish(c);
   std::vector<Captured> out;
   for (Captured& k : g_capture.log)
-    if (k.kind != kCapFlush) out.push_back(std::move(k));
+    if (k.kind != kTextFlush) out.push_back(std::move(k));
   g_capture.log.clear();
   return out;
 }

@@ -119,8 +119,8 @@ std::vector<Draw> Draws(const std::vector<Captured>& log) {
       ADD_FAILURE() << "incomplete batch at record " << i;
       break;
     }
-    const int32_t kinds[7] = {kCapSetFragmentConstants, kCapSetVertexStream, kCapSetVertexElement, kCapSetVertexElement,
-                              kCapSetIndexData,         kCapSetTopology,     kCapDrawIndexed};
+    const int32_t kinds[7] = {kTextSetFragmentConstants, kTextSetVertexStream, kTextSetVertexElement, kTextSetVertexElement,
+                              kTextSetIndexData,         kTextSetTopology,     kTextDrawIndexed};
     for (int k = 0; k < 7; ++k) EXPECT_EQ(log[i + k].kind, kinds[k]) << "record " << i + k;
     Draw d = {};
     EXPECT_EQ(log[i].data.size(), 32u);
@@ -148,11 +148,11 @@ std::vector<Draw> Draws(const std::vector<Captured>& log) {
 
 void ExpectSetUpRecords(const std::vector<Captured>& log) {
   ASSERT_GE(log.size(), 3u);
-  EXPECT_EQ(log[0].kind, kCapBindVertexStage);
+  EXPECT_EQ(log[0].kind, kTextBindVertexStage);
   EXPECT_EQ(log[0].pointer, &FontVs);
-  EXPECT_EQ(log[1].kind, kCapBindFragmentStage);
+  EXPECT_EQ(log[1].kind, kTextBindFragmentStage);
   EXPECT_EQ(log[1].pointer, &FontFs);
-  EXPECT_EQ(log[2].kind, kCapSetVertexConstants);
+  EXPECT_EQ(log[2].kind, kTextSetVertexConstants);
   EXPECT_EQ(log[2].alignment, 4u);
   ASSERT_EQ(log[2].data.size(), 64u);
   EXPECT_EQ(memcmp(log[2].data.data(), TextVertexConstants(), 64), 0);
