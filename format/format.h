@@ -115,9 +115,14 @@ struct SurfaceLevelDesc {
   uint32_t rowPitch;
 };
 
+// A surface's layout: kLayoutLinear is rows one after another; any other
+// value is Morton order (kLayoutMorton names one).
+constexpr int32_t kLayoutLinear = 1;
+constexpr int32_t kLayoutMorton = 2;
+
 struct SurfaceDesc {
   int32_t format;
-  int32_t layout; // 1 linear rows, anything else Morton order
+  int32_t layout; // kLayoutLinear, else Morton order
   uint32_t width;
   uint32_t height;
   uint32_t levelCount;
@@ -170,7 +175,7 @@ inline uint8_t* AlignToSurfaceLine(void* p) {
 struct Surface {
   int32_t format;
   uint32_t elementSize;
-  int32_t layout;
+  int32_t layout; // kLayoutLinear, else Morton order
   int32_t ownsStorage;
   uint32_t levelCount;
   SurfaceLevel levels[kMaxSurfaceLevels];

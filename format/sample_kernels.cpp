@@ -87,7 +87,7 @@ struct Kernel {
     else return POW2 != 0;
   }
   static bool IsMorton(const Surface* s) {
-    if constexpr (MORTON == kAny) return s->layout != 1;
+    if constexpr (MORTON == kAny) return s->layout != kLayoutLinear;
     else return MORTON != 0;
   }
 
@@ -418,7 +418,7 @@ std::atomic<int32_t> s_wideSamplingOff{0};
 // atlas. One level means level 0 whatever rho says.
 int32_t IsPointFloat4(const Surface* surface, const Sampler* sampler) {
   const uint32_t k = sampler->kernel;
-  return surface->isFp32 && surface->elementSize == 16 && surface->layout == 1 && surface->lodLimit == 0 &&
+  return surface->isFp32 && surface->elementSize == 16 && surface->layout == kLayoutLinear && surface->lodLimit == 0 &&
          (k == 0 || (k == 1 && surface->isPow2));
 }
 

@@ -86,7 +86,7 @@ int32_t InitSurface(Surface* surface, const SurfaceDesc* desc, int32_t ownsStora
   surface->lodLimit = (static_cast<int32_t>(count) - 1) * 256;
 
   uint32_t kind = (surface->isPow2 ? 0u : 1u) + 2u * (surface->isFp32 ? 0u : 1u);
-  surface->kernelRow = SizeBlock(info->elementSize) + 24u * kind + (desc->layout == 1 ? 0u : 12u);
+  surface->kernelRow = SizeBlock(info->elementSize) + 24u * kind + (desc->layout == kLayoutLinear ? 0u : 12u);
 
   SelectTexelFunctions(surface);
   return 0;
@@ -109,7 +109,7 @@ int32_t CreateSurface(Surface* surface, int32_t format, uint32_t width, uint32_t
   SurfaceDesc desc;
   memset(&desc, 0, sizeof(desc));
   desc.format = format;
-  desc.layout = 1;
+  desc.layout = kLayoutLinear;
   desc.width = width;
   desc.height = height;
   desc.levelCount = 1;

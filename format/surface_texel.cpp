@@ -231,7 +231,7 @@ void SelectTexelFunctions(Surface* surface) {
     case 16: column = 4; break;
     default: column = 5; break;
   }
-  const TexelFunctions& f = kTexelFunctions[surface->layout == 1 ? 0 : 1][column];
+  const TexelFunctions& f = kTexelFunctions[surface->layout == kLayoutLinear ? 0 : 1][column];
   surface->FillRegion = f.fill;
   surface->LoadElement = f.load;
   surface->StoreElement = f.store;

@@ -199,7 +199,7 @@ void d3d12::UnmapUploadBuffer() {
 Surface* d3d12::AcquireFrameSurfaceWin32(Presenter* presenter) {
   if (!m.mappedPointer) return nullptr;
   FrameSlot* slot = &m.slots[m.currentSlot];
-  if (!slot->created && MakeFrameSlotSurface(slot, m.mappedPointer) != 0) return nullptr;
+  if (!slot->created && MakeFrameSlotSurface(slot, m.mappedPointer, kFramePitch) != 0) return nullptr;
   return &slot->surface;
 }
 

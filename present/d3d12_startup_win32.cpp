@@ -470,7 +470,7 @@ int32_t CreateCommandLists() {
 // One black frame: the slot's surface cleared, then presented as mode 1.
 void PrimeFrame() {
   FrameSlot* slot = &m.slots[m.currentSlot];
-  if (m.mappedPointer && MakeFrameSlotSurface(slot, m.mappedPointer) == 0) {
+  if (m.mappedPointer && MakeFrameSlotSurface(slot, m.mappedPointer, kFramePitch) == 0) {
     const uint8_t transparentBlack[16] = {};
     for (uint32_t level = 0; level < slot->surface.levelCount; level++) {
       Region all = {0, 0, slot->surface.levels[level].width, slot->surface.levels[level].height};

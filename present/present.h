@@ -64,8 +64,9 @@ struct FrameSlot {
   int32_t created;
 };
 
-// Fills slot with a Unorm8BGRA 640x480 surface over memory (pitch 2560).
-int32_t MakeFrameSlotSurface(FrameSlot* slot, uint8_t* memory);
+// Fills slot with a Unorm8BGRA 640x480 linear surface over memory, rowPitch
+// bytes a row (kFramePitch, or what a streaming texture gives).
+int32_t MakeFrameSlotSurface(FrameSlot* slot, uint8_t* memory, uint32_t rowPitch);
 void DropFrameSlotSurface(FrameSlot* slot);
 
 // ---- Headless memory presenter ---------------------------------------------

@@ -10,7 +10,7 @@ static uint8_t* FrameBuffer(const MemoryPresenter* p, uint32_t frame) {
 static Surface* MemoryAcquireFrameSurface(Presenter* base) {
   MemoryPresenter* p = reinterpret_cast<MemoryPresenter*>(base);
   FrameSlot* slot = &p->slots[p->currentSlot];
-  if (!slot->created && MakeFrameSlotSurface(slot, p->mapped) != 0) return nullptr;
+  if (!slot->created && MakeFrameSlotSurface(slot, p->mapped, kFramePitch) != 0) return nullptr;
   return &slot->surface;
 }
 

@@ -59,24 +59,6 @@ struct PresenterState {
 
 PresenterState m;
 
-int32_t MakeSlotSurface(FrameSlot* slot, uint8_t* memory, uint32_t pitch) {
-  if (pitch == kFramePitch) return MakeFrameSlotSurface(slot, memory);
-  SurfaceDesc desc;
-  memset(&desc, 0, sizeof(desc));
-  desc.format = Unorm8BGRA;
-  desc.layout = 1;
-  desc.width = kFrameWidth;
-  desc.height = kFrameHeight;
-  desc.levelCount = 1;
-  desc.levels[0].data = memory;
-  desc.levels[0].size = uint64_t(pitch) * kFrameHeight;
-  desc.levels[0].rowPitch = pitch;
-  memset(&slot->surface, 0, sizeof(slot->surface));
-  if (InitSurface(&slot->surface, &desc, 0) != 0) return 1;
-  slot->created = 1;
-  return 0;
-}
-
 // Locks the texture for the next frame. On failure the renderer gets no
 // frame surface (colour output is skipped) and the next present retries.
 int32_t MapFrame() {
@@ -252,7 +234,7 @@ Surface* SdlAcquireFrameSurface(Presenter*) {
   FrameSlot* slot = &m.slots[m.currentSlot];
   if (!slot->created) {
     if (!m.frameMemory) return nullptr;
-    if (MakeSlotSurface(slot, m.frameMemory, m.framePitch) != 0) return nullptr;
+    if (MakeFrameSlotSurface(slot, m.frameMemory, m.framePitch) != 0) return nullptr;
   }
   return &slot->surface;
 }
@@ -406,7 +388,7 @@ static int32_t ShowBlackFrames() {
   LogPrintf("OK.\n");
   for (uint32_t i = 0; i < 2; i++) {
     FrameSlot* slot = &m.slots[m.currentSlot];
-    if (MakeSlotSurface(slot, m.frameMemory, m.framePitch) == 0) {
+    if (MakeFrameSlotSurface(slot, m.frameMemory, m.framePitch) == 0) {
       Region all = {0, 0, kFrameWidth, kFrameHeight};
       const uint8_t zero[4] = {0, 0, 0, 0};
       slot->surface.FillRegion(&slot->surface, 0, &all, zero);

@@ -139,7 +139,7 @@ void StoreTile(TileContext* t, PixelRecord* rec) {
     for (uint32_t i = 0; i < t->layoutCount && i < kMaxColorTargets; i++) {
       TargetSlot* c = &t->color[i];
       if (!c->surface || !ColorSlotMapped(t, i)) continue;
-      if (c->surface->layout == 1 && c->floatCount == 4) {
+      if (c->surface->layout == kLayoutLinear && c->floatCount == 4) {
         // Linear rows: gather each row of the tile and convert it in one call.
         float row[kTileSide * 4];
         for (int32_t y = c->y0; y < c->y1; y++) {
@@ -154,7 +154,7 @@ void StoreTile(TileContext* t, PixelRecord* rec) {
     }
   }
   TargetSlot* d = &t->depth;
-  if (t->depthTouched && d->surface && d->surface->format == Fp32 && d->surface->layout == 1) {
+  if (t->depthTouched && d->surface && d->surface->format == Fp32 && d->surface->layout == kLayoutLinear) {
     for (int32_t y = d->y0; y < d->y1; y++) {
       const PixelRecord* line = rec + 2 * kSpread16[y - t->tileY];
       float row[kTileSide];

@@ -38,7 +38,7 @@ struct TileContext {
 
 inline uint8_t* ElementAt(const Surface* s, int32_t x, int32_t y) {
   const SurfaceLevel& l = s->levels[0];
-  if (s->layout == 1) return l.start + (size_t)y * l.pitch + (size_t)x * s->elementSize;
+  if (s->layout == kLayoutLinear) return l.start + (size_t)y * l.pitch + (size_t)x * s->elementSize;
   return l.start + (size_t)s->elementSize * MortonOf((uint32_t)x, (uint32_t)y);
 }
 

@@ -154,7 +154,7 @@ void CoverRows(TileContext* t, const BinnedTriangle* bt, EdgeList edges, uint32_
 // that is cleared in the tile is not read before the tile is stored, and
 // without this every row of the store would wait for its line.
 void PrefetchRows(const TargetSlot* slot) {
-  if (!slot->surface || slot->surface->layout != 1 || slot->x1 <= slot->x0) return;
+  if (!slot->surface || slot->surface->layout != kLayoutLinear || slot->x1 <= slot->x0) return;
   const size_t bytes = (size_t)(slot->x1 - slot->x0) * slot->surface->elementSize;
   for (int32_t y = slot->y0; y < slot->y1; y++) {
     const char* row = reinterpret_cast<const char*>(ElementAt(slot->surface, slot->x0, y));
@@ -187,7 +187,7 @@ inline void LoadTextDepth(TileContext* t, const RenderState* s, TextTile* tt, in
     const int32_t direct = d->surface->format == Fp32;
     for (int32_t y = d->y0; y < d->y1; y++) {
       float* row = tt->depth + kTileSide * (y - t->tileY); // pixel x at row[x - tileX]
-      if (direct && d->surface->layout == 1) {
+      if (direct && d->surface->layout == kLayoutLinear) {
         CopyRow(row + (d->x0 - t->tileX), ElementAt(d->surface, d->x0, y), 4 * (size_t)(d->x1 - d->x0));
         continue;
       }
@@ -231,7 +231,7 @@ inline void LoadTextColour(TileContext* t, TextTile* tt) {
           _mm_store_ps(p, value);
       }
     }
-  } else if (c->surface->layout == 1 && WholeTile(t, c->x0, c->y0, c->x1, c->y1) &&
+  } else if (c->surface->layout == kLayoutLinear && WholeTile(t, c->x0, c->y0, c->x1, c->y1) &&
              c->surface->elementSize <= kMaxElementBytes) {
     // The tile's rows side by side, then one conversion of all its pixels.
     alignas(32) uint8_t packed[kTilePixels * kMaxElementBytes];
@@ -241,7 +241,7 @@ inline void LoadTextColour(TileContext* t, TextTile* tt) {
   } else {
     for (int32_t y = c->y0; y < c->y1; y++) {
       float* row = tt->color + kRowFloats * (y - t->tileY);
-      if (c->surface->layout == 1) {
+      if (c->surface->layout == kLayoutLinear) {
         if (c->x1 > c->x0)
           c->load.convertMany(&c->load, row + 4 * (c->x0 - t->tileX), ElementAt(c->surface, c->x0, y),
                               (uint32_t)(c->x1 - c->x0));
@@ -271,7 +271,7 @@ void StoreDepthRows(TileContext* t, const TextTile* tt);
 
 void StoreTextTile(TileContext* t, const TextTile* tt) {
   TargetSlot* c = &t->color[0];
-  if (c->surface->layout == 1 && WholeTile(t, c->x0, c->y0, c->x1, c->y1) && c->surface->elementSize <= kMaxElementBytes) {
+  if (c->surface->layout == kLayoutLinear && WholeTile(t, c->x0, c->y0, c->x1, c->y1) && c->surface->elementSize <= kMaxElementBytes) {
     // One conversion of all the tile's pixels (a call per row costs more
     // than its pixels), then the rows go out.
     alignas(32) uint8_t packed[kTilePixels * kMaxElementBytes];
@@ -288,7 +288,7 @@ void StoreColorRows(TileContext* t, const TextTile* tt) {
   TargetSlot* c = &t->color[0];
   for (int32_t y = c->y0; y < c->y1; y++) {
     const float* row = tt->color + kRowFloats * (y - t->tileY);
-    if (c->surface->layout == 1) {
+    if (c->surface->layout == kLayoutLinear) {
       if (c->x1 > c->x0)
         c->store.convertMany(&c->store, ElementAt(c->surface, c->x0, y), row + 4 * (c->x0 - t->tileX),
                              (uint32_t)(c->x1 - c->x0));
@@ -305,7 +305,7 @@ void StoreDepthRows(TileContext* t, const TextTile* tt) {
   const int32_t direct = d->surface->format == Fp32;
   for (int32_t y = d->y0; y < d->y1; y++) {
     const float* row = tt->depth + kTileSide * (y - t->tileY);
-    if (direct && d->surface->layout == 1) {
+    if (direct && d->surface->layout == kLayoutLinear) {
       CopyRow(ElementAt(d->surface, d->x0, y), row + (d->x0 - t->tileX), 4 * (size_t)(d->x1 - d->x0));
       continue;
     }

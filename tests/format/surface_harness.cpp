@@ -37,7 +37,7 @@ int32_t BuildTestSurface(TestSurface* t, int32_t format, int32_t layout, uint32_
     t->width[i] = w;
     t->height[i] = h;
     uint64_t size;
-    if (layout == 1) {
+    if (layout == kLayoutLinear) {
       t->pitch[i] = w * es + pitchPad;
       size = static_cast<uint64_t>(t->pitch[i]) * (h - 1) + static_cast<uint64_t>(w) * es;
     } else {
@@ -58,7 +58,7 @@ void FreeTestSurface(TestSurface* t) {
 }
 
 uint8_t* RefTexelAddress(const TestSurface* t, uint32_t level, uint32_t x, uint32_t y) {
-  if (t->layout == 1)
+  if (t->layout == kLayoutLinear)
     return t->blocks[level].data + static_cast<uint64_t>(y) * t->pitch[level] + static_cast<uint64_t>(x) * t->elementSize;
   return t->blocks[level].data + static_cast<uint64_t>(SlowMorton(x, y)) * t->elementSize;
 }

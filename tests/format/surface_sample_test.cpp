@@ -210,7 +210,7 @@ const Shape kOtherShapes[] = {{6, 5}, {7, 1}, {13, 9}, {3, 3}, {20, 12}};
 void CompareWithReference(int32_t format, int32_t layout, const Shape& shape, uint32_t samplesPerKernel,
                           std::mt19937& rng) {
   TestSurface t;
-  ASSERT_EQ(0, BuildTestSurface(&t, format, layout, shape.width, shape.height, 16, layout == 1 ? rng() % 3 * 4 : 0,
+  ASSERT_EQ(0, BuildTestSurface(&t, format, layout, shape.width, shape.height, 16, layout == kLayoutLinear ? rng() % 3 * 4 : 0,
                                 rng() & 1, &rng));
   for (uint32_t kernel = 0; kernel < 12; ++kernel) {
     for (uint32_t i = 0; i < samplesPerKernel; ++i) {
@@ -256,7 +256,7 @@ TEST(SampleSurface, MatchesReferenceMorton) {
 void CompareBatch(int32_t format, int32_t layout, const Shape& shape, uint32_t levels, std::mt19937& rng) {
   TestSurface t;
   ASSERT_EQ(0, BuildTestSurface(&t, format, layout, shape.width, shape.height, levels,
-                                layout == 1 ? rng() % 3 * 4 : 0, rng() & 1, &rng));
+                                layout == kLayoutLinear ? rng() % 3 * 4 : 0, rng() & 1, &rng));
   constexpr uint32_t kPixels = 303; // past one 256-pixel chunk, ending mid-group
   for (uint32_t kernel = 0; kernel < 12; ++kernel) {
     Sampler sm = RandomSampler(rng, kernel);

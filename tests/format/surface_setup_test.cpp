@@ -202,7 +202,7 @@ TEST(SampleKernelTable, EmptyExactlyWhereNoSurfaceCanUseIt) {
     for (uint32_t kind = 0; kind < 4; ++kind)
       for (uint32_t layout = 0; layout < 2; ++layout) {
         bool fp32 = kind < 2, pow2 = kind % 2 == 0;
-        bool expectEmpty = (fp32 && sizes[block] <= 2) || (layout == 1 && !pow2);
+        bool expectEmpty = (fp32 && sizes[block] <= 2) || (layout == kLayoutLinear && !pow2);
         for (uint32_t k = 0; k < 12; ++k) {
           SampleKernelFn f = table[block * 96 + kind * 24 + layout * 12 + k];
           if (expectEmpty) {

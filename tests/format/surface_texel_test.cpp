@@ -40,7 +40,7 @@ Region RandomRegion(const TestSurface& t, uint32_t level, std::mt19937& rng) {
 // far corner reaches the level's end, which covers the whole level.
 void ModelFill(const TestSurface& t, uint32_t level, const Region& r, const uint8_t* element, std::vector<uint8_t>& m) {
   uint32_t es = t.elementSize;
-  if (t.layout != 1 && r.x == 0 && r.y == 0 &&
+  if (t.layout != kLayoutLinear && r.x == 0 && r.y == 0 &&
       (static_cast<uint64_t>(SlowMorton(r.width - 1, r.height - 1)) + 1) * es >= m.size()) {
     for (uint64_t i = 0; i + es <= m.size(); i += es) memcpy(&m[i], element, es);
     return;
@@ -57,7 +57,7 @@ TEST_P(TexelFunctions, MatchReferenceAddressing) {
   for (int32_t format : kFormatsBySize) {
     for (const Shape& shape : kShapes) {
       for (uint32_t pad : {0u, 3u}) {
-        if (layout != 1 && pad) continue;
+        if (layout != kLayoutLinear && pad) continue;
         TestSurface t;
         ASSERT_EQ(0, BuildTestSurface(&t, format, layout, shape.width, shape.height, 16, pad, rng() & 1, &rng));
         Surface* s = &t.surface;

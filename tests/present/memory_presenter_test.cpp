@@ -35,7 +35,7 @@ TEST(MemoryPresenter, SurfaceDescribesTheFrame) {
   ASSERT_NE(s, nullptr);
   EXPECT_EQ(s->format, Unorm8BGRA);
   EXPECT_EQ(s->elementSize, 4u);
-  EXPECT_EQ(s->layout, 1);
+  EXPECT_EQ(s->layout, kLayoutLinear);
   EXPECT_EQ(s->ownsStorage, 0);
   EXPECT_EQ(s->levelCount, 1u);
   EXPECT_EQ(s->levels[0].width, 640u);

@@ -348,7 +348,7 @@ TEST(TileTargets, MortonAndLinearTargetsAgree) {
     SurfaceDesc desc;
     memset(&desc, 0, sizeof(desc));
     desc.format = Fp32Vec4;
-    desc.layout = layout == 0 ? 1 : 2;
+    desc.layout = layout == 0 ? kLayoutLinear : kLayoutMorton;
     desc.width = S;
     desc.height = S;
     desc.levelCount = 1;
