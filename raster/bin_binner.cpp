@@ -214,3 +214,33 @@ uint8_t* BinAllocate(TileBinner* b, uint64_t size) {
 }
 
 void BinCommit(TileBinner* b, uint64_t size) { b->committed.fetch_add(size, std::memory_order_acq_rel); }
+
+uint32_t LowestUnbinnedPosition(const TileBinner* b) {
+  uint32_t lowest = UINT32_MAX;
+  for (uint32_t i = 0; i < b->setupJobCount; i++) {
+    SetupJob* job = &b->setupJobs[i];
+    uint32_t p = std::atomic_ref<uint32_t>(job->state).load() == kSetupWaiting
+                     ? QueuePositionOf(b, job->first)
+                     : std::atomic_ref<uint32_t>(job->position).load();
+    if (p < lowest && p < QueuePositionOf(b, job->end)) lowest = p; // an ended job has nothing unbinned
+  }
+  return lowest;
+}
+
+void RewindSetupJobs(TileBinner* b, uint32_t limit) {
+  for (uint32_t i = 0; i < b->setupJobCount; i++) {
+    SetupJob* job = &b->setupJobs[i];
+    std::atomic_ref<uint32_t> state(job->state);
+    std::atomic_ref<uint32_t> position(job->position);
+    if (state.load() == kSetupWaiting) continue;
+    uint32_t first = QueuePositionOf(b, job->first);
+    uint32_t target = first > limit ? first : limit;
+    if (position.load() <= target) continue;
+    position.store(target);
+    // Counted before it can be taken, so the count never runs below the
+    // orphans there are.
+    b->orphans.fetch_add(1);
+    uint32_t expected = kSetupDone;
+    if (!state.compare_exchange_strong(expected, kSetupOrphan)) b->orphans.fetch_sub(1);
+  }
+}

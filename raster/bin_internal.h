@@ -158,7 +158,11 @@ extern std::atomic<int32_t> s_tileFastPaths; // 0 while a test has them off
 uint8_t* BinAllocate(TileBinner* binner, uint64_t size);
 void BinCommit(TileBinner* binner, uint64_t size);
 
-// Full-region bookkeeping of the set-up jobs in flight: the lowest queue
+// A triangle's position in the frame's queue.
+inline uint32_t QueuePositionOf(const TileBinner* b, const TriangleRecord* t) { return (uint32_t)(t - b->queueBase); }
+
+// Full-region bookkeeping of the set-up jobs in flight (with the region's
+// wrap in bin_binner.cpp, which alone rewinds them): the lowest queue
 // position not yet binned, and the rewind of every job past it (their
 // binned triangles beyond it are lost with the region).
 uint32_t LowestUnbinnedPosition(const TileBinner* binner);

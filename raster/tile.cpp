@@ -341,12 +341,6 @@ void DrawEntry(TileContext* t, const TileEntry* te, PixelRecord** list) {
 
 } // namespace
 
-void FillSlot(TargetSlot* slot) {
-  if (slot->x1 <= slot->x0 || slot->y1 <= slot->y0) return;
-  Region r = {(uint32_t)slot->x0, (uint32_t)slot->y0, (uint32_t)(slot->x1 - slot->x0), (uint32_t)(slot->y1 - slot->y0)};
-  slot->surface->FillRegion(slot->surface, 0, &r, slot->clearValue);
-}
-
 void FillClearRun(const RenderState* s, const ClearRun* run) {
   auto fill = [run](Surface* surface, const uint8_t* value) {
     const int32_t w = ScreenClamped(surface->levels[0].width);
@@ -359,13 +353,6 @@ void FillClearRun(const RenderState* s, const ClearRun* run) {
   if (s->depthTarget && s->depthClearState == kClearPending) fill(s->depthTarget, s->depthClearValue);
   for (uint32_t i = 0; i < kMaxColorTargets; i++)
     if (s->colorTargets[i] && s->colorClearState[i] == kClearPending) fill(s->colorTargets[i], s->colorClearValue[i]);
-}
-
-float ClearedDepthValue(const RenderState* s, TargetSlot* depth) {
-  float v = 0;
-  if (s->depthTarget->format == Fp32) memcpy(&v, depth->clearValue, 4);
-  else depth->load.convertOne(&depth->load, &v, depth->clearValue);
-  return v;
 }
 
 void PrepareTileConverters(RenderState* s) {

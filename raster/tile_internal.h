@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 #include "raster/bin_internal.h"
 
@@ -50,10 +51,19 @@ inline int32_t WholeTile(const TileContext* t, int32_t x0, int32_t y0, int32_t x
 inline int32_t ScreenClamped(uint32_t side) { return (int32_t)(side > (uint32_t)kScreenSide ? kScreenSide : side); }
 
 // Fills the slot's clipped rectangle with its clear value.
-void FillSlot(TargetSlot* slot);
+inline void FillSlot(TargetSlot* slot) {
+  if (slot->x1 <= slot->x0 || slot->y1 <= slot->y0) return;
+  Region r = {(uint32_t)slot->x0, (uint32_t)slot->y0, (uint32_t)(slot->x1 - slot->x0), (uint32_t)(slot->y1 - slot->y0)};
+  slot->surface->FillRegion(slot->surface, 0, &r, slot->clearValue);
+}
 
 // The value a pending depth clear puts in every pixel, as a float.
-float ClearedDepthValue(const RenderState* s, TargetSlot* depth);
+inline float ClearedDepthValue(const RenderState* s, TargetSlot* depth) {
+  float v = 0;
+  if (s->depthTarget->format == Fp32) memcpy(&v, depth->clearValue, 4);
+  else depth->load.convertOne(&depth->load, &v, depth->clearValue);
+  return v;
+}
 
 // A NaN passes Less, LessEqual and Equal and fails the others.
 // What a tile does with a target before drawing, decided in one place for
