@@ -43,6 +43,28 @@ int64_t CaptureLog(const char* message) {
 
 class SdlPresenter : public ::testing::TestWithParam<int32_t> {};
 
+// The blocks of 16x16 pixels drawn for frame, read at their centres mapped
+// into the letterbox of the dummy display; the alpha of 0 must not have
+// blended the picture away.
+static void ExpectBlocksOnScreen(SDL_Surface* screen, int w, int h, uint32_t frame) {
+  LetterboxRect r;
+  ComputeLetterboxRect(&r, kFrameWidth, kFrameHeight, uint32_t(w), uint32_t(h));
+  float scale = r.width / float(kFrameWidth);
+  for (uint32_t by = 0; by < kFrameHeight / 16; by += 3) {
+    for (uint32_t bx = 0; bx < kFrameWidth / 16; bx += 5) {
+      int sx = int(r.left + (bx * 16 + 8) * scale);
+      int sy = int(r.top + (by * 16 + 8) * scale);
+      uint32_t pixel;
+      memcpy(&pixel, static_cast<uint8_t*>(screen->pixels) + sy * screen->pitch + sx * 4, 4);
+      uint8_t red, green, blue;
+      SDL_GetRGB(pixel, screen->format, &red, &green, &blue);
+      ASSERT_EQ(blue, uint8_t(bx * 6 + frame)) << bx << "," << by;
+      ASSERT_EQ(green, uint8_t(by * 8)) << bx << "," << by;
+      ASSERT_EQ(red, uint8_t(0x80 + frame * 16)) << bx << "," << by;
+    }
+  }
+}
+
 TEST_P(SdlPresenter, DummyDisplayFromStartToShutdown) {
   SDL_SetHint(SDL_HINT_VIDEODRIVER, "dummy");
   SdlPresenterForceStagingForTest(GetParam());
@@ -93,24 +115,8 @@ TEST_P(SdlPresenter, DummyDisplayFromStartToShutdown) {
     }
     previousPresent = now;
 
-    // Block centres, mapped into the letterbox of the dummy display; the
-    // alpha of 0 must not have blended the picture away.
-    LetterboxRect r;
-    ComputeLetterboxRect(&r, kFrameWidth, kFrameHeight, uint32_t(w), uint32_t(h));
-    float scale = r.width / float(kFrameWidth);
-    for (uint32_t by = 0; by < kFrameHeight / 16; by += 3) {
-      for (uint32_t bx = 0; bx < kFrameWidth / 16; bx += 5) {
-        int sx = int(r.left + (bx * 16 + 8) * scale);
-        int sy = int(r.top + (by * 16 + 8) * scale);
-        uint32_t pixel;
-        memcpy(&pixel, static_cast<uint8_t*>(screen->pixels) + sy * screen->pitch + sx * 4, 4);
-        uint8_t red, green, blue;
-        SDL_GetRGB(pixel, screen->format, &red, &green, &blue);
-        ASSERT_EQ(blue, uint8_t(bx * 6 + frame)) << bx << "," << by;
-        ASSERT_EQ(green, uint8_t(by * 8)) << bx << "," << by;
-        ASSERT_EQ(red, uint8_t(0x80 + frame * 16)) << bx << "," << by;
-      }
-    }
+    ExpectBlocksOnScreen(screen, w, h, frame);
+    if (HasFatalFailure()) return;
   }
   EXPECT_EQ(SdlPresenterPresentedCount(), 5u);
 
