@@ -129,6 +129,10 @@ struct SurfaceDesc {
   SurfaceLevelDesc levels[kMaxSurfaceLevels];
 };
 
+// A one-level linear surface over data: size bytes, rowPitch bytes a row.
+void DescribeLinearSurface(SurfaceDesc* desc, int32_t format, uint32_t width, uint32_t height, void* data,
+                           uint64_t size, uint32_t rowPitch);
+
 struct Region {
   uint32_t x, y, width, height;
 };

@@ -92,6 +92,19 @@ int32_t InitSurface(Surface* surface, const SurfaceDesc* desc, int32_t ownsStora
   return 0;
 }
 
+void DescribeLinearSurface(SurfaceDesc* desc, int32_t format, uint32_t width, uint32_t height, void* data,
+                           uint64_t size, uint32_t rowPitch) {
+  memset(desc, 0, sizeof(*desc));
+  desc->format = format;
+  desc->layout = kLayoutLinear;
+  desc->width = width;
+  desc->height = height;
+  desc->levelCount = 1;
+  desc->levels[0].data = data;
+  desc->levels[0].size = size;
+  desc->levels[0].rowPitch = rowPitch;
+}
+
 int32_t CreateSurface(Surface* surface, int32_t format, uint32_t width, uint32_t height) {
   uint64_t elementSize = formatInfo(format)->elementSize;
   uint64_t pitch = width * elementSize;
@@ -107,15 +120,7 @@ int32_t CreateSurface(Surface* surface, int32_t format, uint32_t width, uint32_t
   memset(storage, 0, size);
 
   SurfaceDesc desc;
-  memset(&desc, 0, sizeof(desc));
-  desc.format = format;
-  desc.layout = kLayoutLinear;
-  desc.width = width;
-  desc.height = height;
-  desc.levelCount = 1;
-  desc.levels[0].data = storage;
-  desc.levels[0].size = size;
-  desc.levels[0].rowPitch = static_cast<uint32_t>(pitch);
+  DescribeLinearSurface(&desc, format, width, height, storage, size, static_cast<uint32_t>(pitch));
   InitSurface(surface, &desc, 1);
   surface->block = block;
   if (surface->levelCount == 0) {

@@ -4,15 +4,8 @@
 
 int32_t MakeFrameSlotSurface(FrameSlot* slot, uint8_t* memory, uint32_t rowPitch) {
   SurfaceDesc desc;
-  memset(&desc, 0, sizeof(desc));
-  desc.format = Unorm8BGRA;
-  desc.layout = kLayoutLinear;
-  desc.width = kFrameWidth;
-  desc.height = kFrameHeight;
-  desc.levelCount = 1;
-  desc.levels[0].data = memory;
-  desc.levels[0].size = uint64_t(rowPitch) * kFrameHeight;
-  desc.levels[0].rowPitch = rowPitch;
+  DescribeLinearSurface(&desc, Unorm8BGRA, kFrameWidth, kFrameHeight, memory, uint64_t(rowPitch) * kFrameHeight,
+                        rowPitch);
   memset(&slot->surface, 0, sizeof(slot->surface));
   if (InitSurface(&slot->surface, &desc, 0) != 0) return 1;
   slot->created = 1;

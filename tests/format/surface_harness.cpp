@@ -2,6 +2,17 @@
 
 #include <cstring>
 
+SurfaceDesc TestSurfaceDesc(int32_t format, int32_t layout, uint32_t w, uint32_t h, uint32_t levels) {
+  SurfaceDesc d;
+  memset(&d, 0, sizeof(d));
+  d.format = format;
+  d.layout = layout;
+  d.width = w;
+  d.height = h;
+  d.levelCount = levels;
+  return d;
+}
+
 uint32_t SlowMorton(uint32_t x, uint32_t y) {
   uint32_t code = 0;
   for (uint32_t k = 0; k < 16; ++k) {
@@ -23,13 +34,7 @@ int32_t BuildTestSurface(TestSurface* t, int32_t format, int32_t layout, uint32_
     ++count;
   t->levelCount = count;
 
-  SurfaceDesc desc;
-  memset(&desc, 0, sizeof(desc));
-  desc.format = format;
-  desc.layout = layout;
-  desc.width = width;
-  desc.height = height;
-  desc.levelCount = requestedLevels;
+  SurfaceDesc desc = TestSurfaceDesc(format, layout, width, height, requestedLevels);
   for (uint32_t i = 0; i < count; ++i) {
     uint32_t w = width >> i, h = height >> i;
     if (w == 0) w = 1;

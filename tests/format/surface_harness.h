@@ -9,11 +9,14 @@
 #include "format/format.h"
 #include "tests/format/guarded_memory.h"
 
+// A descriptor with no level data: format, layout, size and levels asked for.
+SurfaceDesc TestSurfaceDesc(int32_t format, int32_t layout, uint32_t w, uint32_t h, uint32_t levels);
+
 struct TestSurface {
   Surface surface;
   GuardedBlock blocks[kMaxSurfaceLevels];
   int32_t format;
-  int32_t layout; // 1 linear, 2 Morton
+  int32_t layout; // kLayoutLinear or kLayoutMorton
   uint32_t elementSize;
   uint32_t levelCount;
   uint32_t width[kMaxSurfaceLevels];

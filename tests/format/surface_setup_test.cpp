@@ -16,30 +16,19 @@ extern "C" const char* __tsan_default_options() { return "allocator_may_return_n
 
 namespace {
 
-SurfaceDesc Desc(int32_t format, int32_t layout, uint32_t w, uint32_t h, uint32_t levels) {
-  SurfaceDesc d;
-  memset(&d, 0, sizeof(d));
-  d.format = format;
-  d.layout = layout;
-  d.width = w;
-  d.height = h;
-  d.levelCount = levels;
-  return d;
-}
-
 uint32_t SlowSpread(uint32_t v) { return SlowMorton(v, 0); }
 
 TEST(InitSurface, LevelCountsAndShapes) {
   Surface s;
-  SurfaceDesc d = Desc(Fp32RGBA, 1, 320, 240, 16);
+  SurfaceDesc d = TestSurfaceDesc(Fp32RGBA, kLayoutLinear, 320, 240, 16);
   ASSERT_EQ(0, InitSurface(&s, &d, 0));
   EXPECT_EQ(8u, s.levelCount);
   EXPECT_EQ(2u, s.levels[7].width);
   EXPECT_EQ(1u, s.levels[7].height);
-  d = Desc(Fp32RGBA, 1, 1, 1, 16);
+  d = TestSurfaceDesc(Fp32RGBA, kLayoutLinear, 1, 1, 16);
   InitSurface(&s, &d, 0);
   EXPECT_EQ(1u, s.levelCount);
-  d = Desc(Fp32RGBA, 1, 0, 64, 16);
+  d = TestSurfaceDesc(Fp32RGBA, kLayoutLinear, 0, 64, 16);
   InitSurface(&s, &d, 0);
   EXPECT_EQ(0u, s.levelCount);
 
@@ -48,7 +37,7 @@ TEST(InitSurface, LevelCountsAndShapes) {
   for (uint32_t w = 0; w <= 70; ++w)
     for (uint32_t h = 0; h <= 70; h += (h < 10 ? 1 : 7))
       for (uint32_t req = 0; req <= 17; ++req) {
-        d = Desc(Unorm8, 1, w, h, req);
+        d = TestSurfaceDesc(Unorm8, kLayoutLinear, w, h, req);
         for (uint32_t i = 0; i < 16; ++i) d.levels[i] = {storage[i], 8u + i, 3u * i + 1};
         memset(&s, 0xEE, sizeof(s));
         InitSurface(&s, &d, 0);
@@ -78,7 +67,7 @@ TEST(InitSurface, LevelCountsAndShapes) {
 
 TEST(InitSurface, SamplingConstantsAndKernelRow) {
   Surface s;
-  SurfaceDesc d = Desc(Unorm8BGRA, 1, 320, 240, 1);
+  SurfaceDesc d = TestSurfaceDesc(Unorm8BGRA, kLayoutLinear, 320, 240, 1);
   InitSurface(&s, &d, 0);
   EXPECT_EQ(40960.0f, s.scaleX);
   EXPECT_EQ(40832, s.offsetX);
@@ -103,7 +92,7 @@ TEST(InitSurface, SamplingConstantsAndKernelRow) {
       {Fp16RGB, 1, 6, 6, 552},           {Unorm32RGB, 2, 2, 2, 540},     {PackedFpR11G11B10, 1, 2, 2, 240},
   };
   for (const Case& c : cases) {
-    d = Desc(c.format, c.layout, c.w, c.h, 1);
+    d = TestSurfaceDesc(c.format, c.layout, c.w, c.h, 1);
     InitSurface(&s, &d, 0);
     EXPECT_EQ(c.row, s.kernelRow) << formatInfo(c.format)->name << " " << c.w << "x" << c.h;
     EXPECT_NE(nullptr, SampleKernelTable()[s.kernelRow + 1]) << formatInfo(c.format)->name;
@@ -112,7 +101,7 @@ TEST(InitSurface, SamplingConstantsAndKernelRow) {
 
 TEST(InitSurface, TakesTheFormatsOperations) {
   Surface s;
-  SurfaceDesc d = Desc(Unorm8BGRA, 1, 4, 4, 1);
+  SurfaceDesc d = TestSurfaceDesc(Unorm8BGRA, kLayoutLinear, 4, 4, 1);
   InitSurface(&s, &d, 0);
   const FormatInfo* info = formatInfo(Unorm8BGRA);
   EXPECT_EQ(Unorm8BGRA, s.format);
@@ -171,7 +160,7 @@ TEST(CreateSurface, FailsWhenStorageCannotBeHad) {
 TEST(CreateSurface, ReleaseLeavesBorrowedStorage) {
   static uint8_t borrowed[64];
   Surface s;
-  SurfaceDesc d = Desc(Unorm8BGRA, 1, 4, 4, 1);
+  SurfaceDesc d = TestSurfaceDesc(Unorm8BGRA, kLayoutLinear, 4, 4, 1);
   d.levels[0] = {borrowed, sizeof(borrowed), 16};
   InitSurface(&s, &d, 0);
   ReleaseSurface(&s); // would crash the heap if it freed a static block
