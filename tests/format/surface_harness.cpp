@@ -3,14 +3,7 @@
 #include <cstring>
 
 SurfaceDesc TestSurfaceDesc(int32_t format, int32_t layout, uint32_t w, uint32_t h, uint32_t levels) {
-  SurfaceDesc d;
-  memset(&d, 0, sizeof(d));
-  d.format = format;
-  d.layout = layout;
-  d.width = w;
-  d.height = h;
-  d.levelCount = levels;
-  return d;
+  return SurfaceDesc{format, layout, w, h, levels, {}};
 }
 
 uint32_t SlowMorton(uint32_t x, uint32_t y) {
