@@ -31,6 +31,10 @@ void CaptureMouse(int32_t capture);
 
 // ---- Threshold run (app/threshold_run.cpp) ---------------------------------------
 // A new run at the running rate; 1 when the procedure cannot run at it.
+// Start-up, once the rate is known: the procedure's tables for the running
+// period (5 ms at 500 Hz, too long for a frame). 1 when the period is out of
+// the procedure's range.
+int32_t ThresholdRunPrepare();
 int32_t ThresholdRunStart();
 // N of the next step (the procedure's added delay + 1).
 int32_t ThresholdNextDelayFrames();

@@ -28,6 +28,7 @@ int32_t AppInitialize() {
   }
   r.rateHz = RunningRate();
   r.framePeriodMicros = RatePeriodMicros(r.rateHz);
+  ThresholdRunPrepare();
 
   r.joystickPresent = platform->JoystickSetup() == 0;
   JoystickInputInit(&r.joystick);

@@ -9,7 +9,8 @@
 namespace {
 
 struct ThresholdRun {
-  PsiState psi; // large: lives here once, made anew at each run's start
+  PsiState psi; // large: lives here once; its tables are built at start-up
+  int32_t prepared; // psi's tables are for psi.framePeriodMicros
   PsiEstimate estimate;
   int32_t steps;
   char text[1024]; // the result screen
@@ -23,9 +24,19 @@ double FrameMs() { return double(g_appRuntime.framePeriodMicros) / 1000.0; }
 
 } // namespace
 
+int32_t ThresholdRunPrepare() {
+  s_threshold.prepared = PsiInit(&s_threshold.psi, g_appRuntime.framePeriodMicros) == 0;
+  return s_threshold.prepared ? 0 : 1;
+}
+
 int32_t ThresholdRunStart() {
   s_threshold.steps = 0;
-  return PsiInit(&s_threshold.psi, g_appRuntime.framePeriodMicros);
+  // The tables were built at start-up for the running period; a run only
+  // restarts the posterior, so the frame that starts it stays on time.
+  if (!s_threshold.prepared || s_threshold.psi.framePeriodMicros != g_appRuntime.framePeriodMicros)
+    return ThresholdRunPrepare();
+  PsiRestart(&s_threshold.psi);
+  return 0;
 }
 
 int32_t ThresholdNextDelayFrames() { return PsiNextLevel(&s_threshold.psi) + 1; }

@@ -36,6 +36,16 @@ static void BM_Init(benchmark::State& state) {
 }
 BENCHMARK(BM_Init)->Arg(16666)->Arg(2000)->Unit(benchmark::kMillisecond);
 
+// What the frame that starts a run pays: the tables are built at start-up.
+static void BM_Restart(benchmark::State& state) {
+  PsiInit(&g_state, int32_t(state.range(0)));
+  for (auto _ : state) {
+    PsiRestart(&g_state);
+    benchmark::DoNotOptimize(g_state.nextLevel);
+  }
+}
+BENCHMARK(BM_Restart)->Arg(16666)->Arg(2000)->Unit(benchmark::kMicrosecond);
+
 static void BM_Estimate(benchmark::State& state) {
   PsiInit(&g_state, int32_t(state.range(0)));
   PsiEstimate e;

@@ -163,8 +163,6 @@ int32_t PsiInit(PsiState* s, int32_t framePeriodMicros) {
     ++head[pick];
   }
 
-  double weight = 1.0 / double(s->gridCount);
-  for (int32_t g = 0; g < s->paddedCount; ++g) s->posterior[g] = g < s->gridCount ? weight : 0.0;
   for (int32_t k = 1; k <= s->levelCount; ++k) {
     double logD = LogD(double(k) * frameMs);
     double* p = s->pCorrect[k - 1];
@@ -178,11 +176,17 @@ int32_t PsiInit(PsiState* s, int32_t framePeriodMicros) {
       }
     for (int32_t g = s->gridCount; g < s->paddedCount; ++g) { p[g] = 0.5; h[g] = 0.0; }
   }
+  PsiRestart(s);
+  return 0;
+}
+
+void PsiRestart(PsiState* s) {
+  double weight = 1.0 / double(s->gridCount);
+  for (int32_t g = 0; g < s->paddedCount; ++g) s->posterior[g] = g < s->gridCount ? weight : 0.0;
   s->steps = 0;
   std::memset(s->levelSteps, 0, sizeof(s->levelSteps));
   std::memset(s->levelRight, 0, sizeof(s->levelRight));
   ChooseNextLevel(s);
-  return 0;
 }
 
 int32_t PsiNextLevel(const PsiState* s) { return s->nextLevel; }

@@ -54,8 +54,14 @@ struct PsiState {
   int32_t levelSteps[kPsiMaxLevels], levelRight[kPsiMaxLevels];
 };
 
-// 1 for a period out of 1000..40000 us (the state is then unusable).
+// Builds the grid and the per-level tables for this frame period, then
+// PsiRestart. 1 for a period out of 1000..40000 us (the state is then
+// unusable). Costs 0.5 ms at 60 Hz and 5 ms at 500 Hz: longer than a frame
+// at high rates, so the program calls it at start-up, not on a frame.
 int32_t PsiInit(PsiState* s, int32_t framePeriodMicros);
+// A new run over the tables PsiInit built: the uniform prior, no steps, the
+// first level chosen (about 0.2 ms at 500 Hz).
+void PsiRestart(PsiState* s);
 int32_t PsiNextLevel(const PsiState* s); // k of the next step, 1..levelCount
 double PsiLevelMs(const PsiState* s, int32_t level); // k * frame_us / 1000
 // After a judged step at this k (correct: 1 right, 0 wrong); chooses the next
